@@ -1,0 +1,37 @@
+# Two entry points on a fresh Debian machine: `make demo` and `make test`.
+# Both install the Debian packages that are missing, and only those.
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+PACKAGES = cmake make g++ libgtest-dev libgmock-dev
+
+.PHONY: all build deps configure test demo clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q $$missing; \
+	fi
+
+configure:
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps
+	$(MAKE) build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: deps
+	$(MAKE) build
+	$(BUILD)/bin/fr-demo var/demo
+
+clean:
+	rm -rf $(BUILD)

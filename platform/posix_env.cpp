@@ -1,0 +1,130 @@
+#include "platform/posix_env.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace platform {
+namespace {
+
+class StdioFile : public File {
+ public:
+  explicit StdioFile(FILE* f) : f_(f) {}
+  ~StdioFile() override { Close(); }
+
+  bool Seek(uint64_t offset) override {
+    if (f_ == nullptr || offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+      return false;
+    }
+    return fseeko(f_, static_cast<off_t>(offset), SEEK_SET) == 0;
+  }
+  size_t Read(void* buf, size_t n) override {
+    return f_ == nullptr ? 0 : fread(buf, 1, n, f_);
+  }
+  size_t Write(const void* buf, size_t n) override {
+    return f_ == nullptr ? 0 : fwrite(buf, 1, n, f_);
+  }
+  bool Flush() override { return f_ != nullptr && fflush(f_) == 0; }
+  bool Close() override {
+    if (f_ == nullptr) return false;
+    const bool ok = fclose(f_) == 0;
+    f_ = nullptr;
+    return ok;
+  }
+
+ private:
+  FILE* f_;
+};
+
+}  // namespace
+
+std::unique_ptr<File> PosixEnv::OpenFile(const std::string& path, const char* mode) {
+  FILE* f = fopen(Resolve(path).c_str(), mode);
+  if (f == nullptr) return nullptr;
+  return std::unique_ptr<File>(new StdioFile(f));
+}
+
+bool PosixEnv::PathExists(const std::string& path) {
+  struct stat st;
+  return stat(Resolve(path).c_str(), &st) == 0;
+}
+
+bool PosixEnv::DeviceId(const std::string& path, uint64_t* dev) {
+  struct stat st;
+  if (stat(Resolve(path).c_str(), &st) != 0) return false;
+  *dev = static_cast<uint64_t>(st.st_dev);
+  return true;
+}
+
+bool PosixEnv::CreateDirectory(const std::string& path) {
+  return mkdir(Resolve(path).c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool PosixEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
+  struct statvfs st;
+  if (statvfs(Resolve(path).c_str(), &st) != 0) return false;
+  *bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+  return true;
+}
+
+int PosixEnv::RunShell(const std::string& command) { return system(command.c_str()); }
+
+int64_t PosixEnv::Now() { return static_cast<int64_t>(time(nullptr)); }
+
+bool PosixEnv::LocalTime(int64_t t, struct tm* out) {
+  const time_t tt = static_cast<time_t>(t);
+  return localtime_r(&tt, out) != nullptr;
+}
+
+int64_t PosixEnv::MakeLocalTime(struct tm* tm) {
+  return static_cast<int64_t>(mktime(tm));
+}
+
+void PosixEnv::SleepMillis(int ms) {
+  struct timespec ts;
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  // Restart after a signal until the whole pause has passed.
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void PosixEnv::SeedRandom(unsigned seed) { srand(seed); }
+
+int PosixEnv::Random() { return rand(); }
+
+bool PosixEnv::RandomBytes(void* buf, size_t n) {
+  const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  auto* p = static_cast<uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = read(fd, p + done, n - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  close(fd);
+  return done == n;
+}
+
+int PosixEnv::OpenSerial(const std::string& path, int flags) {
+  return open(Resolve(path).c_str(), flags);
+}
+
+void PosixEnv::WriteLine(const std::string& line) {
+  fwrite(line.data(), 1, line.size(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new PosixEnv); }
+
+}  // namespace platform

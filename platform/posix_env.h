@@ -1,0 +1,33 @@
+// The real board, and the base of the sandbox board: POSIX calls on paths
+// that subclasses may map elsewhere.
+#ifndef FR_PLATFORM_POSIX_ENV_H_
+#define FR_PLATFORM_POSIX_ENV_H_
+
+#include "platform/env.h"
+
+namespace platform {
+
+class PosixEnv : public Env {
+ public:
+  std::string Resolve(const std::string& path) const override { return path; }
+
+  std::unique_ptr<File> OpenFile(const std::string& path, const char* mode) override;
+  bool PathExists(const std::string& path) override;
+  bool DeviceId(const std::string& path, uint64_t* dev) override;
+  bool CreateDirectory(const std::string& path) override;
+  bool AvailableBytes(const std::string& path, uint64_t* bytes) override;
+  int RunShell(const std::string& command) override;
+  int64_t Now() override;
+  bool LocalTime(int64_t t, struct tm* out) override;
+  int64_t MakeLocalTime(struct tm* tm) override;
+  void SleepMillis(int ms) override;
+  void SeedRandom(unsigned seed) override;
+  int Random() override;
+  bool RandomBytes(void* buf, size_t n) override;
+  int OpenSerial(const std::string& path, int flags) override;
+  void WriteLine(const std::string& line) override;
+};
+
+}  // namespace platform
+
+#endif  // FR_PLATFORM_POSIX_ENV_H_
