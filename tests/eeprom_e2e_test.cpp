@@ -1,0 +1,92 @@
+// The EEPROM service modes of the real fr-core on a sandbox board.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/sim/device_process.h"
+#include "tools/sim/sandbox.h"
+
+namespace {
+
+const std::string kBlankLine = [] {
+  std::string line;
+  for (int group = 0; group < 8; ++group) line += (group ? "  " : "") + std::string(16, 'F');
+  return line;
+}();
+
+class EepromModeTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(sandbox_.Create()); }
+
+  int Run(const std::vector<std::string>& args) {
+    sim::DeviceProcess p;
+    EXPECT_TRUE(p.Start(FR_CORE_PATH, args, sandbox_.dir(), sandbox_.dir() + "/log"));
+    int status = -1;
+    EXPECT_TRUE(p.Wait(10000, &status));
+    lines_ = p.StdoutLines();
+    stderr_ = p.Stderr();
+    std::string eeprom;
+    sandbox_.ReadFile(sim::Sandbox::kEepromPath, &eeprom);
+    eeprom_ = eeprom;
+    // Logs append across runs; start each run from a clean slate.
+    std::remove((sandbox_.dir() + "/log/stdout.log").c_str());
+    std::remove((sandbox_.dir() + "/log/stderr.log").c_str());
+    return status;
+  }
+
+  sim::Sandbox sandbox_ = sim::Sandbox::Temp();
+  std::vector<std::string> lines_;
+  std::string stderr_, eeprom_;
+};
+
+TEST_F(EepromModeTest, DumpOfBlankEepromIs64LinesOfF) {
+  ASSERT_TRUE(sandbox_.WriteBlankEeprom());
+  ASSERT_EQ(0, Run({"-d"}));
+  ASSERT_EQ(64u, lines_.size());
+  for (const std::string& line : lines_) {
+    EXPECT_EQ(142u, line.size());
+    EXPECT_EQ(kBlankLine, line);
+  }
+}
+
+TEST_F(EepromModeTest, DumpShowsBytesInOrderAndShortFileAsBlank) {
+  std::string bytes;
+  for (int i = 0; i < 100; ++i) bytes.push_back(static_cast<char>(i));
+  ASSERT_TRUE(sandbox_.WriteEeprom(bytes));  // 100 bytes: the rest reads as 0xFF
+  ASSERT_EQ(0, Run({"-d"}));
+  ASSERT_EQ(64u, lines_.size());
+  EXPECT_EQ("0001020304050607  08090A0B0C0D0E0F  1011121314151617  18191A1B1C1D1E1F  "
+            "2021222324252627  28292A2B2C2D2E2F  3031323334353637  38393A3B3C3D3E3F",
+            lines_[0]);
+  EXPECT_EQ("4041424344454647  48494A4B4C4D4E4F  5051525354555657  58595A5B5C5D5E5F  "
+            "60616263FFFFFFFF  FFFFFFFFFFFFFFFF  FFFFFFFFFFFFFFFF  FFFFFFFFFFFFFFFF",
+            lines_[1]);
+  EXPECT_EQ(kBlankLine, lines_[2]);
+}
+
+TEST_F(EepromModeTest, WipeBlanksAWrittenEepromAndDumpsIt) {
+  ASSERT_TRUE(sandbox_.WriteEeprom(std::string(4096, '\x11')));
+  ASSERT_EQ(0, Run({"-c"}));
+  EXPECT_EQ(std::string(4096, '\xFF'), eeprom_);
+  ASSERT_EQ(64u, lines_.size());
+  for (const std::string& line : lines_) EXPECT_EQ(kBlankLine, line);
+}
+
+TEST_F(EepromModeTest, OnlyTheFirstArgumentCounts) {
+  ASSERT_TRUE(sandbox_.WriteEeprom(std::string(4096, '\x22')));
+  ASSERT_EQ(0, Run({"-d", "-c"}));
+  EXPECT_EQ(std::string(4096, '\x22'), eeprom_);
+  ASSERT_EQ(64u, lines_.size());
+  EXPECT_EQ(0u, lines_[0].find("2222222222222222  "));
+}
+
+TEST_F(EepromModeTest, MissingEepromIsReportedWithFailureStatus) {
+  for (const char* mode : {"-c", "-d"}) {
+    EXPECT_NE(0, Run({mode})) << mode;
+    EXPECT_TRUE(lines_.empty()) << mode;
+    EXPECT_NE(std::string::npos, stderr_.find("cannot open the identity EEPROM")) << mode;
+  }
+}
+
+}  // namespace
