@@ -1,0 +1,100 @@
+// The host's vocabulary: command codes and result codes. One byte each on
+// the wire; every module names them from here.
+#ifndef FR_APP_CODES_H_
+#define FR_APP_CODES_H_
+
+#include <cstdint>
+
+namespace cmd {
+
+constexpr uint8_t kReadTableRecord = 1;
+constexpr uint8_t kWriteTableRecord = 2;
+constexpr uint8_t kReadClock = 3;
+constexpr uint8_t kSetClock = 4;
+constexpr uint8_t kCancelDocument = 6;
+constexpr uint8_t kAddDocumentData = 7;
+constexpr uint8_t kOpenRegistration = 8;
+constexpr uint8_t kCloseRegistration = 9;
+constexpr uint8_t kShiftStatus = 16;
+constexpr uint8_t kOpenShiftOpen = 17;
+constexpr uint8_t kCloseShiftOpen = 18;
+constexpr uint8_t kOpenShiftClose = 19;
+constexpr uint8_t kCloseShiftClose = 20;
+constexpr uint8_t kOpenReceipt = 21;
+constexpr uint8_t kCloseReceipt = 22;
+constexpr uint8_t kOpenArchiveClose = 24;
+constexpr uint8_t kCloseArchiveClose = 25;
+constexpr uint8_t kDeviceStatus = 48;
+constexpr uint8_t kModelData = 49;
+constexpr uint8_t kDeviceKey = 50;
+constexpr uint8_t kVersion = 51;
+constexpr uint8_t kShiftTotals = 54;
+constexpr uint8_t kRegistrationTotals = 55;
+constexpr uint8_t kGrandTotals = 56;
+constexpr uint8_t kSectionTotals = 57;
+constexpr uint8_t kControlTape = 58;
+constexpr uint8_t kSetSerialNumber = 63;
+constexpr uint8_t kRegistrationField = 68;
+constexpr uint8_t kOpenCashIn = 162;
+constexpr uint8_t kCloseCashIn = 163;
+constexpr uint8_t kOpenCashOut = 164;
+constexpr uint8_t kCloseCashOut = 165;
+constexpr uint8_t kDocumentState = 176;
+constexpr uint8_t kPrintReport = 177;
+constexpr uint8_t kPrintCopy = 178;
+constexpr uint8_t kPrinterStatus = 192;
+constexpr uint8_t kReadPrinterSetting = 193;
+constexpr uint8_t kWritePrinterSetting = 194;
+constexpr uint8_t kPrintText = 195;
+constexpr uint8_t kPrintRaw = 196;
+constexpr uint8_t kFeedAndCut = 197;
+
+}  // namespace cmd
+
+namespace rc {
+
+constexpr int kOk = 0;
+constexpr int kNoDocumentObject = 3;
+constexpr int kEncodeFailed = 4;
+constexpr int kArchiveUnusable = 5;
+constexpr int kCapacityLow = 6;
+constexpr int kDocumentTooLarge = 7;
+constexpr int kNoResult = 8;
+constexpr int kCrcMismatch = 9;
+constexpr int kUnknownCommand = 10;
+constexpr int kFrameLength = 11;
+constexpr int kNoFrame = 12;
+constexpr int kNoSerialNumber = 13;
+constexpr int kNoArchiveStorage = 15;
+constexpr int kNoRight = 16;
+constexpr int kNotFound = 17;
+constexpr int kCashierRefused = 18;
+constexpr int kBadCashierPrefix = 19;
+constexpr int kOutOfRange = 20;
+constexpr int kNotSaved = 21;
+constexpr int kBadData = 22;
+constexpr int kClockNotLater = 23;
+constexpr int kSerialAlreadySet = 24;
+constexpr int kIdentityFailure = 25;
+constexpr int kShiftOpen = 26;
+constexpr int kShiftNotOpen = 27;
+constexpr int kDocumentOpen = 28;
+constexpr int kNoOpenDocument = 29;
+constexpr int kWrongDocumentType = 30;
+constexpr int kArchiveClosed = 31;
+constexpr int kForeignArchive = 32;
+constexpr int kRegistrationLimit = 33;
+constexpr int kCloseData = 37;
+constexpr int kNoRegistration = 38;
+constexpr int kTlvShort = 39;
+constexpr int kNoCash = 40;
+constexpr int kReceiptLimit = 50;
+constexpr int kShiftTooLong = 51;
+constexpr int kCashNotZero = 52;
+constexpr int kPrinterSilent = 53;
+constexpr int kPaperOut = 54;
+constexpr int kNotFilled = 255;
+
+}  // namespace rc
+
+#endif  // FR_APP_CODES_H_

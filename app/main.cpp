@@ -1,0 +1,62 @@
+// fr-core: the fiscal core of the register.
+//   fr-core       normal run: command core on the main thread, host link on
+//                 a detached thread; never returns
+//   fr-core -c    wipe the identity EEPROM, then dump it
+//   fr-core -d    dump the identity EEPROM
+//   fr-core -s    host link alone in the foreground
+// Only the first argument counts. FR_ROOT=<dir> runs on the sandbox board.
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "app/core_link_state.h"
+#include "app/core_worker.h"
+#include "app/eeprom_tool.h"
+#include "app/fr_status.h"
+#include "link/host_link.h"
+#include "platform/env.h"
+
+namespace {
+
+int RunEepromMode(bool wipe, platform::Env* env) {
+  std::string error;
+  const bool ok = wipe ? eeprom::Wipe(env, &error) : eeprom::Dump(env, &error);
+  if (!ok) {
+    fprintf(stderr, "fr-core: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Shared by both threads for the whole life of the process.
+CoreLinkState g_link_state;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::Env* env = platform::Env::Default();
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "-c") return RunEepromMode(true, env);
+  if (mode == "-d") return RunEepromMode(false, env);
+
+  // The device clock may never be set before the program was built.
+  int64_t build_time = 0;
+  if (FrStatus::parseBuildTime(env, __DATE__ " " __TIME__, &build_time)) {
+    FrStatus::setBuildTime(build_time);
+  }
+  env->SeedRandom(static_cast<unsigned>(env->Now()));  // identifiers hash rand()
+
+  if (mode == "-s") {
+    HostLink link(env, &g_link_state);
+    link.run();
+    return 0;
+  }
+
+  CoreWorker worker(env);
+  worker.initialise();  // finishes before any host command is served
+  std::thread([env] {
+    HostLink link(env, &g_link_state);
+    link.run();
+  }).detach();
+  worker.loop();
+}
