@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ libgtest-dev libgmock-dev
 
-.PHONY: all build deps configure test demo clean
+.PHONY: all build deps configure test demo bench clean
 
 all: build
 
@@ -32,6 +32,13 @@ test: deps
 demo: deps
 	$(MAKE) build
 	$(BUILD)/bin/fr-demo var/demo
+
+bench: deps
+	@dpkg-query -W -f='$${Status}' libbenchmark-dev 2>/dev/null | grep -q 'install ok installed' || \
+	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libbenchmark-dev; }
+	cmake -S . -B $(BUILD) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	@for b in $(BUILD)/bin/*_bench; do $$b; done
 
 clean:
 	rm -rf $(BUILD)

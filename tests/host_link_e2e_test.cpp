@@ -106,10 +106,15 @@ TEST(CommandCoreLineTest, QueuedCommandsAreAnswered) {
   ASSERT_TRUE(rig.Start());
   ASSERT_TRUE(rig.WaitReady());
   sim::Reply r;
-  ASSERT_TRUE(rig.host().Request(200, 3, "x", &r));
-  EXPECT_EQ(10, r.code);
-  EXPECT_EQ(3u, r.id);
-  EXPECT_TRUE(r.data.empty());
+  uint32_t id = 3;
+  for (uint8_t code : {5, 23, 200}) {
+    ASSERT_TRUE(rig.host().Request(code, ++id, "x", &r));
+    EXPECT_EQ(10, r.code) << int(code);
+    EXPECT_EQ(id, r.id);
+    EXPECT_TRUE(r.data.empty());
+  }
+  ASSERT_TRUE(rig.host().Request(16, 4, "", &r));
+  EXPECT_EQ(13, r.code);
   ASSERT_TRUE(rig.host().Request(48, 4, "", &r));
   EXPECT_EQ(13, r.code);
   EXPECT_EQ(4u, r.id);

@@ -1,0 +1,91 @@
+// The host link reads the status records while the main thread writes them.
+#include "app/core_link_state.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/codes.h"
+#include "app/core_worker.h"
+#include "app/fr_status.h"
+#include "app/identity.h"
+#include "link/host_link.h"
+#include "platform/fake_env.h"
+#include "tools/sim/host_client.h"
+#include "tools/sim/pty_pair.h"
+
+namespace {
+
+// A 64-bit value whose bytes are all equal: a torn copy would show.
+int64_t Uniform(uint8_t b) { return static_cast<int64_t>(0x0101010101010101ull * b); }
+
+TEST(CoreLinkStateTest, StatusQueriesWhileTheMainThreadWrites) {
+  platform::FakeEnv env;
+  sim::PtyPair pty;
+  ASSERT_TRUE(pty.Open());
+  ASSERT_TRUE(env.CreateDirectory("/dev"));
+  ASSERT_EQ(0, symlink(pty.slave_name().c_str(), env.Resolve("/dev/ttyGS0").c_str()));
+
+  CoreWorker worker(&env);
+  worker.initialise();
+  ModelData model;
+  model.setSerialNumber("0123456789");
+  model.setCheckValue(model.computeCheckValue(std::string(16, 'k')));
+  CoreIdentity::replaceModelData(model);
+
+  CoreLinkState state;
+  HostLink link(&env, &state);
+  std::thread link_thread([&link] { link.run(); });
+  std::atomic<bool> stop{false};
+  std::thread main_thread([&] {
+    uint8_t b = 0;
+    while (!stop) {
+      worker.processOne();  // answers the printer poll of 48
+      ++b;
+      FrStatus::setCashInDrawer(Uniform(b));
+      FrStatus::setShiftNumber(b);
+      FrStatus::setFlag(FrStatus::kShiftOpen, (b & 1) != 0);
+      FrStatus::setFlags(static_cast<uint16_t>(FrStatus::flags() ^ FrStatus::kPaperNearEnd));
+    }
+  });
+
+  sim::HostClient host(pty.master());
+  for (uint32_t id = 1; id <= 60; ++id) {
+    sim::Reply r;
+    const bool shift = (id % 2) == 0;
+    ASSERT_TRUE(host.Request(shift ? cmd::kShiftStatus : cmd::kDeviceStatus, id, "", &r));
+    ASSERT_EQ(rc::kOk, r.code);
+    ASSERT_EQ(id, r.id);
+    if (shift) {
+      ASSERT_EQ(29u, r.data.size());
+      const std::string cash = r.data.substr(5 + 16, 8);
+      EXPECT_EQ(std::string(8, cash[0]), cash);
+    } else {
+      ASSERT_EQ(31u, r.data.size());
+      EXPECT_EQ("0123456789", r.data.substr(0, 10));
+      EXPECT_EQ(50, r.data[13]);
+    }
+  }
+
+  link.requestStop();
+  pty.CloseMaster();
+  link_thread.join();
+  stop = true;
+  main_thread.join();
+  CoreIdentity::replaceModelData(ModelData());
+}
+
+TEST(CoreLinkStateTest, InvalidModelDataHidesEverything) {
+  CoreIdentity::replaceModelData(ModelData());
+  CoreLinkState state;
+  std::string record, serial;
+  EXPECT_FALSE(state.modelData(&record, &serial));
+  CoreIdentity::storeDeviceKey("");
+  EXPECT_EQ("", state.deviceKey());
+  std::string field;
+  EXPECT_FALSE(state.registrationField(1018, &field));
+}
+
+}  // namespace
