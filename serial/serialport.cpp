@@ -189,8 +189,9 @@ bool SerialPort::configureTermios() {
     default: return false;
   }
 
-  // No hardware flow control; the speed travels in c_ispeed/c_ospeed.
-  tio.c_cflag &= ~(CRTSCTS | CBAUD);
+  // No hardware flow control; both speeds travel in c_ispeed/c_ospeed.
+  // A stale input speed in CIBAUD would override c_ispeed: clear it too.
+  tio.c_cflag &= ~(CRTSCTS | CBAUD | CIBAUD);
   tio.c_cflag |= CREAD | CLOCAL | BOTHER;
 
   uint32_t speed = 0;
@@ -223,7 +224,8 @@ bool SerialPort::configureTermios() {
     tio.c_cc[VTIME] = static_cast<cc_t>(read_timeout_ms_ / 100);
   }
 
-  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXANY | IXOFF);
+  tio.c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXANY | IXOFF);
 
   tio.c_lflag &= ~(ICANON | ISIG | ECHOE | ECHONL);
   if (echo_) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -27,7 +28,7 @@ bool WaitReadable(int fd, int ms) {
 
 int OpenDescriptors() {
   int n = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) n += e.exists() ? 1 : 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) n += e.exists();
   return n;
 }
 
@@ -63,7 +64,7 @@ class SerialPortTest : public ::testing::Test {
   }
   // Waits (bounded) until the port has at least n bytes ready.
   static void WaitForBytes(SerialPort& port, int n) {
-    for (int i = 0; i < 100 && port.bytesWaiting() < n; ++i) WaitReadable(port.descriptor(), 20);
+    for (int i = 0; i < 200 && port.bytesWaiting() < n; ++i) usleep(10000);
   }
   static termios2 Settings(const SerialPort& port) {
     termios2 tio = {};
@@ -102,6 +103,19 @@ TEST_F(SerialPortTest, SpeedIsExactThroughBother) {
     EXPECT_EQ(tcflag_t{CREAD | CLOCAL}, tio.c_cflag & (CREAD | CLOCAL)) << c.baud;
     c.port.close();
   }
+}
+
+// A separate input speed left behind by another program must not survive.
+TEST_F(SerialPortTest, StaleInputSpeedIsCleared) {
+  SerialPort port(&env_, kDevice, 13);
+  ASSERT_TRUE(port.open());
+  termios2 tio = Settings(port);
+  tio.c_cflag &= ~CIBAUD;
+  tio.c_cflag |= B9600 << IBSHIFT;
+  ASSERT_TRUE(port.setTermios(tio));
+  ASSERT_TRUE(port.setSpeedCode(17));
+  EXPECT_EQ(115200u, Settings(port).c_ispeed);
+  EXPECT_EQ(115200u, Settings(port).c_ospeed);
 }
 
 // The pty driver forces CS8 and no parity bit on its slave, so only PARODD
@@ -190,7 +204,8 @@ TEST_F(SerialPortTest, SettersReconfigureOpenPort) {
 
 TEST_F(SerialPortTest, ReadTimeoutSetsVminVtime) {
   struct Case { int timeout; int vmin, vtime; };
-  const Case cases[] = {{-1, 1, 0}, {0, 0, 0}, {99, 0, 0}, {200, 0, 2}, {250, 0, 2}, {25500, 0, 255}};
+  const Case cases[] = {{-1, 1, 0},  {0, 0, 0},   {99, 0, 0},
+                        {200, 0, 2}, {250, 0, 2}, {25500, 0, 255}};
   for (const auto& c : cases) {
     SerialPort port(&env_, kDevice, 17);
     EXPECT_TRUE(port.setReadTimeout(c.timeout));
@@ -260,26 +275,21 @@ TEST_F(SerialPortTest, EchoOnSendsInputBack) {
   EXPECT_EQ("ab", MasterRead(2, 2000));
 }
 
-TEST_F(SerialPortTest, ReadNeverGathers) {
+TEST_F(SerialPortTest, ReadTakesWhatIsWaitingWithoutGathering) {
   SerialPort port(&env_, kDevice, 17);
   ASSERT_TRUE(port.open());
+  EXPECT_EQ(0, port.bytesWaiting());
   MasterWrite("x");
   WaitForBytes(port, 1);
   ASSERT_EQ(1, port.bytesWaiting());
   std::string buffer = "previous";
   EXPECT_EQ(1, port.read(buffer, 3));
   EXPECT_EQ("x", buffer);
-}
-
-TEST_F(SerialPortTest, BytesWaitingCountsInput) {
-  SerialPort port(&env_, kDevice, 17);
-  ASSERT_TRUE(port.open());
-  EXPECT_EQ(0, port.bytesWaiting());
   MasterWrite("hello");
   WaitForBytes(port, 5);
   ASSERT_EQ(5, port.bytesWaiting());
-  std::string buffer;
   EXPECT_EQ(2, port.read(buffer, 2));
+  EXPECT_EQ("he", buffer);
   EXPECT_EQ(3, port.bytesWaiting());
 }
 
@@ -288,6 +298,9 @@ TEST_F(SerialPortTest, NothingWithinTimeoutLeavesBuffer) {
     SerialPort port(&env_, kDevice, 17);
     ASSERT_TRUE(port.setReadTimeout(timeout));
     ASSERT_TRUE(port.open());
+    // VMIN/VTIME rule reads only outside canonical mode; there a read waits
+    // for a newline forever.
+    ASSERT_EQ(0u, Settings(port).c_lflag & ICANON);
     std::string buffer = "keep";
     EXPECT_EQ(0, port.read(buffer, 8)) << timeout;
     EXPECT_EQ("keep", buffer);
