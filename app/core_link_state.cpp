@@ -16,9 +16,9 @@ std::string CoreLinkState::deviceKey() { return CoreIdentity::deviceKey(); }
 bool CoreLinkState::registrationField(uint16_t field, std::string* value) {
   const RegData reg = CoreIdentity::regData();
   if (!reg.isValid()) return false;
-  // The field accessor arrives with the registration's TLV forms; until then
-  // no valid registration can exist on the device.
-  return false;
+  // The field travels as its TLV element, so the host learns its form too.
+  *value = reg.fieldAsTlv(field).encode();
+  return true;
 }
 
 void CoreLinkState::statusRecords(std::string* status, std::string* cycle) {

@@ -2,6 +2,7 @@
 
 #include "storage/model_data.h"
 #include "storage/reg_data.h"
+#include "storage/tax_rate.h"
 #include "util/cp866.h"
 #include "util/crc.h"
 
@@ -107,6 +108,47 @@ TEST(RegDataTest, Validity) {
   RegData no_check = r;
   no_check.setCheckValue(0);
   EXPECT_FALSE(no_check.isValid());
+}
+
+TEST(RegDataTest, FieldsAsTlv) {
+  RegData r;
+  r.setFnNumber("9999078900012345");  // full field: read with the extra NUL
+  r.setInn("7701234567");
+  r.setText(0, "A");
+  r.setText(1, "B");
+  r.setText(2, "C");
+  r.setRegistrationTime(1700000000);
+  r.setArchiveNumber(0x01020304);
+  TaxRate vat;
+  vat.setRateWord(0x4000 | 2000);
+  vat.setName("VAT");
+  r.setTaxRateImage(2, vat.image());
+  struct Case {
+    uint16_t tag;
+    std::string value;
+  };
+  const Case cases[] = {
+      {11037, std::string("9999078900012345") + '\0'},
+      {11018, "7701234567"},
+      {11048, "A"},
+      {11187, "B"},
+      {11009, "C"},
+      {11012, std::string("\x00\xF1\x53\x65", 4)},
+      {11041, "\x04\x03\x02\x01"},
+      {13107, vat.toTlv(2).value()},
+  };
+  for (const Case& c : cases) {
+    const TlvElement e = r.fieldAsTlv(c.tag);
+    EXPECT_EQ(c.tag, e.tag());
+    EXPECT_EQ(c.value, e.value()) << c.tag;
+  }
+  EXPECT_FALSE(r.fieldAsTlv(1).isValid());
+  EXPECT_FALSE(r.fieldAsTlv(13110).isValid());
+
+  const std::vector<TlvElement> list = r.asTlvList();
+  ASSERT_EQ(7u, list.size());  // six fields and the one valid tax rate
+  const uint16_t order[] = {11037, 11018, 11048, 11187, 11009, 11041, 13107};
+  for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(order[i], list[i].tag());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "storage/tax_rate.h"
 #include "util/coding.h"
 #include "util/crc.h"
 
@@ -83,4 +84,46 @@ bool RegData::operator==(const RegData& other) const {
   return fnNumber() == other.fnNumber() && checkValue() == other.checkValue() &&
          inn() == other.inn() && text(0) == other.text(0) && text(1) == other.text(1) &&
          text(2) == other.text(2);
+}
+
+TlvElement RegData::fieldAsTlv(uint16_t t) const {
+  switch (t) {
+    case tag::kFnNumber:
+      return TlvElement::fromString(t, fnNumber());
+    case tag::kInn:
+      return TlvElement::fromString(t, inn());
+    case tag::kFirstRegText:
+      return TlvElement::fromString(t, text(0));
+    case tag::kSecondRegText:
+      return TlvElement::fromString(t, text(1));
+    case tag::kThirdRegText:
+      return TlvElement::fromString(t, text(2));
+    case tag::kDateTime:
+      return TlvElement::fromU32(t, static_cast<uint32_t>(registrationTime()));
+    case tag::kArchiveNumber:
+      return TlvElement::fromU32(t, archiveNumber());
+    default:
+      break;
+  }
+  if (t >= tag::kTaxRateFirst && t < tag::kTaxRateFirst + kTaxRateCount) {
+    const size_t index = t - tag::kTaxRateFirst;
+    TaxRate rate;
+    rate.parse(taxRateImage(index));
+    return rate.toTlv(index);
+  }
+  return TlvElement();
+}
+
+std::vector<TlvElement> RegData::asTlvList() const {
+  std::vector<TlvElement> list;
+  for (uint16_t t : {tag::kFnNumber, tag::kInn, tag::kFirstRegText, tag::kSecondRegText,
+                     tag::kThirdRegText, tag::kArchiveNumber}) {
+    list.push_back(fieldAsTlv(t));
+  }
+  for (size_t i = 0; i < kTaxRateCount; ++i) {
+    TaxRate rate;
+    rate.parse(taxRateImage(i));
+    if (rate.isValid()) list.push_back(rate.toTlv(i));
+  }
+  return list;
 }

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "documents/tlv_element.h"
 #include "storage/identity_format.h"
 
 class RegData {
@@ -34,6 +36,14 @@ class RegData {
   // The 32-byte image of tax rate 0..4.
   std::string taxRateImage(size_t index) const;
   void setTaxRateImage(size_t index, const std::string& image);
+
+  // One field as a TLV element: the texts (in their read form), the
+  // registration time and archive number as u32, a tax rate in its
+  // container form. Any other tag gives an empty element.
+  TlvElement fieldAsTlv(uint16_t tag) const;
+  // FN number, taxpayer number, the three texts, archive number, then every
+  // valid tax rate in index order.
+  std::vector<TlvElement> asTlvList() const;
 
   // CRC-32 of the FN number, the taxpayer number, the model's serial number
   // and the key.
