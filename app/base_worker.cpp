@@ -11,7 +11,11 @@ bool BaseWorker::splitCashierPrefix(const std::string& data, CashierPrefix* pref
   return prefix->number >= 1 && prefix->number <= kMaxCashier;
 }
 
-int BaseWorker::authorise(const std::string& data, CashierPrefix* prefix) {
+int BaseWorker::authorise(platform::Env* env, const std::string& data, CashierPrefix* prefix,
+                          Cashier* cashier) {
   if (!splitCashierPrefix(data, prefix)) return rc::kBadCashierPrefix;
+  if (!tables::checkCashier(env, prefix->number, prefix->password, cashier)) {
+    return rc::kCashierRefused;
+  }
   return rc::kOk;
 }

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+#include "storage/tables.h"
+
 struct CashierPrefix {
   uint8_t number = 0;
   int32_t password = 0;
@@ -25,9 +28,11 @@ class BaseWorker {
   // False when the data is shorter than the prefix or the number is not
   // 1..20; the fields are filled in either case when there are 5 bytes.
   static bool splitCashierPrefix(const std::string& data, CashierPrefix* prefix);
-  // 0, or 19 when the prefix does not split. The cashier table check (18)
-  // joins here with the tables.
-  static int authorise(const std::string& data, CashierPrefix* prefix);
+  // 0 with the cashier's record; 19 when the prefix does not split; 18 when
+  // the cashier is unknown, the password wrong or the cashier not usable.
+  // Callers then test the rights their command needs.
+  static int authorise(platform::Env* env, const std::string& data, CashierPrefix* prefix,
+                       Cashier* cashier);
 };
 
 #endif  // FR_APP_BASE_WORKER_H_

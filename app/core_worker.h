@@ -29,6 +29,8 @@ class CoreWorker : public BaseWorker {
   CoreApiResult dispatch(const CoreTransaction& transaction);
 
  private:
+  int setSerialNumber(const std::string& data);
+
   platform::Env* const env_;
   std::unique_ptr<CoreQueue> queue_;
 };
