@@ -66,6 +66,8 @@ class Env {
 
   // One diagnostic line on standard output, newline added, flushed.
   virtual void WriteLine(const std::string& line) = 0;
+  // Diagnostic text without a line end, flushed.
+  virtual void WriteText(const std::string& text) = 0;
 
   // The real board when FR_ROOT is unset; otherwise the sandbox board
   // rooted at $FR_ROOT. Lives for the whole process.

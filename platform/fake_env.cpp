@@ -73,6 +73,8 @@ void FakeEnv::WriteLine(const std::string& line) {
   lines_.push_back(line);
 }
 
+void FakeEnv::WriteText(const std::string& text) { WriteLine(text); }
+
 std::vector<std::string> FakeEnv::lines() {
   std::lock_guard<std::mutex> lock(mu_);
   return lines_;

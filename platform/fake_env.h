@@ -28,6 +28,8 @@ class FakeEnv : public SandboxEnv {
   bool RandomBytes(void* buf, size_t n) override;
   int RunShell(const std::string& command) override;
   void WriteLine(const std::string& line) override;
+  // Kept as a line of its own, so tests can find it.
+  void WriteText(const std::string& text) override;
 
   void set_now(int64_t t) { now_ms_ = t * 1000; }
   void set_random_fails(bool fails) { random_fails_ = fails; }

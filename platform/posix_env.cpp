@@ -125,6 +125,11 @@ void PosixEnv::WriteLine(const std::string& line) {
   fflush(stdout);
 }
 
+void PosixEnv::WriteText(const std::string& text) {
+  fwrite(text.data(), 1, text.size(), stdout);
+  fflush(stdout);
+}
+
 std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new PosixEnv); }
 
 }  // namespace platform

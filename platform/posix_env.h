@@ -26,6 +26,7 @@ class PosixEnv : public Env {
   bool RandomBytes(void* buf, size_t n) override;
   int OpenSerial(const std::string& path, int flags) override;
   void WriteLine(const std::string& line) override;
+  void WriteText(const std::string& text) override;
 };
 
 }  // namespace platform
