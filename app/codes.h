@@ -84,6 +84,7 @@ constexpr int kWrongDocumentType = 30;
 constexpr int kArchiveClosed = 31;
 constexpr int kForeignArchive = 32;
 constexpr int kRegistrationLimit = 33;
+constexpr int kUnknownTag = 34;  // an element this document does not take
 constexpr int kCloseData = 37;
 constexpr int kNoRegistration = 38;
 constexpr int kTlvShort = 39;

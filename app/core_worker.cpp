@@ -1,8 +1,14 @@
 #include "app/core_worker.h"
 
+#include <ctime>
+
 #include "app/codes.h"
 #include "app/fr_status.h"
 #include "app/identity.h"
+#include "printer/print_layout.h"
+#include "printer/printer_settings.h"
+#include "printer/render.h"
+#include "printer/shared_blocks.h"
 #include "storage/eeprom.h"
 #include "storage/tables.h"
 #include "util/cp866.h"
@@ -11,7 +17,8 @@ namespace {
 constexpr int kLoopPause = 20;  // ms after every pass, busy or idle
 }  // namespace
 
-CoreWorker::CoreWorker(platform::Env* env) : env_(env), queue_(new CoreQueue) {}
+CoreWorker::CoreWorker(platform::Env* env)
+    : env_(env), queue_(new CoreQueue), printer_(new PrinterLine(env)) {}
 
 CoreWorker::~CoreWorker() = default;
 
@@ -30,6 +37,38 @@ void CoreWorker::initialise() {
 
   // No archive storage yet: without a card the archive bits stay clear.
   FrStatus::setFlag(FrStatus::kArchivePresent | FrStatus::kArchiveUsable, false);
+
+  printBanner();
+}
+
+void CoreWorker::printBanner() {
+  printer::loadWidthSetting(env_);
+  printer_->open();
+  printer_->initialise();
+  printer_->statusCheck();
+
+  const ModelData model = CoreIdentity::modelData();
+  const RegData reg = CoreIdentity::regData();
+  PrintStyle style;
+  style.setFont(3);
+  style.set(PrintStyle::kCentre | PrintStyle::kBold);
+  PrintBlock block(style);
+  block.addText(model.modelName());
+  block.addText(model.isValid() ? util::Utf8ToCp866("ЗН ") + model.serialNumber()
+                                : util::Utf8ToCp866("НЕ УСТАНОВЛЕН ЗАВОДСКОЙ НОМЕР"));
+  struct tm tm;
+  char when[32] = "";
+  if (env_->LocalTime(env_->Now(), &tm)) strftime(when, sizeof(when), "%d.%m.%Y %H:%M", &tm);
+  block.addText(when);
+
+  std::string text;
+  if (reg.isValid()) {
+    text = printer::render(block, false) + printer::render(registrationHeader(reg)) +
+           printer::render(taxpayerLines(reg, true));
+  } else {
+    text = printer::render(block, true);
+  }
+  printer_->printJob(text);  // the banner's fate changes nothing
 }
 
 void CoreWorker::loop() {
@@ -54,6 +93,15 @@ CoreApiResult CoreWorker::dispatch(const CoreTransaction& transaction) {
   switch (transaction.command) {
     case cmd::kSetSerialNumber:
       return CoreApiResult(setSerialNumber(transaction.data), transaction.id);
+    case cmd::kPrinterStatus:
+      return CoreApiResult(printer_->statusCheck(), transaction.id);
+    case cmd::kPrintText:
+      return CoreApiResult(printText(transaction.data), transaction.id);
+    case cmd::kPrintRaw:
+      if (transaction.data.empty()) return CoreApiResult(rc::kBadData, transaction.id);
+      return CoreApiResult(printer_->rawWrite(transaction.data), transaction.id);
+    case cmd::kFeedAndCut:
+      return CoreApiResult(printer_->feedAndCut(), transaction.id);
     default:
       return CoreApiResult(rc::kUnknownCommand, transaction.id);
   }
@@ -85,4 +133,27 @@ int CoreWorker::setSerialNumber(const std::string& data) {
   }
   CoreIdentity::replaceModelData(model);
   return rc::kOk;
+}
+
+// Free text from the host: spacing, alignment, font and flags, then the text.
+int CoreWorker::printText(const std::string& data) {
+  constexpr size_t kHeader = 4;
+  if (data.size() < kHeader) return rc::kBadData;
+  const uint8_t spacing = static_cast<uint8_t>(data[0]);
+  const uint8_t align = static_cast<uint8_t>(data[1]);
+  const uint8_t font = static_cast<uint8_t>(data[2]);
+  const uint8_t flags = static_cast<uint8_t>(data[3]);
+  PrintStyle style;
+  style.setSpacing(spacing % 6);
+  style.setFont(font & 3);
+  uint32_t bits = PrintStyle::kMarker;
+  if (align == 1) bits |= PrintStyle::kCentre;
+  if (align == 2) bits |= PrintStyle::kRight;
+  if (flags & 0x01) bits |= PrintStyle::kBold;
+  if (flags & 0x02) bits |= PrintStyle::kMarker28;
+  if (flags & 0x04) bits |= PrintStyle::kReverse;
+  if (flags & 0x08) bits |= PrintStyle::kDouble;
+  style.set(bits);
+  const bool cut = (flags & 0x10) != 0;
+  return printer_->printJob(printer::render(PrintBlock::fromText(style, data.substr(kHeader)), cut));
 }

@@ -10,6 +10,7 @@
 #include "link/processing_queue.h"
 #include "link/transaction.h"
 #include "platform/env.h"
+#include "printer/printer_line.h"
 
 class CoreWorker : public BaseWorker {
  public:
@@ -30,9 +31,12 @@ class CoreWorker : public BaseWorker {
 
  private:
   int setSerialNumber(const std::string& data);
+  int printText(const std::string& data);
+  void printBanner();
 
   platform::Env* const env_;
   std::unique_ptr<CoreQueue> queue_;
+  std::unique_ptr<PrinterLine> printer_;
 };
 
 #endif  // FR_APP_CORE_WORKER_H_

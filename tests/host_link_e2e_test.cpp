@@ -82,7 +82,10 @@ TEST_P(HostLineTest, EmptyStartupStateAnswers) {
     std::string data;
     int code;
   };
-  const Case cases[] = {{16, "", 13}, {49, "", 13}, {50, "", 25}, {68, Bytes({1, 0}), 38},
+  // The link alone never reads the EEPROM, so it has no key; a normal run
+  // makes one on the blank EEPROM.
+  const int key_code = std::string(GetParam()) == "-s" ? 25 : 0;
+  const Case cases[] = {{16, "", 13}, {49, "", 13}, {50, "", key_code}, {68, Bytes({1, 0}), 38},
                         {68, Bytes({1}), 22}};
   for (const Case& c : cases) {
     sim::Reply r;
