@@ -10,6 +10,7 @@
 #include "printer/render.h"
 #include "printer/shared_blocks.h"
 #include "storage/eeprom.h"
+#include "storage/sd_card.h"
 #include "storage/tables.h"
 #include "util/cp866.h"
 
@@ -35,10 +36,55 @@ void CoreWorker::initialise() {
   if (id.has_reg) CoreIdentity::replaceRegData(id.reg);
   if (!id.ok) FrStatus::setFlag(FrStatus::kIdentityError, true);
 
-  // No archive storage yet: without a card the archive bits stay clear.
-  FrStatus::setFlag(FrStatus::kArchivePresent | FrStatus::kArchiveUsable, false);
+  openArchive();
 
   printBanner();
+}
+
+void CoreWorker::openArchive() {
+  if (archive_) archive_->close();
+  archive_.reset();
+  if (!sdcard::mount(env_)) {
+    FrStatus::setFlag(FrStatus::kArchivePresent | FrStatus::kArchiveUsable, false);
+    return;
+  }
+  archive_.reset(new FiscalArchive(env_, sdcard::archivePath(env_)));
+  FrStatus::setFlag(FrStatus::kArchivePresent | FrStatus::kArchiveUsable, true);
+  if (!archive_->createOrVerify()) FrStatus::setFlag(FrStatus::kArchiveUsable, false);
+  archive_->publish();
+}
+
+// The totals records as stored: 54 shift, 55 since registration, 56 grand,
+// 57 the four section tables.
+CoreApiResult CoreWorker::readTotals(const CoreTransaction& transaction) {
+  CoreApiResult result(rc::kArchiveUnusable, transaction.id);
+  if (!archive_) return result;
+  bool ok = false;
+  switch (transaction.command) {
+    case cmd::kShiftTotals:
+    case cmd::kRegistrationTotals: {
+      ShiftCounters c;
+      ok = transaction.command == cmd::kShiftTotals ? archive_->readShiftCounters(&c)
+                                                     : archive_->readRegistrationCounters(&c);
+      result.data = c.image();
+      break;
+    }
+    case cmd::kGrandTotals: {
+      GrossCounters g;
+      ok = archive_->readGrossCounters(&g);
+      result.data = g.image();
+      break;
+    }
+    default:
+      ok = archive_->readSectionTotals(4, &result.data);
+      break;
+  }
+  if (!ok) {
+    result.data.clear();
+    return result;
+  }
+  result.code = rc::kOk;
+  return result;
 }
 
 void CoreWorker::printBanner() {
@@ -93,6 +139,11 @@ CoreApiResult CoreWorker::dispatch(const CoreTransaction& transaction) {
   switch (transaction.command) {
     case cmd::kSetSerialNumber:
       return CoreApiResult(setSerialNumber(transaction.data), transaction.id);
+    case cmd::kShiftTotals:
+    case cmd::kRegistrationTotals:
+    case cmd::kGrandTotals:
+    case cmd::kSectionTotals:
+      return readTotals(transaction);
     case cmd::kPrinterStatus:
       return CoreApiResult(printer_->statusCheck(), transaction.id);
     case cmd::kPrintText:

@@ -11,6 +11,7 @@
 #include "link/transaction.h"
 #include "platform/env.h"
 #include "printer/printer_line.h"
+#include "storage/fiscal_archive.h"
 
 class CoreWorker : public BaseWorker {
  public:
@@ -32,11 +33,14 @@ class CoreWorker : public BaseWorker {
  private:
   int setSerialNumber(const std::string& data);
   int printText(const std::string& data);
+  void openArchive();
+  CoreApiResult readTotals(const CoreTransaction& transaction);
   void printBanner();
 
   platform::Env* const env_;
   std::unique_ptr<CoreQueue> queue_;
   std::unique_ptr<PrinterLine> printer_;
+  std::unique_ptr<FiscalArchive> archive_;  // only when the card was ready at start-up
 };
 
 #endif  // FR_APP_CORE_WORKER_H_

@@ -39,6 +39,7 @@ class Env {
   virtual std::unique_ptr<File> OpenFile(const std::string& path, const char* mode) = 0;
   // File-system status query: true when the path exists.
   virtual bool PathExists(const std::string& path) = 0;
+  virtual bool FileSize(const std::string& path, uint64_t* size) = 0;
   // Device number of the file system holding the path; false when unknown.
   virtual bool DeviceId(const std::string& path, uint64_t* dev) = 0;
   virtual bool CreateDirectory(const std::string& path) = 0;

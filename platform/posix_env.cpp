@@ -56,6 +56,13 @@ bool PosixEnv::PathExists(const std::string& path) {
   return stat(Resolve(path).c_str(), &st) == 0;
 }
 
+bool PosixEnv::FileSize(const std::string& path, uint64_t* size) {
+  struct stat st;
+  if (stat(Resolve(path).c_str(), &st) != 0) return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
 bool PosixEnv::DeviceId(const std::string& path, uint64_t* dev) {
   struct stat st;
   if (stat(Resolve(path).c_str(), &st) != 0) return false;

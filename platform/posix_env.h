@@ -13,6 +13,7 @@ class PosixEnv : public Env {
 
   std::unique_ptr<File> OpenFile(const std::string& path, const char* mode) override;
   bool PathExists(const std::string& path) override;
+  bool FileSize(const std::string& path, uint64_t* size) override;
   bool DeviceId(const std::string& path, uint64_t* dev) override;
   bool CreateDirectory(const std::string& path) override;
   bool AvailableBytes(const std::string& path, uint64_t* bytes) override;

@@ -1,0 +1,80 @@
+// The fiscal archive: every document the register makes, stored once and
+// for ever in one file on the SD card, with a fixed-position index of
+// descriptors, the running totals and the identity copies of the last
+// fiscalisation. Main thread only.
+#ifndef FR_STORAGE_FISCAL_ARCHIVE_H_
+#define FR_STORAGE_FISCAL_ARCHIVE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "documents/base_document.h"
+#include "platform/env.h"
+#include "workers/counters.h"
+
+class FiscalArchive {
+ public:
+  // REQUIRES: env outlives the archive. Nothing is opened here.
+  FiscalArchive(platform::Env* env, std::string path);
+  ~FiscalArchive();
+
+  FiscalArchive(const FiscalArchive&) = delete;
+  FiscalArchive& operator=(const FiscalArchive&) = delete;
+
+  // Start-up: a missing file is created, an existing one verified against
+  // the device's identity (status bits 0x04 and 0x02 follow); then opened.
+  bool createOrVerify();
+  bool open();
+  void close();
+
+  // Numbers, signs, encodes and writes the document and books its totals.
+  // 0, 3 (not storable), 4 (not serialisable), 5 (storage), 7 (too large).
+  int store(BaseWorkDocument* document);
+  // 0 with the rebuilt document, 5 or 17.
+  int readDocument(uint32_t number, std::shared_ptr<BaseWorkDocument>* document);
+
+  bool readLastDescriptor(DocDescriptor* d);
+  bool readLastFiscalisationDescriptor(DocDescriptor* d);
+  bool readDescriptor(uint32_t number, DocDescriptor* d);  // 1..250000
+
+  bool readShiftCounters(ShiftCounters* c);
+  bool readRegistrationCounters(ShiftCounters* c);
+  bool readGrossCounters(GrossCounters* c);
+  // The first `tables` (1..4) tables of the section totals.
+  bool readSectionTotals(size_t tables, std::string* image);
+  bool readRegistrationCount(uint8_t* count);
+
+  // Start-up: capacity, registration count, last document and shift state
+  // into the device status.
+  void publish();
+
+  uint32_t archiveNumber();
+  // Made from the clock, the random generator and the key.
+  static uint32_t makeArchiveNumber(platform::Env* env, int64_t t, const std::string& key);
+
+ private:
+  bool readAt(uint64_t offset, void* buf, size_t n);
+  bool writeAt(uint64_t offset, const void* buf, size_t n);
+  bool readSlot(uint64_t offset, DocDescriptor* d);
+  bool writeSlot(uint64_t offset, const DocDescriptor& d);
+  bool writeShiftCounters(uint64_t offset, const ShiftCounters& c);
+  bool readShiftCountersAt(uint64_t offset, ShiftCounters* c);
+  bool writeGrossCounters(const GrossCounters& c);
+  int writeBlock(BaseWorkDocument* document, const std::string& main, uint64_t offset,
+                 DocDescriptor* d);
+  bool bookCash(bool cash_in, int64_t amount);
+  bool bookReceipt(const BaseWorkDocument& receipt);
+  bool bookFiscalisation(BaseWorkDocument* document, uint32_t number);
+  bool bookShiftOpen(const DocDescriptor& d);
+  // A document of the descriptor's kind, read back from its data block.
+  int rebuild(const DocDescriptor& d, const RegData& reg, std::shared_ptr<BaseWorkDocument>* out);
+  bool createFile();
+  bool verifyFile();
+
+  platform::Env* const env_;
+  const std::string path_;
+  std::unique_ptr<platform::File> file_;
+};
+
+#endif  // FR_STORAGE_FISCAL_ARCHIVE_H_
