@@ -1,5 +1,7 @@
 #include "documents/receipt_doc.h"
 
+#include <algorithm>
+
 #include "app/codes.h"
 #include "app/fr_status.h"
 #include "util/coding.h"
@@ -413,6 +415,17 @@ void ReceiptDoc::encodeOwn(std::string* out) const {
 
 std::string ReceiptDoc::signedData() const {
   std::string out = encode();
+  // The encoding holds the fiscal sign itself, which was 0 when the sign was
+  // made: it is signed as 0, or no stored receipt would ever verify.
+  for (size_t p = 1; p + TlvElement::kHeaderSize <= out.size();) {
+    const size_t length = util::GetFixed16(out, p + 2);
+    if (util::GetFixed16(out, p) == tag::kFiscalSign) {
+      const size_t end = std::min(out.size(), p + TlvElement::kHeaderSize + length);
+      std::fill(out.begin() + static_cast<long>(p + TlvElement::kHeaderSize), out.begin() + static_cast<long>(end), '\0');
+      break;
+    }
+    p += TlvElement::kHeaderSize + length;
+  }
   util::PutFixed32(&out, regData().checkValue());
   return out;
 }

@@ -6,6 +6,7 @@
 #include "app/codes.h"
 #include "app/fr_status.h"
 #include "app/identity.h"
+#include "documents/receipt_doc.h"
 #include "documents/registration_documents.h"
 #include "documents/shift_documents.h"
 #include "platform/fake_env.h"
@@ -284,6 +285,68 @@ TEST_F(FiscalArchiveTest, DocumentsLargerThanTheirKindAreRefused) {
   ASSERT_TRUE(archive_->readLastDescriptor(&last));
   EXPECT_EQ(2u, util::DecodeFixed32(last.bytes + 1));  // the refused one took no number
   EXPECT_EQ(4096, util::DecodeFixed16(last.bytes + 16));
+}
+
+TlvElement StoredLine(size_t name_length) {
+  return TlvElement::fromList(tag::kReceiptLine,
+                              {TlvElement::fromString(tag::kLineName, std::string(name_length, 'n')),
+                               TlvElement::fromVln(tag::kPrice, 100),
+                               TlvElement::fromFvln(tag::kQuantity, Decimal(1, 1)),
+                               TlvElement::fromByte(tag::kLineTaxNumber, 1),
+                               TlvElement::fromByte(tag::kSectionNumber, 1)});
+}
+
+// What the receipt's data block will hold: main data and every further part.
+size_t BlockSize(ReceiptDoc* r) {
+  size_t size = r->encode().size() + r->taxRateElements().size() + r->sectionElements().size();
+  for (std::string line = r->firstLine(); !line.empty(); line = r->nextLine()) size += line.size();
+  return size;
+}
+
+// A receipt rebuilt from stored lines (which no size check stops) until its
+// block is exactly `target` bytes.
+std::unique_ptr<ReceiptDoc> ReceiptOfSize(platform::Env* env, size_t target) {
+  std::unique_ptr<ReceiptDoc> r(
+      new ReceiptDoc(env, CoreIdentity::modelData(), CoreIdentity::regData(), Clerk()));
+  r->setCashierName(std::string(1, '\0') + kNameData);
+  r->setStoredTag(StoredLine(100));
+  const size_t before = BlockSize(r.get());
+  std::shared_ptr<ReceiptDoc> probe = std::static_pointer_cast<ReceiptDoc>(r->clone());
+  probe->setStoredTag(StoredLine(1));
+  const size_t line_base = BlockSize(probe.get()) - before - 1;  // a line of n name bytes: base + n
+  while (BlockSize(r.get()) + line_base + 127 < target) r->setStoredTag(StoredLine(100));
+  const size_t gap = target - BlockSize(r.get());
+  if (gap <= line_base || gap - line_base > 127) return nullptr;
+  r->setStoredTag(StoredLine(gap - line_base));
+  return r;
+}
+
+TEST_F(FiscalArchiveTest, ReceiptBlocksUpTo32768Bytes) {
+  ASSERT_EQ(rc::kOk, Register());
+  ASSERT_EQ(rc::kOk, OpenShift());
+  struct Case {
+    size_t size;
+    int code;
+  };
+  const Case cases[] = {{32769, rc::kDocumentTooLarge}, {32768, rc::kOk}};
+  std::unique_ptr<ReceiptDoc> kept;
+  for (const Case& c : cases) {
+    std::unique_ptr<ReceiptDoc> r = ReceiptOfSize(&env_, c.size);
+    ASSERT_TRUE(r != nullptr);
+    ASSERT_EQ(c.size, BlockSize(r.get()));
+    EXPECT_EQ(c.code, archive_->store(r.get())) << c.size;
+    kept = std::move(r);
+  }
+  DocDescriptor last;
+  ASSERT_TRUE(archive_->readLastDescriptor(&last));
+  EXPECT_EQ(3u, util::DecodeFixed32(last.bytes + 1));
+  EXPECT_EQ(32768, util::DecodeFixed16(last.bytes + 16));
+  std::shared_ptr<BaseWorkDocument> back;
+  ASSERT_EQ(rc::kOk, archive_->readDocument(3, &back));
+  EXPECT_EQ(doc::kReceipt, back->type());
+  EXPECT_EQ(kept->encode(), back->encode());
+  EXPECT_EQ(kept->fiscalSign(), back->fiscalSign());
+  EXPECT_TRUE(back->verifySign(kKey, "0123456789"));
 }
 
 }  // namespace
