@@ -13,6 +13,7 @@
 #include "storage/sd_card.h"
 #include "storage/tables.h"
 #include "util/cp866.h"
+#include "workers/documents_worker.h"
 
 namespace {
 constexpr int kLoopPause = 20;  // ms after every pass, busy or idle
@@ -61,6 +62,24 @@ CoreApiResult CoreWorker::readTotals(const CoreTransaction& transaction) {
   if (!archive_) return result;
   bool ok = false;
   switch (transaction.command) {
+    case cmd::kCancelDocument:
+    case cmd::kAddDocumentData:
+    case cmd::kOpenRegistration:
+    case cmd::kCloseRegistration:
+    case cmd::kOpenShiftOpen:
+    case cmd::kCloseShiftOpen:
+    case cmd::kOpenShiftClose:
+    case cmd::kCloseShiftClose:
+    case cmd::kOpenReceipt:
+    case cmd::kCloseReceipt:
+    case cmd::kOpenArchiveClose:
+    case cmd::kCloseArchiveClose:
+    case cmd::kOpenCashIn:
+    case cmd::kCloseCashIn:
+    case cmd::kOpenCashOut:
+    case cmd::kCloseCashOut:
+    case cmd::kDocumentState:
+      return DocumentsWorker(env_, archive_.get(), printer_.get()).handle(transaction);
     case cmd::kShiftTotals:
     case cmd::kRegistrationTotals: {
       ShiftCounters c;
@@ -139,6 +158,24 @@ CoreApiResult CoreWorker::dispatch(const CoreTransaction& transaction) {
   switch (transaction.command) {
     case cmd::kSetSerialNumber:
       return CoreApiResult(setSerialNumber(transaction.data), transaction.id);
+    case cmd::kCancelDocument:
+    case cmd::kAddDocumentData:
+    case cmd::kOpenRegistration:
+    case cmd::kCloseRegistration:
+    case cmd::kOpenShiftOpen:
+    case cmd::kCloseShiftOpen:
+    case cmd::kOpenShiftClose:
+    case cmd::kCloseShiftClose:
+    case cmd::kOpenReceipt:
+    case cmd::kCloseReceipt:
+    case cmd::kOpenArchiveClose:
+    case cmd::kCloseArchiveClose:
+    case cmd::kOpenCashIn:
+    case cmd::kCloseCashIn:
+    case cmd::kOpenCashOut:
+    case cmd::kCloseCashOut:
+    case cmd::kDocumentState:
+      return DocumentsWorker(env_, archive_.get(), printer_.get()).handle(transaction);
     case cmd::kShiftTotals:
     case cmd::kRegistrationTotals:
     case cmd::kGrandTotals:
