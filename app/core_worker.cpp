@@ -62,24 +62,6 @@ CoreApiResult CoreWorker::readTotals(const CoreTransaction& transaction) {
   if (!archive_) return result;
   bool ok = false;
   switch (transaction.command) {
-    case cmd::kCancelDocument:
-    case cmd::kAddDocumentData:
-    case cmd::kOpenRegistration:
-    case cmd::kCloseRegistration:
-    case cmd::kOpenShiftOpen:
-    case cmd::kCloseShiftOpen:
-    case cmd::kOpenShiftClose:
-    case cmd::kCloseShiftClose:
-    case cmd::kOpenReceipt:
-    case cmd::kCloseReceipt:
-    case cmd::kOpenArchiveClose:
-    case cmd::kCloseArchiveClose:
-    case cmd::kOpenCashIn:
-    case cmd::kCloseCashIn:
-    case cmd::kOpenCashOut:
-    case cmd::kCloseCashOut:
-    case cmd::kDocumentState:
-      return DocumentsWorker(env_, archive_.get(), printer_.get()).handle(transaction);
     case cmd::kShiftTotals:
     case cmd::kRegistrationTotals: {
       ShiftCounters c;
