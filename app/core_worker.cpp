@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/codes.h"
+#include "app/config_worker.h"
 #include "app/fr_status.h"
 #include "app/identity.h"
 #include "printer/print_layout.h"
@@ -140,6 +141,13 @@ CoreApiResult CoreWorker::dispatch(const CoreTransaction& transaction) {
   switch (transaction.command) {
     case cmd::kSetSerialNumber:
       return CoreApiResult(setSerialNumber(transaction.data), transaction.id);
+    case cmd::kReadTableRecord:
+    case cmd::kWriteTableRecord:
+    case cmd::kReadClock:
+    case cmd::kSetClock:
+    case cmd::kReadPrinterSetting:
+    case cmd::kWritePrinterSetting:
+      return ConfigWorker(env_).handle(transaction);
     case cmd::kCancelDocument:
     case cmd::kAddDocumentData:
     case cmd::kOpenRegistration:
