@@ -15,6 +15,7 @@
 #include "storage/tables.h"
 #include "util/cp866.h"
 #include "workers/documents_worker.h"
+#include "workers/reports_worker.h"
 
 namespace {
 constexpr int kLoopPause = 20;  // ms after every pass, busy or idle
@@ -166,6 +167,10 @@ CoreApiResult CoreWorker::dispatch(const CoreTransaction& transaction) {
     case cmd::kCloseCashOut:
     case cmd::kDocumentState:
       return DocumentsWorker(env_, archive_.get(), printer_.get()).handle(transaction);
+    case cmd::kControlTape:
+    case cmd::kPrintReport:
+    case cmd::kPrintCopy:
+      return ReportsWorker(env_, archive_.get(), printer_.get()).handle(transaction);
     case cmd::kShiftTotals:
     case cmd::kRegistrationTotals:
     case cmd::kGrandTotals:
