@@ -3,9 +3,10 @@
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
-PACKAGES = cmake make g++ libgtest-dev libgmock-dev
+PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
+           libcxxopts-dev fonts-dejavu-core
 
-.PHONY: all build deps configure test demo bench clean
+.PHONY: all build deps configure test demo run bench clean
 
 all: build
 
@@ -31,7 +32,11 @@ test: deps
 
 demo: deps
 	$(MAKE) build
-	$(BUILD)/bin/fr-demo var/demo
+	bash tools/demo.sh var/demo
+
+run: deps
+	$(MAKE) build
+	$(BUILD)/bin/fr-emu var/run
 
 bench: deps
 	@dpkg-query -W -f='$${Status}' libbenchmark-dev 2>/dev/null | grep -q 'install ok installed' || \

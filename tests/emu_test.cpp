@@ -1,0 +1,252 @@
+// The virtual register: its paper output, and fr-emu driven as a POS program
+// would drive it, through <dir>/host.
+#include <cairo.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "documents/tlv_element.h"
+#include "tools/emu/emulator.h"
+#include "tools/emu/paper.h"
+#include "tools/sim/device_process.h"
+#include "tools/sim/host_client.h"
+#include "tools/sim/sandbox.h"
+#include "util/coding.h"
+
+namespace emu {
+namespace {
+
+namespace fs = std::filesystem;
+using std::string_literals::operator""s;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+size_t CountPaper(const std::string& dir, const std::string& ext) {
+  size_t n = 0;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) n += e.path().extension() == ext;
+  return n;
+}
+
+// Polls `done` every 50 ms for up to `timeout_ms`.
+template <typename F>
+bool Eventually(F done, int timeout_ms) {
+  for (int waited = 0; waited < timeout_ms; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+TEST(EmuTest, WritePaperDrawsAndMarksUpStyles) {
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  ASSERT_FALSE(tmp.dir().empty());
+  std::vector<sim::PrintedLine> lines(4);
+  lines[0].text = "BOLD <&> LINE";
+  lines[0].bold = true;
+  lines[1].text = "DOUBLE";
+  lines[1].double_size = true;
+  lines[2].text = "Центр";
+  lines[2].align = 1;
+  lines[3].text = "";
+  lines[3].cut_after = true;
+  const std::string base = tmp.dir() + "/0001";
+  ASSERT_TRUE(WritePaper(lines, base));
+
+  EXPECT_EQ("BOLD <&> LINE\nDOUBLE\nЦентр\n\n", Slurp(base + ".txt"));
+  const std::string html = Slurp(base + ".html");
+  EXPECT_NE(std::string::npos, html.find("<b>BOLD &lt;&amp;&gt; LINE</b>"));
+  EXPECT_NE(std::string::npos, html.find("class=\"line double\""));
+  EXPECT_NE(std::string::npos, html.find("text-align:center\">Центр"));
+  EXPECT_NE(std::string::npos, html.find("class=\"cut\""));
+
+  cairo_surface_t* png = cairo_image_surface_create_from_png((base + ".png").c_str());
+  ASSERT_EQ(CAIRO_STATUS_SUCCESS, cairo_surface_status(png));
+  EXPECT_EQ(kPaperWidthPx, cairo_image_surface_get_width(png));
+  const int height = cairo_image_surface_get_height(png);
+  EXPECT_GT(height, 4 * 20);
+  cairo_surface_flush(png);
+  const unsigned char* data = cairo_image_surface_get_data(png);
+  const int stride = cairo_image_surface_get_stride(png);
+  int dark = 0;
+  for (int y = 0; y < height; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(data + y * stride);
+    for (int x = 0; x < kPaperWidthPx; ++x) dark += (row[x] & 0xFF) < 0x80;
+  }
+  cairo_surface_destroy(png);
+  EXPECT_GT(dark, 100);  // text was drawn, not just an empty sheet
+}
+
+TEST(EmuTest, ServesThePosLineAndCutsPaper) {
+  const std::string emu_path = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
+  ASSERT_TRUE(fs::exists(emu_path)) << emu_path;
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  ASSERT_FALSE(tmp.dir().empty());
+  const std::string dir = tmp.dir() + "/board";
+  sim::DeviceProcess emu;
+  ASSERT_TRUE(emu.Start(emu_path, {dir}, dir, tmp.dir() + "/emu-log"));
+  ASSERT_TRUE(emu.WaitForStdout("host line: " + dir + "/host", 10000)) << emu.Stderr();
+  EXPECT_TRUE(emu.WaitForStdout("paper: " + dir + "/paper/", 1000));
+
+  const int fd = open((dir + "/host").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  termios tio;
+  ASSERT_EQ(0, tcgetattr(fd, &tio));
+  cfmakeraw(&tio);
+  ASSERT_EQ(0, tcsetattr(fd, TCSANOW, &tio));
+  sim::HostClient pos(fd);
+
+  // The device may still be starting: ask until it answers, then check one
+  // exchange byte for byte.
+  sim::Reply reply;
+  ASSERT_TRUE(Eventually([&] {
+    pos.Drain();
+    return pos.Request(0x33, 0, "", &reply, 200) && reply.code == 0;
+  }, 15000)) << emu.Stderr();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  pos.Drain();
+  ASSERT_TRUE(pos.Send("\x04\x05\x00\x33\x01\x00\x00\x00\xE1\x1C"s));
+  ASSERT_TRUE(pos.ReadReply(&reply, 3000));
+  EXPECT_EQ(util::HexUpper("\x04\x08\x00\x00\x01\x00\x00\x00\x00\x00\x03\x70\x23"s),
+            util::HexUpper(reply.raw));
+
+  const std::string paper = dir + "/paper";
+  const size_t before = CountPaper(paper, ".txt");
+  ASSERT_TRUE(pos.Request(197, 2, "", &reply, 5000));
+  EXPECT_EQ(0, reply.code);
+  EXPECT_TRUE(Eventually([&] { return CountPaper(paper, ".txt") > before; }, 5000));
+  EXPECT_EQ(CountPaper(paper, ".txt"), CountPaper(paper, ".png"));
+  close(fd);
+
+  ASSERT_EQ(0, kill(emu.pid(), SIGTERM));
+  int status = -1;
+  ASSERT_TRUE(emu.Wait(10000, &status));
+  EXPECT_EQ(0, status) << emu.Stderr();
+  EXPECT_TRUE(fs::exists(dir + "/sys/bus/i2c/devices/0-0050/eeprom"));  // the board is kept
+
+  // Reopened, it numbers new paper after the old, which stays.
+  const size_t sheets = CountPaper(paper, ".txt");
+  sim::DeviceProcess again;
+  ASSERT_TRUE(again.Start(emu_path, {dir}, dir, tmp.dir() + "/emu-log2"));
+  ASSERT_TRUE(again.WaitForStdout("paper: ", 10000)) << again.Stderr();
+  char next[16];
+  std::snprintf(next, sizeof next, "/%04zu.txt", sheets + 1);
+  EXPECT_TRUE(Eventually([&] { return fs::exists(paper + next); }, 10000)) << next;  // the banner
+  EXPECT_TRUE(fs::exists(paper + "/0001.txt"));
+  ASSERT_EQ(0, kill(again.pid(), SIGINT));
+  ASSERT_TRUE(again.Wait(10000, &status));
+  EXPECT_EQ(0, status);
+}
+
+TEST(EmuTest, PrinterStatesMapToStatusBytes) {
+  int status = 99;
+  EXPECT_TRUE(PrinterStatusFor("ready\n", &status));
+  EXPECT_EQ(0x00, status);
+  EXPECT_TRUE(PrinterStatusFor(" near-end ", &status));
+  EXPECT_EQ(0x03, status);
+  EXPECT_TRUE(PrinterStatusFor("paper-out", &status));
+  EXPECT_EQ(0x0C, status);
+  EXPECT_TRUE(PrinterStatusFor("silent", &status));
+  EXPECT_EQ(sim::VirtualPrinter::kSilent, status);
+  EXPECT_FALSE(PrinterStatusFor("jammed", &status));
+}
+
+
+// Paper runs out while a receipt is open: the next line answers 54 and
+// leaves the receipt open; a close without paper discards it.
+TEST(EmuTest, PaperOutWhileAReceiptIsOpen) {
+  const std::string emu_path = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  const std::string dir = tmp.dir() + "/board";
+  sim::DeviceProcess emu;
+  ASSERT_TRUE(emu.Start(emu_path, {dir}, dir, tmp.dir() + "/emu-log"));
+  ASSERT_TRUE(emu.WaitForStdout("host line: " + dir + "/host", 10000)) << emu.Stderr();
+  const int fd = open((dir + "/host").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  termios tio;
+  ASSERT_EQ(0, tcgetattr(fd, &tio));
+  cfmakeraw(&tio);
+  ASSERT_EQ(0, tcsetattr(fd, TCSANOW, &tio));
+  sim::HostClient pos(fd);
+  sim::Reply r;
+  ASSERT_TRUE(Eventually([&] {
+    pos.Drain();
+    return pos.Request(0x33, 0, "", &r, 200) && r.code == 0;
+  }, 15000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  pos.Drain();
+
+  const std::string service("\x14\x1E\x00\x00\x00", 5);
+  const std::string name = std::string(1, 2) + "ab";  // length-prefixed cashier name
+  uint32_t id = 10;
+  auto ask = [&](uint8_t command, const std::string& data) {
+    EXPECT_TRUE(pos.Request(command, ++id, data, &r, 10000)) << int(command);
+    return r.code;
+  };
+  ASSERT_EQ(0, ask(63, service + "4200012345"));
+  ASSERT_EQ(0, ask(8, service + name));
+  for (uint16_t t : {tag::kFirstRegText, tag::kSecondRegText, tag::kThirdRegText}) {
+    ASSERT_EQ(0, ask(7, TlvElement::fromString(t, "text").encode()));
+  }
+  ASSERT_EQ(0, ask(7, TlvElement::fromList(tag::kTaxRateFirst,
+                                           {TlvElement::fromByte(tag::kTaxRateType, 0),
+                                            TlvElement::fromU16(tag::kTaxRateWord, 0),
+                                            TlvElement::fromString(tag::kTaxName, "no tax")})
+                          .encode()));
+  std::string inn = "7701234567";
+  inn.resize(12, '\0');
+  ASSERT_EQ(0, ask(9, inn + "9999078900012345"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // documents need a later second
+  ASSERT_EQ(0, ask(17, service + name));
+  ASSERT_EQ(0, ask(18, ""));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  ASSERT_EQ(0, ask(21, service + std::string(1, '\0') + name));
+
+  std::ofstream(dir + "/printer-state") << "paper-out\n";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));  // fr-emu polls the file
+  const std::string line = TlvElement::fromList(tag::kReceiptLine,
+                                                {TlvElement::fromString(tag::kLineName, "tea"),
+                                                 TlvElement::fromVln(tag::kPrice, 100),
+                                                 TlvElement::fromFvln(tag::kQuantity, Decimal(1, 1)),
+                                                 TlvElement::fromByte(tag::kLineTaxNumber, 1),
+                                                 TlvElement::fromByte(tag::kSectionNumber, 1)})
+                               .encode();
+  // The add is refused before it touches the receipt, which stays open for
+  // when the paper is back.
+  EXPECT_EQ(54, ask(7, line));
+  EXPECT_EQ(0, ask(176, ""));
+  std::ofstream(dir + "/printer-state") << "ready\n";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(0, ask(7, line));
+  // Out of paper at the close: the receipt is discarded.
+  std::ofstream(dir + "/printer-state") << "paper-out\n";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(54, ask(22, std::string(16, '\0')));
+  EXPECT_EQ(29, ask(176, ""));
+  close(fd);
+  ASSERT_EQ(0, kill(emu.pid(), SIGTERM));
+  int status = -1;
+  ASSERT_TRUE(emu.Wait(10000, &status));
+  EXPECT_EQ(0, status);
+}
+
+}  // namespace
+}  // namespace emu

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# A register's day on a fresh virtual register: fr-emu in DIR, fr-host as
+# the point of sale. Prints the paper and where its pictures are.
+set -euo pipefail
+dir=${1:-var/demo}
+bin=$(cd "$(dirname "$0")/../build/bin" && pwd)
+rm -rf "$dir"
+mkdir -p "$dir"
+"$bin/fr-emu" "$dir" > "$dir.emu.log" 2>&1 &
+emu=$!
+trap 'kill -TERM $emu 2>/dev/null; wait $emu 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -e "$dir/host" ] && break; sleep 0.1; done
+export FR_HOST_PORT=$dir/host
+host() { echo "\$ fr-host $*"; "$bin/fr-host" "$@"; }
+# A document's time must be later than the last one's.
+next() { sleep 1.05; }
+refused() { echo "\$ fr-host $*   (refused on purpose)"; if "$bin/fr-host" "$@"; then return 1; fi; }
+
+host version
+host set-serial 4200012345
+host register --inn 7701234567 --fn 9999078900012345 \
+  --text1 'ООО "Ромашка"' --text2 'ул. Лесная, 1' --text3 'Москва' \
+  --tax '0;1;2000;НДС 20%' --tax '1;1;1000;НДС 10%'
+# Discount 1: 5 per cent, written into the discount table.
+name=$(printf 'СКИДКА 5%%' | iconv -f UTF-8 -t CP866 | od -An -tx1 | tr -d ' \n')
+image="0101000000f401000000000000${name}"
+image=$(printf '%-282s' "$image" | tr ' ' 0)
+host table-write 3 "$image"
+next; host open-shift
+next; refused open-shift
+next; host sell --line 'Чай;12990;1;1;1;1' --line 'Хлеб;4550;2;2;1' --cash 15000 --cashless 10000
+next; host return-sale --line 'Хлеб;4550;1;2;1'
+next; host cash-in 50000
+next; host buy --line 'Тара;1000;3;1;1' --cash 3000
+next; refused cash-out 99999999
+next; host cash-out 20000
+host report 1
+next; host cash-out "$("$bin/fr-host" --json shift-status | sed -n 's/.*"drawer":\([0-9]*\).*/\1/p')" || true
+next; host close-shift
+sleep 0.5
+echo
+echo "paper:"
+cat "$dir"/paper/*.txt
+echo
+echo "pictures of the paper:"
+ls "$dir"/paper/*.html "$dir"/paper/*.png

@@ -1,0 +1,74 @@
+// The virtual register: the device program on a sandbox board, with a
+// serial-like line for any POS program (<dir>/host), a printer whose state is
+// set through <dir>/printer-state, and every cut-off receipt kept as files
+// under <dir>/paper/.
+//
+// REQUIRES: External synchronization (one controlling thread).
+#ifndef FR_TOOLS_EMU_EMULATOR_H_
+#define FR_TOOLS_EMU_EMULATOR_H_
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "tools/sim/device_process.h"
+#include "tools/sim/pty_pair.h"
+#include "tools/sim/sandbox.h"
+#include "tools/sim/virtual_printer.h"
+
+namespace emu {
+
+// The status byte the printer answers for a state name ("ready", "near-end",
+// "paper-out", "silent": sim::VirtualPrinter::kSilent); false for others.
+bool PrinterStatusFor(const std::string& state, int* status);
+
+class Emulator {
+ public:
+  static constexpr const char* kHostLink = "/host";
+  static constexpr const char* kPaperDir = "/paper";
+  static constexpr const char* kPrinterState = "/printer-state";
+
+  explicit Emulator(std::string dir);
+  Emulator(const Emulator&) = delete;
+  Emulator& operator=(const Emulator&) = delete;
+  ~Emulator();  // Stop()
+
+  // Makes or reopens the board, the lines, the relay and the printer and
+  // starts `core_binary`. An empty string on success, else what failed.
+  std::string Start(const std::string& core_binary);
+  // Picks up a changed printer state and writes paper for new cuts; call it
+  // every ~200 ms.
+  void Poll();
+  // Kills the device (it has no orderly shutdown), then stops the relay and
+  // the printer. Paper cut before this is written.
+  void Stop();
+
+  bool device_running() { return device_.running(); }
+  std::string host_path() const { return dir_ + kHostLink; }
+  std::string paper_dir() const { return dir_ + kPaperDir + std::string("/"); }
+
+ private:
+  void Relay();
+  void PollPrinterState();
+  void FlushPaper();
+
+  std::string dir_;
+  // Destroyed in reverse: the device dies before its lines close.
+  sim::Sandbox sandbox_;
+  sim::PtyPair device_host_;   // the device's host line
+  sim::PtyPair pos_host_;      // what the POS program opens as <dir>/host
+  sim::PtyPair printer_line_;
+  sim::VirtualPrinter printer_;
+  sim::DeviceProcess device_;
+  std::thread relay_;
+  int stop_pipe_[2] = {-1, -1};  // written to end the relay's poll
+  std::string state_text_;       // the printer-state file as last applied
+  int cuts_written_ = 0;         // cuts of this run already on paper
+  size_t lines_on_paper_ = 0;   // printed lines of this run already on paper
+  int next_sheet_ = 1;           // number of the next paper file
+  bool started_ = false;
+};
+
+}  // namespace emu
+
+#endif  // FR_TOOLS_EMU_EMULATOR_H_

@@ -1,0 +1,55 @@
+// fr-emu DIR: the virtual register for POS developers. See emulator.h.
+#include <poll.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/emu/emulator.h"
+
+namespace {
+
+constexpr int kPollMillis = 200;
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: fr-emu DIR\n");
+    return 2;
+  }
+  struct sigaction sa = {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  const char* core = std::getenv("FR_CORE");
+  emu::Emulator emulator(argv[1]);
+  const std::string error = emulator.Start(core != nullptr && *core ? core : FR_CORE_PATH);
+  if (!error.empty()) {
+    std::fprintf(stderr, "fr-emu: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("host line: %s\npaper: %s\n", emulator.host_path().c_str(),
+              emulator.paper_dir().c_str());
+  std::fflush(stdout);
+
+  int status = 0;
+  while (!g_stop) {
+    poll(nullptr, 0, kPollMillis);  // a signal ends the wait early
+    emulator.Poll();
+    if (!emulator.device_running()) {
+      std::fprintf(stderr, "fr-emu: the device program exited; see %s/log/\n", argv[1]);
+      status = 1;
+      break;
+    }
+  }
+  emulator.Stop();
+  return status;
+}

@@ -1,0 +1,5 @@
+#include <iostream>
+
+#include "tools/host/host_tool.h"
+
+int main(int argc, char** argv) { return host::RunHostTool(argc, argv, std::cout, std::cerr); }
