@@ -26,25 +26,14 @@
 #include "util/coding.h"
 #include "util/cp866.h"
 #include "util/crc.h"
+#include "tests/register_text.h"
 
 namespace {
 
+using namespace regtest;
+
 // ---- bytes and texts -------------------------------------------------------
 
-std::string U8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
-std::string U16(uint16_t v) { std::string s; util::PutFixed16(&s, v); return s; }
-std::string U32(uint32_t v) { std::string s; util::PutFixed32(&s, v); return s; }
-std::string U64(uint64_t v) { std::string s; util::PutFixed64(&s, v); return s; }
-std::string Cp(const std::string& utf8) { return util::Utf8ToCp866(utf8); }
-std::string Tlv(uint16_t tag, const std::string& value) {
-  return U16(tag) + U16(static_cast<uint16_t>(value.size())) + value;
-}
-// Signed 64-bit with the high zero bytes dropped (negatives keep all 8).
-std::string Vln(int64_t v) {
-  std::string s = U64(static_cast<uint64_t>(v));
-  while (v >= 0 && s.size() > 1 && s.back() == '\0') s.pop_back();
-  return s;
-}
 // A little-endian value of up to 8 bytes, zero-padded at the top.
 int64_t LeValue(std::string v) {
   v.resize(8, '\0');
@@ -58,29 +47,6 @@ std::vector<std::pair<uint16_t, std::string>> Elements(std::string bytes) {
     bytes.erase(0, 4 + n);
   }
   return out;
-}
-std::string Money(int64_t kopecks) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(kopecks / 100),
-           static_cast<long long>(kopecks % 100));
-  return text;
-}
-std::string LocalTime(uint32_t t) {
-  const time_t when = t;
-  struct tm tm = {};
-  localtime_r(&when, &tm);
-  char text[32];
-  strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &tm);
-  return text;
-}
-// Printed widths count CP866 bytes, one a character.
-size_t Width(const std::string& utf8) { return Cp(utf8).size(); }
-// A two-column line: the right text ends in the last column.
-std::string Col(const std::string& left, const std::string& right, size_t w = 44) {
-  return left + std::string(w - Width(left) - Width(right), ' ') + right;
-}
-std::string Centre(const std::string& text, size_t w = 44) {
-  return std::string((w - Width(text)) / 2, ' ') + text;
 }
 
 testing::AssertionResult SameBytes(const std::string& want, const std::string& got) {
@@ -114,13 +80,6 @@ void ExpectPrintedInOrder(const std::vector<std::string>& printed,
 
 // ---- the device as the test sets it up -------------------------------------
 
-const std::string kKey("\x5A\x00\xC3\x11" "fiscal-key!!", 16);
-const std::string kSerial = "4200012345";
-const std::string kInn = "7701234567";
-const std::string kFn = "9999078900012345";  // all 16 bytes: its text gains a NUL
-const std::string kCashier = Cp("Петрова");
-const char* const kHeader[3] = {"ООО РОМАШКА", "г. Москва", "Магазин 7"};
-const char* const kTaxNames[5] = {"НДС 20%", "НДС 10%", "НАЛОГ 3", "НАЛОГ 4", "НАЛОГ 5"};
 // The RegData check value: ФН text, ИНН text, serial number, key.
 const uint32_t kRegCheck = util::Crc32(kFn + std::string(1, '\0') + kInn + kSerial + kKey);
 const std::string kR = U32(kRegCheck);
@@ -130,32 +89,6 @@ constexpr uint32_t kCapacity = 26214;
 const char* const kArchive = "/mnt/sd/V0XD24TX";
 constexpr uint64_t kLastDescriptor = 16000200;
 constexpr uint64_t kFirstBlock = 16777220;
-
-std::string Prefix() { return U8(20) + U32(30); }  // the service cashier
-std::string Named() { return U8(static_cast<uint8_t>(kCashier.size())) + kCashier; }
-
-// Section 1 is named, section 2 is not; discount 1 is 10 %.
-std::string SectionsFile() {
-  std::string file;
-  for (int n = 1; n <= 20; ++n) {
-    std::string rec = U8(n) + (n == 1 ? Cp("Бакалея") : "");
-    rec.resize(128, '\0');
-    file += rec;
-  }
-  return file;
-}
-std::string DiscountsFile() {
-  std::string file;
-  for (int n = 1; n <= 20; ++n) {
-    std::string rec = U8(n) + U32(n == 1 ? 1 : 0) + U64(n == 1 ? 1000 : 0);
-    rec.resize(141, '\0');
-    file += rec;
-  }
-  return file;
-}
-std::string TaxRate(int index, uint8_t type, uint16_t rate, const char* name) {
-  return Tlv(13105 + index, Tlv(13102, U8(type)) + Tlv(13103, U16(rate)) + Tlv(13104, Cp(name)));
-}
 
 // ---- receipt lines, with their amounts worked out by hand ------------------
 

@@ -18,47 +18,13 @@
 #include "util/coding.h"
 #include "util/cp866.h"
 #include "util/crc.h"
+#include "tests/register_text.h"
 
 namespace {
 
-// ---- bytes and texts -------------------------------------------------------
+using namespace regtest;
 
-std::string U8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
-std::string U16(uint16_t v) { std::string s; util::PutFixed16(&s, v); return s; }
-std::string U32(uint32_t v) { std::string s; util::PutFixed32(&s, v); return s; }
-std::string U64(uint64_t v) { std::string s; util::PutFixed64(&s, v); return s; }
-std::string Cp(const std::string& utf8) { return util::Utf8ToCp866(utf8); }
-std::string Tlv(uint16_t tag, const std::string& value) {
-  return U16(tag) + U16(static_cast<uint16_t>(value.size())) + value;
-}
-std::string Vln(int64_t v) {
-  std::string s = U64(static_cast<uint64_t>(v));
-  while (v >= 0 && s.size() > 1 && s.back() == '\0') s.pop_back();
-  return s;
-}
-std::string Money(int64_t kopecks) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(kopecks / 100),
-           static_cast<long long>(kopecks % 100));
-  return text;
-}
-std::string LocalTime(uint32_t t) {
-  const time_t when = t;
-  struct tm tm = {};
-  localtime_r(&when, &tm);
-  char text[32];
-  strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &tm);
-  return text;
-}
-size_t Width(const std::string& utf8) { return Cp(utf8).size(); }
-// A two-column line: the right text ends in the last column.
-std::string Col(const std::string& left, const std::string& right, size_t w = 44) {
-  const size_t used = Width(left) + Width(right);
-  return left + std::string(used < w ? w - used : 0, ' ') + right;
-}
-std::string Centre(const std::string& text, size_t w = 44) {
-  return std::string((w - Width(text)) / 2, ' ') + text;
-}
+// ---- bytes and texts -------------------------------------------------------
 
 std::string Dump(const std::vector<std::string>& printed) {
   std::string all;
@@ -92,39 +58,7 @@ bool HasPart(const std::vector<std::string>& printed, const std::string& part) {
 
 // ---- the device as the test sets it up -------------------------------------
 
-const std::string kKey("\x5A\x00\xC3\x11" "fiscal-key!!", 16);
-const std::string kSerial = "4200012345";
-const std::string kInn = "7701234567";
-const std::string kFn = "9999078900012345";
-const std::string kCashier = Cp("Петрова");
-const char* const kHeader[3] = {"ООО РОМАШКА", "г. Москва", "Магазин 7"};
-const char* const kTaxNames[5] = {"НДС 20%", "НДС 10%", "НАЛОГ 3", "НАЛОГ 4", "НАЛОГ 5"};
 const char* const kModel = "ЗЕЛТА-7ФК";
-
-std::string Prefix() { return U8(20) + U32(30); }  // the service cashier: all rights
-std::string Named() { return U8(static_cast<uint8_t>(kCashier.size())) + kCashier; }
-
-std::string SectionsFile() {
-  std::string file;
-  for (int n = 1; n <= 20; ++n) {
-    std::string rec = U8(n) + (n == 1 ? Cp("Бакалея") : "");
-    rec.resize(128, '\0');
-    file += rec;
-  }
-  return file;
-}
-std::string DiscountsFile() {
-  std::string file;
-  for (int n = 1; n <= 20; ++n) {
-    std::string rec = U8(n) + U32(n == 1 ? 1 : 0) + U64(n == 1 ? 1000 : 0);
-    rec.resize(141, '\0');
-    file += rec;
-  }
-  return file;
-}
-std::string TaxRate(int index, uint8_t type, uint16_t rate, const char* name) {
-  return Tlv(13105 + index, Tlv(13102, U8(type)) + Tlv(13103, U16(rate)) + Tlv(13104, Cp(name)));
-}
 
 struct Line {
   const char* name;
