@@ -56,6 +56,28 @@ bool Eventually(F done, int timeout_ms) {
   return done();
 }
 
+// The POS end of the virtual register, raw like a serial port; -1 on failure.
+int OpenPosLine(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios tio;
+  if (fd < 0 || tcgetattr(fd, &tio) != 0) return -1;
+  cfmakeraw(&tio);
+  return tcsetattr(fd, TCSANOW, &tio) == 0 ? fd : -1;
+}
+
+// The device may still be starting: ask for the version until it answers,
+// then let the replies to earlier tries arrive and drop them.
+bool WaitServing(sim::HostClient* pos) {
+  sim::Reply reply;
+  const bool up = Eventually([&] {
+    pos->Drain();
+    return pos->Request(0x33, 0, "", &reply, 200) && reply.code == 0;
+  }, 15000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  pos->Drain();
+  return up;
+}
+
 TEST(EmuTest, WritePaperDrawsAndMarksUpStyles) {
   sim::Sandbox tmp = sim::Sandbox::Temp();
   ASSERT_FALSE(tmp.dir().empty());
@@ -106,23 +128,14 @@ TEST(EmuTest, ServesThePosLineAndCutsPaper) {
   ASSERT_TRUE(emu.WaitForStdout("host line: " + dir + "/host", 10000)) << emu.Stderr();
   EXPECT_TRUE(emu.WaitForStdout("paper: " + dir + "/paper/", 1000));
 
-  const int fd = open((dir + "/host").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int fd = OpenPosLine(dir + "/host");
   ASSERT_GE(fd, 0);
-  termios tio;
-  ASSERT_EQ(0, tcgetattr(fd, &tio));
-  cfmakeraw(&tio);
-  ASSERT_EQ(0, tcsetattr(fd, TCSANOW, &tio));
   sim::HostClient pos(fd);
 
   // The device may still be starting: ask until it answers, then check one
   // exchange byte for byte.
   sim::Reply reply;
-  ASSERT_TRUE(Eventually([&] {
-    pos.Drain();
-    return pos.Request(0x33, 0, "", &reply, 200) && reply.code == 0;
-  }, 15000)) << emu.Stderr();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  pos.Drain();
+  ASSERT_TRUE(WaitServing(&pos)) << emu.Stderr();
   ASSERT_TRUE(pos.Send("\x04\x05\x00\x33\x01\x00\x00\x00\xE1\x1C"s));
   ASSERT_TRUE(pos.ReadReply(&reply, 3000));
   EXPECT_EQ(util::HexUpper("\x04\x08\x00\x00\x01\x00\x00\x00\x00\x00\x03\x70\x23"s),
@@ -179,20 +192,11 @@ TEST(EmuTest, PaperOutWhileAReceiptIsOpen) {
   sim::DeviceProcess emu;
   ASSERT_TRUE(emu.Start(emu_path, {dir}, dir, tmp.dir() + "/emu-log"));
   ASSERT_TRUE(emu.WaitForStdout("host line: " + dir + "/host", 10000)) << emu.Stderr();
-  const int fd = open((dir + "/host").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int fd = OpenPosLine(dir + "/host");
   ASSERT_GE(fd, 0);
-  termios tio;
-  ASSERT_EQ(0, tcgetattr(fd, &tio));
-  cfmakeraw(&tio);
-  ASSERT_EQ(0, tcsetattr(fd, TCSANOW, &tio));
   sim::HostClient pos(fd);
   sim::Reply r;
-  ASSERT_TRUE(Eventually([&] {
-    pos.Drain();
-    return pos.Request(0x33, 0, "", &r, 200) && r.code == 0;
-  }, 15000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  pos.Drain();
+  ASSERT_TRUE(WaitServing(&pos));
 
   const std::string service("\x14\x1E\x00\x00\x00", 5);
   const std::string name = std::string(1, 2) + "ab";  // length-prefixed cashier name
