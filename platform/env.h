@@ -24,6 +24,9 @@ class File {
   virtual size_t Read(void* buf, size_t n) = 0;
   virtual size_t Write(const void* buf, size_t n) = 0;
   virtual bool Flush() = 0;
+  // Flushes and asks the system to put the data on the medium, so that a
+  // power cut cannot reorder it with later writes.
+  virtual bool Sync() { return Flush(); }
   // Closes the file; later calls fail. The destructor closes too.
   virtual bool Close() = 0;
 };

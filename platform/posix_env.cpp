@@ -32,6 +32,7 @@ class StdioFile : public File {
     return f_ == nullptr ? 0 : fwrite(buf, 1, n, f_);
   }
   bool Flush() override { return f_ != nullptr && fflush(f_) == 0; }
+  bool Sync() override { return Flush() && fsync(fileno(f_)) == 0; }
   bool Close() override {
     if (f_ == nullptr) return false;
     const bool ok = fclose(f_) == 0;
