@@ -16,6 +16,10 @@
 //   16002330   registration count (1)
 //   16002331   registration list: 50 document numbers (4 each)
 //   16002531   SectionTotals (640)
+//   16003200   recovery record: magic 52 43 56 31 (4), CRC-32 of the rest (4),
+//              number of the document being stored (4), image of
+//              16000008..16003170 as it was before the store (3163);
+//              zero magic when no store is in progress
 //   16777216   magic again
 //   16777220   data blocks, in document order
 #ifndef FR_STORAGE_ARCHIVE_FORMAT_H_
@@ -45,6 +49,13 @@ constexpr uint64_t kRegistrationCountOffset = 16002330;
 constexpr uint64_t kRegistrationListOffset = 16002331;
 constexpr uint32_t kRegistrationListSize = 50;
 constexpr uint64_t kSectionTotalsOffset = 16002531;
+// Everything a store rewrites in the header region: the special slots, the
+// identity copies, the counters, the registration list and the section totals.
+constexpr uint64_t kHeaderStateOffset = kLastShiftOpenOffset;
+constexpr size_t kHeaderStateSize = 3163;
+constexpr uint64_t kRecoveryOffset = 16003200;
+constexpr uint8_t kRecoveryMagic[4] = {0x52, 0x43, 0x56, 0x31};
+constexpr size_t kRecoveryHeaderSize = 12;
 constexpr uint64_t kSecondMagicOffset = 16777216;
 constexpr uint64_t kDataOffset = 16777220;
 constexpr uint64_t kNewFileSize = 16777220;

@@ -73,15 +73,15 @@ bool FiscalArchive::writeSlot(uint64_t offset, const DocDescriptor& d) {
   return writeAt(offset, d.bytes, sizeof(d.bytes));
 }
 
-bool FiscalArchive::readLastDescriptor(DocDescriptor* d) { return readSlot(kLastDocumentOffset, d); }
+bool FiscalArchive::readLastDescriptor(DocDescriptor* d) { return settled() && readSlot(kLastDocumentOffset, d); }
 
 bool FiscalArchive::readLastFiscalisationDescriptor(DocDescriptor* d) {
-  return readSlot(kLastFiscalisationOffset, d);
+  return settled() && readSlot(kLastFiscalisationOffset, d);
 }
 
 bool FiscalArchive::readDescriptor(uint32_t number, DocDescriptor* d) {
   if (number < 1 || number > kIndexSlots) return false;
-  return readSlot(indexOffset(number), d);
+  return settled() && readSlot(indexOffset(number), d);
 }
 
 bool FiscalArchive::readShiftCountersAt(uint64_t offset, ShiftCounters* c) {
@@ -89,25 +89,27 @@ bool FiscalArchive::readShiftCountersAt(uint64_t offset, ShiftCounters* c) {
   return readAt(offset, &image[0], image.size()) && c->fromStored(image);
 }
 
-bool FiscalArchive::readShiftCounters(ShiftCounters* c) { return readShiftCountersAt(kShiftCountersOffset, c); }
+bool FiscalArchive::readShiftCounters(ShiftCounters* c) {
+  return settled() && readShiftCountersAt(kShiftCountersOffset, c);
+}
 
 bool FiscalArchive::readRegistrationCounters(ShiftCounters* c) {
-  return readShiftCountersAt(kRegistrationCountersOffset, c);
+  return settled() && readShiftCountersAt(kRegistrationCountersOffset, c);
 }
 
 bool FiscalArchive::readGrossCounters(GrossCounters* c) {
   std::string image(counters::kGrossSize, '\0');
-  return readAt(kGrossCountersOffset, &image[0], image.size()) && c->fromStored(image);
+  return settled() && readAt(kGrossCountersOffset, &image[0], image.size()) && c->fromStored(image);
 }
 
 bool FiscalArchive::readSectionTotals(size_t tables, std::string* image) {
   if (tables < 1 || tables > 4) return false;
   image->assign(tables * counters::kSectionTableSize, '\0');
-  return readAt(kSectionTotalsOffset, &(*image)[0], image->size());
+  return settled() && readAt(kSectionTotalsOffset, &(*image)[0], image->size());
 }
 
 bool FiscalArchive::readRegistrationCount(uint8_t* count) {
-  return readAt(kRegistrationCountOffset, count, 1);
+  return settled() && readAt(kRegistrationCountOffset, count, 1);
 }
 
 bool FiscalArchive::writeShiftCounters(uint64_t offset, const ShiftCounters& c) {
@@ -193,7 +195,14 @@ bool FiscalArchive::verifyFile() {
 
 bool FiscalArchive::createOrVerify() {
   close();
-  const bool ok = env_->PathExists(path_) ? verifyFile() : createFile();
+  pending_ = rolling_back_ = false;
+  const bool exists = env_->PathExists(path_);
+  if (exists && !recover()) {
+    FrStatus::setFlag(FrStatus::kArchiveUsable, false);
+    return false;
+  }
+  close();
+  const bool ok = exists ? verifyFile() : createFile();
   if (!ok || !open()) {
     FrStatus::setFlag(FrStatus::kArchiveUsable, false);
     return false;
@@ -205,6 +214,7 @@ int FiscalArchive::store(BaseWorkDocument* document) {
   if (document == nullptr || !document->isRegistered() || !doc::isKnownType(document->type())) {
     return rc::kNoDocumentObject;
   }
+  if (pending_ && !recover()) return rc::kArchiveUnusable;
   DocDescriptor last;
   if (!open() || !readLastDescriptor(&last)) return rc::kArchiveUnusable;
   using namespace descriptor;
@@ -229,18 +239,24 @@ int FiscalArchive::store(BaseWorkDocument* document) {
     if (count >= kRegistrationListSize) return rc::kArchiveUnusable;
   }
 
-  // The reports carry the totals they print.
+  // The reports carry the totals they print; a report without them would be
+  // signed and stored wrong, so an unreadable total refuses the store.
   if (auto* z = dynamic_cast<CloseCycleDoc*>(document)) {
     ShiftCounters c;
-    if (readShiftCounters(&c)) z->setShiftCounters(c);
+    if (!readShiftCounters(&c)) return rc::kArchiveUnusable;
+    z->setShiftCounters(c);
   } else if (auto* a = dynamic_cast<ArchiveCloseDoc*>(document)) {
     GrossCounters g;
     ShiftCounters c;
-    if (readGrossCounters(&g)) a->setGrossCounters(g);
-    if (readRegistrationCounters(&c)) a->setRegistrationCounters(c);
+    if (!readGrossCounters(&g) || !readRegistrationCounters(&c)) return rc::kArchiveUnusable;
+    a->setGrossCounters(g);
+    a->setRegistrationCounters(c);
   } else if (auto* r = dynamic_cast<FiscalizationDocument*>(document)) {
     ShiftCounters c;
-    if (number >= 2 && readRegistrationCounters(&c)) r->setRegistrationCounters(c);
+    if (number >= 2) {
+      if (!readRegistrationCounters(&c)) return rc::kArchiveUnusable;
+      r->setRegistrationCounters(c);
+    }
   }
 
   document->setDocumentNumber(number);
@@ -260,7 +276,11 @@ int FiscalArchive::store(BaseWorkDocument* document) {
   const int written = writeBlock(document, main, offset, d.get());
   if (written != rc::kOk) return written;
 
-  bool ok = writeSlot(indexOffset(number), *d);
+  // The block and the index slot lie past the last document: harmless if
+  // the store stops here. The header region is saved before it changes.
+  if (!writeSlot(indexOffset(number), *d) || !saveHeaderState(number)) return rc::kArchiveUnusable;
+
+  bool ok = true;
   switch (type) {
     case doc::kFiscalisation:
       ok = ok && writeSlot(kLastFiscalisationOffset, *d) && bookFiscalisation(document, number);
@@ -283,9 +303,104 @@ int FiscalArchive::store(BaseWorkDocument* document) {
     default:
       break;
   }
-  // The document is stored and is the last one even when a totals update failed.
-  const bool last_ok = writeSlot(kLastDocumentOffset, *d) && file_->Flush();
-  return ok && last_ok ? rc::kOk : rc::kArchiveUnusable;
+  // Writing the last-document slot is the commit: the document exists from
+  // then on. Before it, any failure puts the header back as it was.
+  ok = ok && writeSlot(kLastDocumentOffset, *d) && file_->Sync();
+  if (!ok) {
+    rollBack();
+    return rc::kArchiveUnusable;
+  }
+  // A record left pending here is settled later: the document is the last one, so it stays.
+  if (type == doc::kFiscalisation && !applyRegistration(document->regData())) {
+    pending_ = true;
+    return rc::kArchiveUnusable;
+  }
+  if (!clearRecoveryRecord()) pending_ = true;
+  return rc::kOk;
+}
+
+bool FiscalArchive::saveHeaderState(uint32_t number) {
+  static_assert(kHeaderStateOffset + kHeaderStateSize == kSectionTotalsOffset + counters::kSectionTotalsSize,
+                "the saved image ends with the section totals");
+  static_assert(kRecoveryOffset >= kHeaderStateOffset + kHeaderStateSize &&
+                    kRecoveryOffset + kRecoveryHeaderSize + kHeaderStateSize <= kSecondMagicOffset,
+                "the recovery record lies in the unused part of the header region");
+  std::string record(kRecoveryHeaderSize + kHeaderStateSize, '\0');
+  if (!readAt(kHeaderStateOffset, &record[kRecoveryHeaderSize], kHeaderStateSize)) return false;
+  memcpy(&record[0], kRecoveryMagic, 4);
+  uint8_t* raw = reinterpret_cast<uint8_t*>(&record[0]);
+  util::EncodeFixed32(raw + 8, number);
+  util::EncodeFixed32(raw + 4, util::Crc32(raw + 8, record.size() - 8));
+  // The record must be on the medium before the first header write.
+  if (writeAt(kRecoveryOffset, record.data(), record.size()) && file_->Sync()) return true;
+  if (!clearRecoveryRecord()) pending_ = true;
+  return false;
+}
+
+bool FiscalArchive::clearRecoveryRecord() {
+  const uint8_t zero[4] = {0, 0, 0, 0};
+  if (!writeAt(kRecoveryOffset, zero, sizeof(zero))) return false;
+  pending_ = rolling_back_ = false;
+  return true;
+}
+
+bool FiscalArchive::rollBack() {
+  // Reopen: a stream that failed a write may keep failing.
+  close();
+  pending_ = true;
+  // The host hears of a failure, so the document goes even if its slot landed.
+  rolling_back_ = true;
+  return recover();
+}
+
+bool FiscalArchive::recover() {
+  // Unreadable is not the same as absent: a record we cannot read stays.
+  std::string record(kRecoveryHeaderSize + kHeaderStateSize, '\0');
+  if (!readAt(kRecoveryOffset, &record[0], 4)) return false;
+  if (memcmp(record.data(), kRecoveryMagic, 4) != 0) {
+    pending_ = false;
+    return true;
+  }
+  if (!readAt(kRecoveryOffset, &record[0], record.size())) return false;
+  const uint8_t* raw = reinterpret_cast<const uint8_t*>(record.data());
+  if (util::Crc32(raw + 8, record.size() - 8) != util::DecodeFixed32(raw + 4)) {
+    // Cut while the record was written: the header was not touched yet.
+    return clearRecoveryRecord();
+  }
+  const uint32_t number = util::DecodeFixed32(raw + 8);
+  const char* image = record.data() + kRecoveryHeaderSize;
+  // The last-document slot was written whole when it equals the document's
+  // index slot, which was on the medium before the record.
+  DocDescriptor last, indexed;
+  if (!readSlot(kLastDocumentOffset, &last)) return false;
+  const bool committed = !rolling_back_ && number >= 1 && number <= kIndexSlots &&
+                         Field32(last, descriptor::kDocumentNumberOffset) == number &&
+                         readSlot(indexOffset(number), &indexed) &&
+                         memcmp(last.bytes, indexed.bytes, sizeof(last.bytes)) == 0;
+  if (committed) {
+    if (last.bytes[descriptor::kTypeOffset] == doc::kFiscalisation) {
+      std::string reg_image(identity::kRegDataSize, '\0');
+      RegData reg;
+      if (!readAt(kRegDataOffset, &reg_image[0], reg_image.size()) || !reg.parse(reg_image) ||
+          !applyRegistration(reg)) {
+        return false;
+      }
+    }
+    env_->WriteLine("STORAGE RECOVERY: DOCUMENT " + std::to_string(number) + " KEPT");
+  } else {
+    if (!writeAt(kHeaderStateOffset, image, kHeaderStateSize) || !file_->Sync()) return false;
+    env_->WriteLine("STORAGE RECOVERY: DOCUMENT " + std::to_string(number) + " ROLLED BACK");
+  }
+  return clearRecoveryRecord();
+}
+
+bool FiscalArchive::applyRegistration(const RegData& reg) {
+  if (!eeprom::writeRegData(env_, reg)) {
+    FrStatus::setFlag(FrStatus::kIdentityError, true);
+    return false;
+  }
+  CoreIdentity::replaceRegData(reg);
+  return true;
 }
 
 int FiscalArchive::writeBlock(BaseWorkDocument* document, const std::string& main, uint64_t offset,
@@ -416,12 +531,7 @@ bool FiscalArchive::bookFiscalisation(BaseWorkDocument* document, uint32_t numbe
       !writeShiftCounters(kRegistrationCountersOffset, ShiftCounters())) {
     return false;
   }
-  if (!eeprom::writeRegData(env_, reg)) {
-    FrStatus::setFlag(FrStatus::kIdentityError, true);
-    return false;
-  }
-  CoreIdentity::replaceRegData(reg);
-  return true;
+  return true;  // the EEPROM follows once the document is committed
 }
 
 bool FiscalArchive::bookShiftOpen(const DocDescriptor& d) {

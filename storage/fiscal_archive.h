@@ -22,14 +22,20 @@ class FiscalArchive {
   FiscalArchive(const FiscalArchive&) = delete;
   FiscalArchive& operator=(const FiscalArchive&) = delete;
 
-  // Start-up: a missing file is created, an existing one verified against
-  // the device's identity (status bits 0x04 and 0x02 follow); then opened.
+  // Start-up: a missing file is created, an existing one first recovered
+  // (see recover) and verified against the device's identity (status bits
+  // 0x04 and 0x02 follow); then opened.
   bool createOrVerify();
+  // Finishes a store that was cut short: a document that became the last
+  // one is kept, anything else it wrote to the header region is rolled back
+  // from the recovery record. False when a pending record cannot be settled.
+  bool recover();
   bool open();
   void close();
 
   // Numbers, signs, encodes and writes the document and books its totals.
   // 0, 3 (not storable), 4 (not serialisable), 5 (storage), 7 (too large).
+  // All or nothing: when it fails the archive is as it was before.
   int store(BaseWorkDocument* document);
   // 0 with the rebuilt document, 5 or 17.
   int readDocument(uint32_t number, std::shared_ptr<BaseWorkDocument>* document);
@@ -67,6 +73,15 @@ class FiscalArchive {
   bool bookReceipt(const BaseWorkDocument& receipt);
   bool bookFiscalisation(BaseWorkDocument* document, uint32_t number);
   bool bookShiftOpen(const DocDescriptor& d);
+  // False while a store that failed half-way cannot be rolled back: the
+  // header region may be half written, so nothing is read from it.
+  bool settled() { return !pending_ || recover(); }
+  // The recovery record around the header writes of one store.
+  bool saveHeaderState(uint32_t number);
+  bool clearRecoveryRecord();
+  bool rollBack();
+  // The EEPROM and the identity holder follow a stored fiscalisation.
+  bool applyRegistration(const RegData& reg);
   // A document of the descriptor's kind, read back from its data block.
   int rebuild(const DocDescriptor& d, const RegData& reg, std::shared_ptr<BaseWorkDocument>* out);
   bool createFile();
@@ -75,6 +90,10 @@ class FiscalArchive {
   platform::Env* const env_;
   const std::string path_;
   std::unique_ptr<platform::File> file_;
+  // A recovery record may still be pending in the file: settle it first.
+  bool pending_ = false;
+  // The pending store was refused: settle it by rolling back, whatever landed.
+  bool rolling_back_ = false;
 };
 
 #endif  // FR_STORAGE_FISCAL_ARCHIVE_H_
