@@ -10,6 +10,7 @@
 #include "documents/registration_documents.h"
 #include "documents/shift_documents.h"
 #include "platform/fake_env.h"
+#include "storage/archive_test_fixture.h"
 #include "storage/archive_format.h"
 #include "storage/eeprom_format.h"
 #include "storage/tax_rate.h"
@@ -18,90 +19,9 @@
 
 namespace {
 
-const std::string kKey = std::string("archive-test-key", 16);
-constexpr const char* kPath = "/mnt/sd/V0XD24TX";
+using namespace archivetest;
 
-ModelData Model(const std::string& serial) {
-  ModelData m;
-  m.setSerialNumber(serial);
-  m.setCheckValue(m.computeCheckValue(kKey));
-  return m;
-}
-
-RegData Reg(const std::string& inn) {
-  RegData r;
-  r.setFnNumber("9999078900012345");
-  r.setInn(inn);
-  for (int i = 0; i < 3; ++i) r.setText(i, "text");
-  TaxRate vat;
-  vat.setRateWord(0x4000 | 2000);
-  vat.setName("VAT 20");
-  r.setTaxRateImage(0, vat.image());
-  r.setRegistrationTime(1700000000);
-  r.setCheckValue(r.computeCheckValue("0123456789", kKey));
-  return r;
-}
-
-Cashier Clerk() {
-  Cashier c;
-  c.number = 3;
-  c.rights = 0x03FF;
-  c.password = 1;
-  c.name = "clerk";
-  return c;
-}
-
-const std::string kNameData = std::string("\x05") + "clerk";
-
-class FiscalArchiveTest : public testing::Test {
- protected:
-  void SetUp() override {
-    FrStatus::reset();
-    ASSERT_TRUE(env_.CreateDirectory("/mnt"));
-    ASSERT_TRUE(env_.CreateDirectory("/mnt/sd"));
-    ASSERT_TRUE(env_.WriteFile(eeprom::kPath, std::string(eeprom::kSize, '\xFF')));
-    CoreIdentity::storeDeviceKey(kKey);
-    CoreIdentity::replaceModelData(Model("0123456789"));
-    CoreIdentity::replaceRegData(RegData());
-    archive_.reset(new FiscalArchive(&env_, kPath));
-    ASSERT_TRUE(archive_->createOrVerify());
-  }
-  void TearDown() override {
-    CoreIdentity::replaceModelData(ModelData());
-    CoreIdentity::replaceRegData(RegData());
-  }
-
-  uint32_t Now() { return static_cast<uint32_t>(env_.Now()); }
-
-  int Register() {
-    FiscalizationDocument report(&env_, CoreIdentity::modelData(), Reg("7701234567"), Clerk());
-    uint16_t missing = 0;
-    if (report.setCashierName(kNameData) != rc::kOk) return -1;
-    if (report.close(Now(), kKey, "", &missing) != rc::kOk) return -2;
-    return archive_->store(&report);
-  }
-  int OpenShift() {
-    CycleOpenDocument d(&env_, CoreIdentity::modelData(), CoreIdentity::regData(), Clerk());
-    uint16_t missing = 0;
-    d.setCashierName(kNameData);
-    if (d.close(Now(), kKey, "", &missing) != rc::kOk) return -1;
-    const int code = archive_->store(&d);
-    if (code == rc::kOk) FrStatus::setShiftNumber(d.shiftNumber());
-    return code;
-  }
-  int Cash(uint8_t type, int64_t kopecks) {
-    CashCtrlDocument d(&env_, type, CoreIdentity::modelData(), CoreIdentity::regData(), Clerk());
-    uint16_t missing = 0;
-    d.setCashierName(kNameData);
-    std::string amount;
-    util::PutFixed64(&amount, static_cast<uint64_t>(kopecks));
-    if (d.close(Now(), kKey, amount, &missing) != rc::kOk) return -1;
-    return archive_->store(&d);
-  }
-
-  platform::FakeEnv env_;
-  std::unique_ptr<FiscalArchive> archive_;
-};
+class FiscalArchiveTest : public ArchiveTest {};
 
 TEST_F(FiscalArchiveTest, NewArchiveIsSparseWithItsMagicAndNumber) {
   std::string head(8, '\0');
