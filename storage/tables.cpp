@@ -112,6 +112,30 @@ bool CreateTable(Env* env, const char* path, const std::string& contents) {
   return WriteAndClose(f.get(), 0, contents);
 }
 
+// A table cut short (its creation failed half-way, the card was full) gets
+// its missing records from `defaults`; the whole records it holds stay.
+// Without this a cut cashier table would lock everybody out for good.
+bool CompleteTable(Env* env, const char* path, const std::string& defaults, size_t record_size) {
+  uint64_t size = 0;
+  if (!env->FileSize(path, &size)) return false;
+  if (size >= defaults.size()) return true;
+  const size_t keep = static_cast<size_t>(size) / record_size * record_size;
+  std::unique_ptr<File> f = env->OpenFile(path, "r+");
+  if (f == nullptr) return false;
+  return WriteAndClose(f.get(), keep, defaults.substr(keep));
+}
+
+std::string DefaultCashiers() {
+  Cashier service;
+  service.number = kServiceCashierNumber;
+  service.rights = kAllRights;
+  service.password = kServiceDefaultPassword;
+  service.name = util::Utf8ToCp866(kServiceNameUtf8);
+  std::string contents = BlankSlots(kCashierSize);
+  contents.replace(SlotOffset(kServiceCashierNumber, kCashierSize), kCashierSize, cashierImage(service));
+  return contents;
+}
+
 }  // namespace
 
 // ---- Images -------------------------------------------------------------
@@ -180,17 +204,9 @@ bool initCashiers(Env* env) {
   // On the board this runs once, on an empty cache; clearing it anyway keeps
   // a process that initialises twice (the tests) in step with the new file.
   h.cache.clear();
-  if (env->PathExists(kCashiersPath)) return true;  // the cache fills lazily
-
-  Cashier service;
-  service.number = kServiceCashierNumber;
-  service.rights = kAllRights;
-  service.password = kServiceDefaultPassword;
-  service.name = util::Utf8ToCp866(kServiceNameUtf8);
-  std::string contents = BlankSlots(kCashierSize);
-  contents.replace(SlotOffset(kServiceCashierNumber, kCashierSize), kCashierSize,
-                   cashierImage(service));
-  return CreateTable(env, kCashiersPath, contents);
+  // The cache fills lazily.
+  if (env->PathExists(kCashiersPath)) return CompleteTable(env, kCashiersPath, DefaultCashiers(), kCashierSize);
+  return CreateTable(env, kCashiersPath, DefaultCashiers());
 }
 
 bool readCashier(Env* env, uint8_t number, Cashier* out) {
@@ -249,6 +265,7 @@ bool initDiscounts(Env* env) {
   if (!env->PathExists(kDiscountsPath)) {
     return CreateTable(env, kDiscountsPath, BlankSlots(kDiscountSize));
   }
+  if (!CompleteTable(env, kDiscountsPath, BlankSlots(kDiscountSize), kDiscountSize)) return false;
   std::unique_ptr<File> f = env->OpenFile(kDiscountsPath, "r+");
   if (f == nullptr) return false;
   for (uint8_t n = 1; n <= kSlotCount; ++n) {
@@ -329,6 +346,7 @@ bool initSections(Env* env) {
     for (Section& s : h.entries) s.name.clear();
     return CreateTable(env, kSectionsPath, BlankSlots(kSectionSize));
   }
+  if (!CompleteTable(env, kSectionsPath, BlankSlots(kSectionSize), kSectionSize)) return false;
   std::unique_ptr<File> f = env->OpenFile(kSectionsPath, "r+");
   if (f == nullptr) return false;
   for (uint8_t n = 1; n <= kSlotCount; ++n) {

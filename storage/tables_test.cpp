@@ -145,6 +145,47 @@ TEST_F(TablesTest, ShortDiscountFileLoadsWhatIsThere) {
   EXPECT_FALSE(got.isValid());
 }
 
+// A table whose creation was cut short is completed at the next start: the
+// whole records stay, the missing ones get their defaults (the service
+// cashier among them, or nobody could ever sign in).
+TEST_F(TablesTest, CutTablesAreCompletedKeepingWholeRecords) {
+  Cashier kept;
+  kept.number = 1;
+  kept.rights = 0x0003;
+  kept.password = 77;
+  kept.name = "kept";
+  const std::string first = cashierImage(kept);
+  const struct {
+    size_t size;
+    bool first_kept;
+  } cases[] = {{0, false}, {100, false}, {kCashierSize, true}, {kCashierSize * 10 + 5, true}, {kCashierSize * 19, true}};
+  for (const auto& c : cases) {
+    std::string bytes = first + std::string(kCashierSize * 20, '\x5A');
+    bytes.resize(c.size);
+    ASSERT_TRUE(env_.WriteFile(kCashiersPath, bytes));
+    ASSERT_TRUE(initCashiers(&env_)) << c.size;
+    uint64_t size = 0;
+    ASSERT_TRUE(env_.FileSize(kCashiersPath, &size));
+    EXPECT_EQ(kCashierSize * 20, size) << c.size;
+    Cashier got;
+    EXPECT_TRUE(checkCashier(&env_, 20, kServiceDefaultPassword, &got)) << c.size;
+    EXPECT_EQ(c.first_kept, checkCashier(&env_, 1, 77, &got)) << c.size;
+    // A record the cut tore is a blank slot again, not a cashier of garbage.
+    const size_t torn = c.size / kCashierSize;
+    if (c.size % kCashierSize != 0) {
+      std::string all;
+      ASSERT_TRUE(env_.ReadFile(kCashiersPath, &all));
+      EXPECT_EQ(static_cast<char>(torn + 1), all[kCashierSize * torn]) << c.size;
+      EXPECT_EQ(std::string(kCashierSize - 1, '\0'), all.substr(kCashierSize * torn + 1, kCashierSize - 1));
+    }
+  }
+  ASSERT_TRUE(env_.WriteFile(kSectionsPath, std::string(1000, '\0')));
+  ASSERT_TRUE(initSections(&env_));
+  uint64_t size = 0;
+  ASSERT_TRUE(env_.FileSize(kSectionsPath, &size));
+  EXPECT_EQ(2560u, size);
+}
+
 TEST_F(TablesTest, FreshCashierSlotIsReadButRefused) {
   InitAll();
   Cashier c;
