@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <cassert>
+#include <cerrno>
 #include <climits>
+#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -153,12 +156,36 @@ bool SerialPort::setPath(const std::string& path) {
   return reconfigureIfOpen();
 }
 
+// The board's programs are also tested on a PC under qemu-user, which has no
+// termios2 and answers ENOSYS (a kernel never does for a tty). There the
+// classic requests carry the same flags, and a standard speed as its B-code.
+static_assert(sizeof(struct termios) <= offsetof(struct termios2, c_ispeed),
+              "termios2 is termios followed by the two speeds");
+
 bool SerialPort::getTermios(struct termios2* tio) const {
-  return fd_ >= 0 && ioctl(fd_, TCGETS2, tio) == 0;
+  if (fd_ < 0) return false;
+  if (ioctl(fd_, TCGETS2, tio) == 0) return true;
+  struct termios old = {};
+  if (errno != ENOSYS || ioctl(fd_, TCGETS, &old) != 0) return false;
+  *tio = {};
+  std::memcpy(tio, &old, sizeof(old));
+  return true;
 }
 
 bool SerialPort::setTermios(const struct termios2& tio) {
-  return fd_ >= 0 && ioctl(fd_, TCSETS2, &tio) == 0;
+  if (fd_ < 0) return false;
+  if (ioctl(fd_, TCSETS2, &tio) == 0) return true;
+  if (errno != ENOSYS) return false;
+  struct termios old = {};
+  std::memcpy(&old, &tio, sizeof(old));
+  old.c_cflag &= ~(CBAUD | CIBAUD);
+  for (int i = 0; i < kStandardSpeedCount; ++i) {
+    if (kStandardSpeeds[i] != tio.c_ospeed) continue;
+    // B0..B38400 are the codes 0..15; B57600 and up follow CBAUDEX.
+    old.c_cflag |= i < 16 ? static_cast<tcflag_t>(i) : CBAUDEX | static_cast<tcflag_t>(i - 15);
+    return ioctl(fd_, TCSETS, &old) == 0;
+  }
+  return false;
 }
 
 bool SerialPort::configureTermios() {

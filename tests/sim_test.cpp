@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -220,6 +221,34 @@ TEST(DeviceProcessTest, KilledAndRestartedAppendsLogs) {
     EXPECT_EQ(128 + sig, status);
     ASSERT_TRUE(p.Start("/bin/sh", {"-c", "echo again"}, "/", logs) && p.Wait(5000, &status));
     EXPECT_EQ((std::vector<std::string>{"started", "again"}), p.StdoutLines());
+  }
+}
+
+// $FR_CORE stands in for the device program (a cross-built fr-core behind an
+// emulator), and for nothing else the tests run.
+TEST(DeviceProcessTest, FrCoreReplacesOnlyTheDeviceProgram) {
+  struct RestoreEnv {
+    const char* old = getenv("FR_CORE");
+    std::string value = old != nullptr ? old : "";
+    ~RestoreEnv() { old != nullptr ? setenv("FR_CORE", value.c_str(), 1) : unsetenv("FR_CORE"); }
+  } restore;
+  ASSERT_EQ(0, setenv("FR_CORE", "/bin/sh", 1));
+  Sandbox box = Sandbox::Temp();
+  struct Case { const char* binary; int status; const char* out; };
+  const Case cases[] = {
+      {"/nonexistent/fr-core", 0, "swapped\n"},
+      {"fr-core", 0, "swapped\n"},
+      {"/nonexistent/fr-core.old", 127, ""},
+      {"/nonexistent/fr-core/fr-emu", 127, ""},
+  };
+  for (const Case& c : cases) {
+    DeviceProcess p;
+    int status = -1;
+    const std::string logs = box.Path("/" + std::to_string(&c - cases));
+    ASSERT_TRUE(p.Start(c.binary, {"-c", "echo swapped"}, "/", logs));
+    ASSERT_TRUE(p.Wait(5000, &status)) << c.binary;
+    EXPECT_EQ(c.status, status) << c.binary;
+    EXPECT_EQ(c.out, p.Stdout()) << c.binary;
   }
 }
 

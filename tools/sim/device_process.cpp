@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,6 +35,16 @@ void MoveFd(int fd, int target) {
   }
 }
 
+// The device program may be swapped at run time (see Start); other programs
+// the tests run keep their path.
+std::string DeviceBinary(const std::string& binary) {
+  const char* core = getenv("FR_CORE");
+  if (core == nullptr || *core == '\0') return binary;
+  const size_t slash = binary.rfind('/');
+  const std::string name = slash == std::string::npos ? binary : binary.substr(slash + 1);
+  return name == "fr-core" ? std::string(core) : binary;
+}
+
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (std::string& s : strings) out.push_back(&s[0]);
@@ -55,7 +66,7 @@ bool DeviceProcess::Start(const std::string& binary, const std::vector<std::stri
 
   // Everything the child needs is made before fork: between fork and exec a
   // multi-threaded parent's child may not allocate.
-  std::vector<std::string> argv_strings = {binary};
+  std::vector<std::string> argv_strings = {DeviceBinary(binary)};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) {

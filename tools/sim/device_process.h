@@ -25,6 +25,8 @@ class DeviceProcess {
   // stderr appended to <log_dir>/stdout.log and <log_dir>/stderr.log, so a
   // restarted device adds to the same logs. False if a child is still running
   // or it could not be started; a binary that cannot be executed exits 127.
+  // When $FR_CORE is set, a `binary` named fr-core runs that program instead
+  // (a cross-built fr-core behind an emulator, say) with the same arguments.
   bool Start(const std::string& binary, const std::vector<std::string>& args,
              const std::string& root, const std::string& log_dir);
   // Started and not exited yet.

@@ -1,0 +1,63 @@
+#include "platform/posix_env.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace platform {
+namespace {
+
+// The board is 32-bit: these fail there when off_t or time_t is 32 bits wide.
+class PosixEnvTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/fr-posix-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  PosixEnv env_;
+  std::string dir_;
+};
+
+TEST_F(PosixEnvTest, FileOffsetsPast4GiB) {
+  const uint64_t offset = (uint64_t{5} << 30) + 3;  // sparse: no space is used
+  const std::string path = dir_ + "/big";
+  std::unique_ptr<File> f = env_.OpenFile(path, "w+");
+  ASSERT_NE(nullptr, f);
+  ASSERT_TRUE(f->Seek(offset));
+  ASSERT_EQ(3u, f->Write("xyz", 3));
+  ASSERT_TRUE(f->Close());
+
+  uint64_t size = 0;
+  ASSERT_TRUE(env_.FileSize(path, &size));
+  EXPECT_EQ(offset + 3, size);
+  f = env_.OpenFile(path, "r");
+  ASSERT_NE(nullptr, f);
+  char buf[4] = {};
+  ASSERT_TRUE(f->Seek(offset - 1));
+  ASSERT_EQ(4u, f->Read(buf, 4));
+  EXPECT_EQ(std::string("\0xyz", 4), std::string(buf, 4));
+}
+
+TEST_F(PosixEnvTest, ClockPast2038) {
+  const int64_t t = 2193134400;  // 2039-07-01 12:00:00 UTC: July in every time zone
+  struct tm tm = {};
+  ASSERT_TRUE(env_.LocalTime(t, &tm));
+  EXPECT_EQ(139, tm.tm_year);
+  EXPECT_EQ(6, tm.tm_mon);
+  tm.tm_isdst = -1;
+  EXPECT_EQ(t, env_.MakeLocalTime(&tm));
+}
+
+}  // namespace
+}  // namespace platform
