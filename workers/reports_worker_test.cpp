@@ -12,10 +12,12 @@
 #include "app/identity.h"
 #include "documents/registration_documents.h"
 #include "platform/fake_env.h"
+#include "platform/fake_fault_env.h"
 #include "printer/print_layout.h"
 #include "storage/eeprom_format.h"
 #include "storage/sd_card.h"
 #include "storage/tax_rate.h"
+#include "tools/sim/archive_check.h"
 #include "tools/sim/print_decoder.h"
 #include "tools/sim/pty_pair.h"
 #include "tools/sim/virtual_printer.h"
@@ -553,6 +555,62 @@ TEST_F(ReportsWorkerTest, CopiesOfEveryDocumentType) {
   EXPECT_TRUE(Jobs().empty());
   CoreTransaction request{cmd::kPrintCopy, 1, kBoss + U32(3)};
   EXPECT_EQ(rc::kArchiveUnusable, ReportsWorker(&env_, nullptr, line_.get()).handle(request).code);
+}
+
+// Every read of every report fails in turn: the report answers a code
+// instead of printing what it could not read; the archive stays as it was.
+TEST_F(ReportsWorkerTest, ReportsUnderReadFaultsAnswerACodeAndChangeNothing) {
+  MakeShifts(3);
+  Sale(700);
+  const std::string path = std::string(sdcard::kMountPoint) + sdcard::kArchiveName;
+  const sim::ArchiveCheck clean = sim::CheckArchive(&env_, path);
+  ASSERT_TRUE(clean.ok()) << clean.Text();
+  struct Request {
+    uint8_t command;
+    std::string data;
+  };
+  const Request requests[] = {
+      {cmd::kPrintReport, Kind(1)},
+      {cmd::kPrintReport, Kind(2)},
+      {cmd::kPrintReport, Kind(3)},
+      {cmd::kPrintReport, Kind(4)},
+      {cmd::kPrintReport, Kind(5, U32(kStart) + U32(kStart + 100000))},
+      {cmd::kPrintReport, Kind(6, U16(1) + U16(3))},
+      {cmd::kControlTape, kBoss},
+      {cmd::kPrintCopy, kBoss + U32(4)},
+  };
+  const platform::FaultEnv::Fault kinds[] = {platform::FaultEnv::Fault::kFail, platform::FaultEnv::Fault::kShort};
+  int injected = 0;
+  for (const Request& request : requests) {
+    platform::FaultEnv faults(&env_);
+    FiscalArchive counting(&faults, path);
+    ASSERT_TRUE(counting.createOrVerify());
+    faults.Arm(platform::FaultEnv::kRead, -1, platform::FaultEnv::Fault::kFail, "/mnt/sd/");
+    ASSERT_EQ(rc::kOk, ReportsWorker(&env_, &counting, line_.get()).handle({request.command, 1, request.data}).code);
+    const int reads = faults.count(platform::FaultEnv::kRead);
+    const int seeks = faults.count(platform::FaultEnv::kSeek);
+    for (int op = platform::FaultEnv::kSeek; op <= platform::FaultEnv::kRead; ++op) {
+      for (platform::FaultEnv::Fault fault : kinds) {
+        if (op == platform::FaultEnv::kSeek && fault == platform::FaultEnv::Fault::kShort) continue;
+        const int n = op == platform::FaultEnv::kRead ? reads : seeks;
+        for (int nth = 0; nth < n; ++nth) {
+          FiscalArchive a(&faults, path);
+          faults.Disarm();
+          ASSERT_TRUE(a.createOrVerify());
+          faults.Arm(static_cast<platform::FaultEnv::Op>(op), nth, fault, "/mnt/sd/");
+          printer_.Clear();
+          const CoreApiResult r = ReportsWorker(&env_, &a, line_.get()).handle({request.command, 1, request.data});
+          ASSERT_TRUE(faults.fired());
+          ++injected;
+          EXPECT_NE(rc::kOk, r.code) << int(request.command) << " op " << op << " at " << nth;
+        }
+      }
+    }
+  }
+  RecordProperty("report_faults_injected", injected);
+  const sim::ArchiveCheck after = sim::CheckArchive(&env_, path);
+  EXPECT_TRUE(after.ok()) << after.Text();
+  EXPECT_EQ(clean.summary.last_number, after.summary.last_number);
 }
 
 }  // namespace
