@@ -29,7 +29,7 @@ SOURCES=(
   printer/render.cpp printer/shared_blocks.cpp
 )
 # FUZZ_TARGETS="a b" narrows the set, e.g. while working on one target.
-read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz}"
+read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz}"
 
 mkdir -p "$OUT/obj"
 # Compile the project once; the objects are shared by every target.

@@ -134,7 +134,9 @@ uint32_t HostLink::assignIdentifier(const CoreTransaction& request) {
   bytes += request.data;
   bytes.push_back(static_cast<char>(env_->Random() & 0xFF));
   bytes.push_back(static_cast<char>(env_->Random() & 0xFF));
-  return util::Crc32(bytes);
+  // 0 means "none": the core could not post the result and exec would wait for ever.
+  const uint32_t id = util::Crc32(bytes);
+  return id != 0 ? id : 1;
 }
 
 bool HostLink::handle(const CoreTransaction& request, CoreApiResult* result) {
