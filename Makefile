@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core
 
-.PHONY: all build deps configure test sanitize fuzz demo run bench cost cross clean
+.PHONY: all build deps configure test check sanitize fuzz demo run bench cost cross clean
 
 all: build
 
@@ -26,7 +26,17 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps
+# Every test: the suite (unit, end-to-end, ThreadSanitizer), the suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target
+# briefly, and the ARM build with its tests under qemu-arm.
+TEST_FUZZ_SECONDS ?= 10
+test: check
+	$(MAKE) sanitize
+	$(MAKE) fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+	$(MAKE) cross
+
+# The suite alone: what to run while working.
+check: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
