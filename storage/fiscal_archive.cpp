@@ -310,10 +310,13 @@ int FiscalArchive::store(BaseWorkDocument* document) {
     rollBack();
     return rc::kArchiveUnusable;
   }
-  // A record left pending here is settled later: the document is the last one, so it stays.
+  // The document is stored whatever follows, so the answer is 0: a refusal
+  // would have the host close it again under a new number. A registration
+  // the EEPROM did not take keeps the record pending (and the identity error
+  // raised) until a later settle writes it.
   if (type == doc::kFiscalisation && !applyRegistration(document->regData())) {
     pending_ = true;
-    return rc::kArchiveUnusable;
+    return rc::kOk;
   }
   if (!clearRecoveryRecord()) pending_ = true;
   return rc::kOk;

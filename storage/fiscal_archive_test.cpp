@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "app/codes.h"
 #include "app/fr_status.h"
 #include "app/identity.h"
@@ -11,6 +13,7 @@
 #include "documents/shift_documents.h"
 #include "platform/fake_env.h"
 #include "storage/archive_test_fixture.h"
+#include "storage/eeprom.h"
 #include "storage/archive_format.h"
 #include "storage/eeprom_format.h"
 #include "storage/tax_rate.h"
@@ -267,6 +270,36 @@ TEST_F(FiscalArchiveTest, ReceiptBlocksUpTo32768Bytes) {
   EXPECT_EQ(kept->encode(), back->encode());
   EXPECT_EQ(kept->fiscalSign(), back->fiscalSign());
   EXPECT_TRUE(back->verifySign(kKey, "0123456789"));
+}
+
+// A registration the EEPROM does not take is still stored and answered 0
+// (a refusal would have the host store it again under a new number); the
+// next start writes the EEPROM first, and the archive stays unusable while
+// it cannot.
+TEST_F(FiscalArchiveTest, RegistrationStoredWhenTheEepromFailsIsWrittenThereLater) {
+  const std::string eeprom = env_.Resolve(eeprom::kPath);
+  ASSERT_EQ(0, rename(eeprom.c_str(), (eeprom + ".away").c_str()));
+  ASSERT_EQ(rc::kOk, Register());
+  EXPECT_TRUE(FrStatus::testFlags(FrStatus::kIdentityError));
+  archive_.reset(new FiscalArchive(&env_, kPath));
+  EXPECT_FALSE(archive_->createOrVerify());
+
+  ASSERT_EQ(0, rename((eeprom + ".away").c_str(), eeprom.c_str()));
+  archive_.reset(new FiscalArchive(&env_, kPath));
+  ASSERT_TRUE(archive_->createOrVerify());
+  EXPECT_TRUE(CoreIdentity::regData() == Reg("7701234567"));
+  env_.set_now(env_.Now() + 1);
+  EXPECT_EQ(rc::kOk, OpenShift());
+  RegData stored;
+  ASSERT_TRUE(eeprom::readRegData(&env_, &stored));
+  EXPECT_TRUE(stored == Reg("7701234567"));
+  uint8_t count = 0;
+  ASSERT_TRUE(archive_->readRegistrationCount(&count));
+  EXPECT_EQ(1, count);
+  DocDescriptor last;
+  ASSERT_TRUE(archive_->readLastDescriptor(&last));
+  EXPECT_EQ(2u, util::DecodeFixed32(last.bytes + 1));
+  EXPECT_EQ(doc::kShiftOpen, last.bytes[0]);
 }
 
 }  // namespace
