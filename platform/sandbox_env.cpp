@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -43,6 +44,7 @@ SandboxEnv::SandboxEnv(std::string root) : root_(NormalisePath(std::move(root)))
   if (ReadTextFile(this, kClockOffset, &text) && ParseInt64(text, &offset)) {
     clock_offset_ = offset;
   }
+  no_pauses_ = PathExists(kNoPauses);
 }
 
 std::string SandboxEnv::Resolve(const std::string& path) const {
@@ -74,6 +76,14 @@ bool SandboxEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
 }
 
 int64_t SandboxEnv::Now() { return PosixEnv::Now() + clock_offset_.load(); }
+
+void SandboxEnv::SleepMillis(int ms) {
+  if (no_pauses_) {
+    std::this_thread::yield();  // a loop that pauses still lets the others run
+    return;
+  }
+  PosixEnv::SleepMillis(ms);
+}
 
 void SandboxEnv::SetClock(int64_t t) {
   const int64_t offset = t - PosixEnv::Now();

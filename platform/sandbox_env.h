@@ -9,6 +9,9 @@
 //                                  present, else that of the file system
 //   "date -s '...' && hwclock -w" -> moves a clock offset kept in
 //                                  <root>/sandbox/clock-offset
+//   pauses                      -> only yield the processor when
+//                                  <root>/sandbox/no-pauses exists at start,
+//                                  so long host runs cost no pause time
 // Other shell commands are refused (status 127) and never reach the machine.
 #ifndef FR_PLATFORM_SANDBOX_ENV_H_
 #define FR_PLATFORM_SANDBOX_ENV_H_
@@ -29,6 +32,7 @@ class SandboxEnv : public PosixEnv {
   static constexpr const char* kMountFails = "/sandbox/mount-fails";
   static constexpr const char* kFreeBytes = "/sandbox/free-bytes";
   static constexpr const char* kClockOffset = "/sandbox/clock-offset";
+  static constexpr const char* kNoPauses = "/sandbox/no-pauses";
 
   explicit SandboxEnv(std::string root);
 
@@ -39,6 +43,7 @@ class SandboxEnv : public PosixEnv {
   bool AvailableBytes(const std::string& path, uint64_t* bytes) override;
   int RunShell(const std::string& command) override;
   int64_t Now() override;
+  void SleepMillis(int ms) override;
 
  protected:
   // Makes the board's clock read `t` from now on.
@@ -51,6 +56,7 @@ class SandboxEnv : public PosixEnv {
 
   const std::string root_;
   std::atomic<int64_t> clock_offset_;
+  bool no_pauses_ = false;  // fixed at start
   std::mutex mu_;
   std::set<std::string> mounted_;  // normalised mount points; guarded by mu_
 };

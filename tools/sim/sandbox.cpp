@@ -96,6 +96,10 @@ bool Sandbox::SetMountFails(bool fails) {
   return fails ? WriteFile(kMountFailsPath, std::string()) : RemoveFile(kMountFailsPath);
 }
 
+bool Sandbox::SetNoPauses(bool no_pauses) {
+  return no_pauses ? WriteFile(kNoPausesPath, std::string()) : RemoveFile(kNoPausesPath);
+}
+
 bool Sandbox::SetFreeBytes(int64_t bytes) {
   if (bytes < 0) return RemoveFile(kFreeBytesPath);
   return WriteFile(kFreeBytesPath, std::to_string(bytes) + "\n");

@@ -4,7 +4,7 @@
 //   <dir>/dev/            serial line links, the card <dir>/dev/mmcblk0p1
 //   <dir>/nv/             the tables
 //   <dir>/mnt/            mount points
-//   <dir>/sandbox/        control files (mount-fails, free-bytes)
+//   <dir>/sandbox/        control files (mount-fails, free-bytes, no-pauses)
 //   <dir>/sys/bus/i2c/devices/0-0050/eeprom   the identity EEPROM, 4096 bytes
 #ifndef FR_TOOLS_SIM_SANDBOX_H_
 #define FR_TOOLS_SIM_SANDBOX_H_
@@ -22,6 +22,7 @@ class Sandbox {
   static constexpr const char* kCardPath = "/dev/mmcblk0p1";
   static constexpr const char* kMountFailsPath = "/sandbox/mount-fails";
   static constexpr const char* kFreeBytesPath = "/sandbox/free-bytes";
+  static constexpr const char* kNoPausesPath = "/sandbox/no-pauses";
 
   // Does not touch the disk; the directory is not removed later.
   explicit Sandbox(std::string dir);
@@ -53,6 +54,8 @@ class Sandbox {
   bool SetMountFails(bool fails);
   // What the board reports as free space on the card; negative: the real figure.
   bool SetFreeBytes(int64_t bytes);
+  // The device's pauses only yield the processor; read when the device starts.
+  bool SetNoPauses(bool no_pauses);
 
  private:
   Sandbox(std::string dir, bool owned);
