@@ -332,7 +332,10 @@ TEST_F(SoakTest, RepliesMemoryAndDescriptorsHoldOverALongRun) {
 
   ASSERT_GT(rss_before, 0);
   ASSERT_GT(fd_before, 0);
-  EXPECT_LE(rss_after, rss_before + kRssSlackBytes) << "resident memory grew";
+  // FR_SOAK_RSS_SLACK_KIB=-1 leaves memory unjudged: under AddressSanitizer
+  // the freed blocks it keeps in quarantine make the resident size grow.
+  const long slack_kib = EnvLong("FR_SOAK_RSS_SLACK_KIB", kRssSlackBytes / 1024);
+  if (slack_kib >= 0) EXPECT_LE(rss_after, rss_before + slack_kib * 1024) << "resident memory grew";
   EXPECT_LE(fd_after, fd_before) << "open descriptors grew";
 }
 
