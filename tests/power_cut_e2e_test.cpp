@@ -52,10 +52,6 @@ constexpr int kMaxAimUs = 600;
 constexpr int kCutGraceMs = 300;
 constexpr int kReplyTimeoutMs = 10000;
 
-int EnvInt(const char* name, int fallback) {
-  const char* text = getenv(name);
-  return text != nullptr && *text != '\0' ? atoi(text) : fallback;
-}
 
 // What the host was told about a stored document.
 struct Confirmed {
@@ -77,16 +73,11 @@ struct Counts {
 class PowerCutTest : public testing::Test {
  protected:
   void SetUp() override {
-    const unsigned seed = static_cast<unsigned>(EnvInt("FR_POWER_SEED", static_cast<int>(time(nullptr))));
+    const unsigned seed = static_cast<unsigned>(EnvNumber("FR_POWER_SEED", static_cast<long>(time(nullptr))));
     rng_.seed(seed);
     std::cout << "seed " << seed << " (FR_POWER_SEED)" << std::endl;
-    ASSERT_TRUE(rig_.Prepare());
-    ASSERT_TRUE(rig_.sandbox().WriteFile("/nv/SECTIONS", SectionsFile()));
-    ASSERT_TRUE(rig_.sandbox().WriteFile("/nv/DISCOUNTS", DiscountsFile()));
-    ASSERT_TRUE(rig_.sandbox().SetFreeBytes(int64_t{1} << 30));
     // Without the device's pauses many documents fit between two cuts.
-    ASSERT_TRUE(rig_.sandbox().SetNoPauses(true));
-    ASSERT_TRUE(rig_.Start() && rig_.WaitReady());
+    ASSERT_TRUE(StartWithoutPauses(&rig_));
     env_ = platform::NewSandboxEnv(rig_.sandbox().dir());
   }
 
@@ -444,7 +435,7 @@ class PowerCutTest : public testing::Test {
 };
 
 TEST_F(PowerCutTest, ConfirmedDocumentsSurviveEveryCut) {
-  const int cuts = std::max(1, EnvInt("FR_POWER_CUTS", kDefaultCuts));
+  const int cuts = static_cast<int>(std::max(1L, EnvNumber("FR_POWER_CUTS", kDefaultCuts)));
   const auto started = Clock::now();
   ASSERT_TRUE(Register());
   ASSERT_TRUE(CheckAfterStart("after registration"));

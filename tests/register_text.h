@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
+#include "tools/sim/rig.h"
 #include "util/coding.h"
 #include "util/cp866.h"
 
@@ -89,6 +91,23 @@ inline std::string DiscountsFile() {
 inline std::string TaxRate(int index, uint8_t type, uint16_t rate, const char* name) {
   return Tlv(static_cast<uint16_t>(13105 + index),
              Tlv(13102, U8(type)) + Tlv(13103, U16(rate)) + Tlv(13104, Cp(name)));
+}
+
+// ---- long runs ---------------------------------------------------------------
+
+// A size or seed from the environment, or `fallback` when unset.
+inline long EnvNumber(const char* name, long fallback) {
+  const char* text = getenv(name);
+  return text != nullptr && *text != '\0' ? atol(text) : fallback;
+}
+
+// Starts a prepared rig's device with the register's section and discount
+// tables, a large card and no pauses, so that long runs fit many documents.
+inline bool StartWithoutPauses(sim::Rig* rig) {
+  return rig->Prepare() && rig->sandbox().WriteFile("/nv/SECTIONS", SectionsFile()) &&
+         rig->sandbox().WriteFile("/nv/DISCOUNTS", DiscountsFile()) &&
+         rig->sandbox().SetFreeBytes(int64_t{1} << 30) && rig->sandbox().SetNoPauses(true) && rig->Start() &&
+         rig->WaitReady();
 }
 
 }  // namespace regtest

@@ -34,10 +34,6 @@ constexpr int kReplyTimeoutMs = 10000;
 // A shift takes at most 3000 receipts: the soak changes shifts before that.
 constexpr uint16_t kReceiptsPerShift = 2500;
 
-long EnvLong(const char* name, long fallback) {
-  const char* text = getenv(name);
-  return text != nullptr && *text != '\0' ? atol(text) : fallback;
-}
 
 // VmRSS of a process in bytes; -1 when unknown.
 int64_t ResidentBytes(pid_t pid) {
@@ -72,15 +68,10 @@ const uint8_t kUnknownCommands[] = {0, 5, 10, 15, 23, 26, 40, 52, 59, 60, 99, 15
 class SoakTest : public testing::Test {
  protected:
   void SetUp() override {
-    const unsigned seed = static_cast<unsigned>(EnvLong("FR_SOAK_SEED", static_cast<long>(time(nullptr))));
+    const unsigned seed = static_cast<unsigned>(EnvNumber("FR_SOAK_SEED", static_cast<long>(time(nullptr))));
     rng_.seed(seed);
     std::cout << "seed " << seed << " (FR_SOAK_SEED)" << std::endl;
-    ASSERT_TRUE(rig_.Prepare());
-    ASSERT_TRUE(rig_.sandbox().WriteFile("/nv/SECTIONS", SectionsFile()));
-    ASSERT_TRUE(rig_.sandbox().WriteFile("/nv/DISCOUNTS", DiscountsFile()));
-    ASSERT_TRUE(rig_.sandbox().SetFreeBytes(int64_t{1} << 30));
-    ASSERT_TRUE(rig_.sandbox().SetNoPauses(true));
-    ASSERT_TRUE(rig_.Start() && rig_.WaitReady());
+    ASSERT_TRUE(StartWithoutPauses(&rig_));
   }
 
   int Rand(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
@@ -286,7 +277,7 @@ class SoakTest : public testing::Test {
 };
 
 TEST_F(SoakTest, RepliesMemoryAndDescriptorsHoldOverALongRun) {
-  const long total = std::max(1000L, EnvLong("FR_SOAK_COMMANDS", kDefaultCommands));
+  const long total = std::max(1000L, EnvNumber("FR_SOAK_COMMANDS", kDefaultCommands));
   const long warm_up = std::min(5000L, total / 10);
   const pid_t pid = rig_.process().pid();
   const auto started = std::chrono::steady_clock::now();
@@ -334,8 +325,10 @@ TEST_F(SoakTest, RepliesMemoryAndDescriptorsHoldOverALongRun) {
   ASSERT_GT(fd_before, 0);
   // FR_SOAK_RSS_SLACK_KIB=-1 leaves memory unjudged: under AddressSanitizer
   // the freed blocks it keeps in quarantine make the resident size grow.
-  const long slack_kib = EnvLong("FR_SOAK_RSS_SLACK_KIB", kRssSlackBytes / 1024);
-  if (slack_kib >= 0) EXPECT_LE(rss_after, rss_before + slack_kib * 1024) << "resident memory grew";
+  const long slack_kib = EnvNumber("FR_SOAK_RSS_SLACK_KIB", kRssSlackBytes / 1024);
+  if (slack_kib >= 0) {
+    EXPECT_LE(rss_after, rss_before + slack_kib * 1024) << "resident memory grew";
+  }
   EXPECT_LE(fd_after, fd_before) << "open descriptors grew";
 }
 
