@@ -32,13 +32,24 @@ SOURCES=(
 read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz}"
 
 mkdir -p "$OUT/obj"
+# True when the object is missing or older than its source or any header it
+# included (a class that grew a member must not meet objects of its old size).
+stale() {
+  local obj="$1" dep
+  [ -f "$obj" ] && [ -f "$obj.d" ] || return 0
+  for dep in $(sed -e 's/^[^:]*://' -e 's/\\$//' "$obj.d"); do
+    [ "$dep" -nt "$obj" ] && return 0
+  done
+  return 1
+}
+
 # Compile the project once; the objects are shared by every target.
 OBJS=()
 for src in "${SOURCES[@]}"; do
   obj="$OUT/obj/$(echo "$src" | tr '/' '_').o"
-  if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ]; then
+  if stale "$obj"; then
     rm -f "$obj"  # a failed compile must not leave a stale object behind
-    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -c "$ROOT/$src" -o "$obj" &
+    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -MMD -MF "$obj.d" -c "$ROOT/$src" -o "$obj" &
   fi
   OBJS+=("$obj")
 done
