@@ -8,6 +8,7 @@
 #include "app/fr_status.h"
 #include "platform/fake_env.h"
 #include "printer/render.h"
+#include "storage/identity_test_util.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
 #include "util/cp866.h"
@@ -20,12 +21,7 @@ const std::string kSerial = "0000012345";
 const std::string kInn = "770123456789";
 const std::string kFn = "9999078900012345";
 
-ModelData Model() {
-  ModelData m;
-  m.setSerialNumber(kSerial);
-  m.setCheckValue(m.computeCheckValue(kKey));
-  return m;
-}
+ModelData Model() { return identitytest::SignedModel(kSerial, kKey); }
 
 // The registration the device runs under before a re-registration.
 RegData Reg() {

@@ -5,6 +5,7 @@
 #include "app/codes.h"
 #include "app/fr_status.h"
 #include "platform/fake_env.h"
+#include "storage/identity_test_util.h"
 #include "util/coding.h"
 #include "util/cp866.h"
 #include "util/crc.h"
@@ -14,22 +15,8 @@ namespace {
 const std::string kKey = std::string("0123456789abcde\xFF", 16);
 const std::string kSerial = "0000012345";
 
-ModelData Model() {
-  ModelData m;
-  m.setSerialNumber(kSerial);
-  m.setCheckValue(m.computeCheckValue(kKey));
-  return m;
-}
-
-RegData Reg() {
-  RegData r;
-  r.setFnNumber("9999078900012345");
-  r.setInn("7701234567");
-  for (int i = 0; i < 3; ++i) r.setText(i, "text");
-  r.setRegistrationTime(1600000000);
-  r.setCheckValue(r.computeCheckValue(kSerial, kKey));
-  return r;
-}
+ModelData Model() { return identitytest::SignedModel(kSerial, kKey); }
+RegData Reg() { return identitytest::SignedReg(kSerial, kKey, 1600000000); }
 
 Cashier ValidCashier() { return Cashier{7, 1, 1234, util::Utf8ToCp866("Иванов")}; }
 std::string Cp(const char* utf8) { return util::Utf8ToCp866(utf8); }

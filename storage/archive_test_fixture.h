@@ -17,6 +17,7 @@
 #include "platform/fake_env.h"
 #include "storage/eeprom_format.h"
 #include "storage/fiscal_archive.h"
+#include "storage/identity_test_util.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
 
@@ -25,25 +26,13 @@ namespace archivetest {
 inline const std::string kKey = std::string("archive-test-key", 16);
 constexpr const char* kPath = "/mnt/sd/V0XD24TX";
 
-inline ModelData Model(const std::string& serial) {
-  ModelData m;
-  m.setSerialNumber(serial);
-  m.setCheckValue(m.computeCheckValue(kKey));
-  return m;
-}
+inline ModelData Model(const std::string& serial) { return identitytest::SignedModel(serial, kKey); }
 
 inline RegData Reg(const std::string& inn) {
-  RegData r;
-  r.setFnNumber("9999078900012345");
-  r.setInn(inn);
-  for (int i = 0; i < 3; ++i) r.setText(i, "text");
   TaxRate vat;
   vat.setRateWord(0x4000 | 2000);
   vat.setName("VAT 20");
-  r.setTaxRateImage(0, vat.image());
-  r.setRegistrationTime(1700000000);
-  r.setCheckValue(r.computeCheckValue("0123456789", kKey));
-  return r;
+  return identitytest::SignedReg("0123456789", kKey, 1700000000, inn, {vat.image()});
 }
 
 inline Cashier Clerk() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "storage/identity_test_util.h"
 #include "util/crc.h"
 
 namespace {
@@ -9,22 +10,8 @@ namespace {
 const std::string kKey = std::string("0123456789abcde\xFF", 16);
 const std::string kSerial = "0000012345";
 
-ModelData Model(const std::string& key) {
-  ModelData m;
-  m.setSerialNumber(kSerial);
-  m.setCheckValue(m.computeCheckValue(key));
-  return m;
-}
-
-RegData Reg(const std::string& key) {
-  RegData r;
-  r.setFnNumber("9999078900012345");
-  r.setInn("7701234567");
-  for (int i = 0; i < 3; ++i) r.setText(i, "text");
-  r.setRegistrationTime(1700000000);
-  r.setCheckValue(r.computeCheckValue(kSerial, key));
-  return r;
-}
+ModelData Model(const std::string& key) { return identitytest::SignedModel(kSerial, key); }
+RegData Reg(const std::string& key) { return identitytest::SignedReg(kSerial, key, 1700000000); }
 
 TEST(SignatureTest, SignIsCrcOfKeySerialAndData) {
   uint32_t sign = 0;

@@ -15,6 +15,7 @@
 #include "storage/archive_format.h"
 #include "storage/eeprom_format.h"
 #include "storage/fiscal_archive.h"
+#include "storage/identity_test_util.h"
 #include "storage/tables.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
@@ -27,33 +28,23 @@ const std::string kSerial = "0123456789";
 const std::string kName = std::string("\x05") + "clerk";
 constexpr int64_t kStart = 1700000000;
 
-ModelData Model() {
-  ModelData m;
-  m.setSerialNumber(kSerial);
-  m.setCheckValue(m.computeCheckValue(kKey));
-  return m;
-}
+ModelData Model() { return identitytest::SignedModel(kSerial, kKey); }
 
 RegData Reg() {
-  RegData r;
-  r.setFnNumber("9999078900012345");
-  r.setInn("7701234567");
-  for (int i = 0; i < 3; ++i) r.setText(i, "text");
+  std::vector<std::string> images;
   const struct {
     uint8_t type;
     uint16_t rate;
     const char* name;
   } rates[] = {{TaxRate::kIncluded, 2000, "VAT 20"}, {TaxRate::kIncluded, 1000, "VAT 10"}};
-  for (size_t i = 0; i < 2; ++i) {
+  for (const auto& rate : rates) {
     TaxRate t;
-    t.setType(rates[i].type);
-    t.setRate(rates[i].rate);
-    t.setName(rates[i].name);
-    r.setTaxRateImage(i, t.image());
+    t.setType(rate.type);
+    t.setRate(rate.rate);
+    t.setName(rate.name);
+    images.push_back(t.image());
   }
-  r.setRegistrationTime(kStart);
-  r.setCheckValue(r.computeCheckValue(kSerial, kKey));
-  return r;
+  return identitytest::SignedReg(kSerial, kKey, kStart, "7701234567", images);
 }
 
 Cashier Clerk() { return Cashier{3, 0x03FF, 1, "clerk"}; }
