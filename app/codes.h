@@ -1,5 +1,5 @@
 // The host's vocabulary: command codes and result codes. One byte each on
-// the wire; every module names them from here.
+// the wire; every module, on the device and on the host, names them from here.
 #ifndef FR_APP_CODES_H_
 #define FR_APP_CODES_H_
 
@@ -50,6 +50,40 @@ constexpr uint8_t kPrintRaw = 196;
 constexpr uint8_t kFeedAndCut = 197;
 
 }  // namespace cmd
+
+// Receipt types of command 21, the only ones the register opens. Its drawer
+// counts the cash of a sale and of a return of sale as coming in, of a
+// purchase and of a return of purchase as going out.
+namespace receipt {
+constexpr uint8_t kSale = 0;
+constexpr uint8_t kPurchase = 1;
+constexpr uint8_t kSaleReturn = 2;
+constexpr uint8_t kPurchaseReturn = 3;
+// Whether the drawer counts the receipt's cash as coming in.
+constexpr bool IsIncoming(uint8_t type) { return type == kSale || type == kSaleReturn; }
+}  // namespace receipt
+
+// Table numbers of commands 1 and 2.
+namespace table {
+constexpr uint8_t kCashiers = 1;
+constexpr uint8_t kSections = 2;
+constexpr uint8_t kDiscounts = 3;
+}  // namespace table
+
+// Report kinds of command 177.
+namespace report {
+constexpr uint8_t kXReport = 1;
+constexpr uint8_t kRegistrationTotals = 2;  // since the last registration
+constexpr uint8_t kGrossTotals = 3;
+constexpr uint8_t kSectionXReport = 4;      // X report with section totals
+constexpr uint8_t kPeriod = 5;              // two times follow
+constexpr uint8_t kShiftRange = 6;          // two shift numbers follow
+}  // namespace report
+
+// Printer settings of commands 193 and 194.
+namespace setting {
+constexpr uint8_t kPrinterWidth = 1;
+}  // namespace setting
 
 namespace rc {
 
@@ -106,6 +140,10 @@ constexpr int kCashNotZero = 52;
 constexpr int kPrinterSilent = 53;
 constexpr int kPaperOut = 54;
 constexpr int kNotFilled = 255;
+
+// What a result code means, in a few words for people (host tools, logs, the
+// protocol reference); "unknown result code" for a number not listed above.
+const char* Meaning(int code);
 
 }  // namespace rc
 

@@ -11,14 +11,10 @@
 
 namespace {
 
-constexpr uint8_t kCashierTable = 1;
-constexpr uint8_t kSectionTable = 2;
-constexpr uint8_t kDiscountTable = 3;
-constexpr uint8_t kWidthSettingNumber = 1;
 
 // Cashier records need their own right; sections and discounts another.
 uint16_t RightFor(uint8_t kind) {
-  return kind == kCashierTable ? tables::kRightCashiers : tables::kRightSectionsDiscounts;
+  return kind == table::kCashiers ? tables::kRightCashiers : tables::kRightSectionsDiscounts;
 }
 
 // Takes the table kind off the front of *rest; 20 for a kind outside 1..3.
@@ -27,7 +23,7 @@ int TakeKind(std::string* rest, uint8_t* kind) {
   if (rest->empty()) return rc::kOk;  // no kind: judged as sections or discounts
   *kind = static_cast<uint8_t>((*rest)[0]);
   rest->erase(0, 1);
-  return *kind >= kCashierTable && *kind <= kDiscountTable ? rc::kOk : rc::kOutOfRange;
+  return *kind >= table::kCashiers && *kind <= table::kDiscounts ? rc::kOk : rc::kOutOfRange;
 }
 
 }  // namespace
@@ -69,14 +65,14 @@ int ConfigWorker::readRecord(const std::string& data, std::string* reply) {
   if (prefix.rest.empty()) return rc::kBadCashierPrefix;  // no record number
   const uint8_t number = static_cast<uint8_t>(prefix.rest[0]);
   switch (kind) {
-    case kCashierTable: {
+    case table::kCashiers: {
       Cashier record;
       if (!tables::readCashier(env_, number, &record)) return rc::kNotFound;
       record.number = number;
       *reply = tables::cashierImage(record);
       break;
     }
-    case kSectionTable: {
+    case table::kSections: {
       Section record;
       if (!tables::getSection(number, &record)) return rc::kNotFound;
       record.number = number;
@@ -107,7 +103,7 @@ int ConfigWorker::writeRecord(const std::string& data, std::string* reply) {
   if (code != rc::kOk) return code;
   if (!(writer.rights & RightFor(kind))) return rc::kNoRight;
   switch (kind) {
-    case kCashierTable: {
+    case table::kCashiers: {
       Cashier record;
       if (!tables::parseCashierImage(prefix.rest, &record)) return rc::kBadData;
       if (tables::isServiceCashier(record)) {
@@ -118,7 +114,7 @@ int ConfigWorker::writeRecord(const std::string& data, std::string* reply) {
       }
       return tables::saveCashier(env_, record) ? rc::kOk : rc::kNotSaved;
     }
-    case kSectionTable: {
+    case table::kSections: {
       Section record;
       if (!tables::parseSectionImage(prefix.rest, &record)) return rc::kBadData;
       return tables::saveSection(env_, record) ? rc::kOk : rc::kNotSaved;
@@ -136,7 +132,7 @@ int ConfigWorker::setClock(const std::string& data, std::string* reply) {
   Cashier cashier;
   const int code = authorise(env_, data, &prefix, &cashier);
   if (code != rc::kOk) return code;
-  if (!(cashier.rights & kRightClock)) return rc::kNoRight;
+  if (!(cashier.rights & tables::kRightClock)) return rc::kNoRight;
   if (prefix.rest.size() != 4) return rc::kBadData;
   const uint32_t t = util::GetFixed32(prefix.rest, 0);
   if (!FrStatus::clockCheck(t)) return rc::kClockNotLater;
@@ -156,7 +152,7 @@ int ConfigWorker::readPrinterSetting(const std::string& data, std::string* reply
   if (code != rc::kOk) return code;
   if (prefix.rest.empty()) return rc::kBadData;
   printer::loadWidthSetting(env_);
-  if (static_cast<uint8_t>(prefix.rest[0]) != kWidthSettingNumber) return rc::kOutOfRange;
+  if (static_cast<uint8_t>(prefix.rest[0]) != setting::kPrinterWidth) return rc::kOutOfRange;
   reply->assign(1, static_cast<char>(printer::widthSetting()));
   return rc::kOk;
 }
@@ -166,10 +162,10 @@ int ConfigWorker::writePrinterSetting(const std::string& data) {
   Cashier cashier;
   const int code = authorise(env_, data, &prefix, &cashier);
   if (code != rc::kOk) return code;
-  if (!(cashier.rights & kRightClock)) return rc::kNoRight;
+  if (!(cashier.rights & tables::kRightClock)) return rc::kNoRight;
   if (prefix.rest.size() < 2) return rc::kBadData;
   printer::loadWidthSetting(env_);
-  if (static_cast<uint8_t>(prefix.rest[0]) != kWidthSettingNumber) return rc::kOutOfRange;
+  if (static_cast<uint8_t>(prefix.rest[0]) != setting::kPrinterWidth) return rc::kOutOfRange;
   // A failed write goes unnoticed: the new width holds until restart.
   printer::saveWidthSetting(env_, static_cast<uint8_t>(prefix.rest[1]));
   return rc::kOk;

@@ -9,9 +9,6 @@
 
 class ConfigWorker : public BaseWorker {
  public:
-  // Rights bits of the configuration commands.
-  static constexpr uint16_t kRightClock = 0x0004;  // set the clock, write the printer setting
-
   explicit ConfigWorker(platform::Env* env) : env_(env) {}
 
   CoreApiResult handle(const CoreTransaction& transaction);

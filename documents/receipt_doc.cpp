@@ -4,6 +4,7 @@
 
 #include "app/codes.h"
 #include "app/fr_status.h"
+#include "storage/table_format.h"
 #include "util/coding.h"
 #include "util/cp866.h"
 
@@ -164,8 +165,8 @@ int ReceiptDoc::setCashierName(const std::string& data) {
     encoded_size_ = encode().size() - own.size();
   }
   const uint16_t right = type == receipt::kSale || type == receipt::kPurchase
-                             ? receipt::kRightSaleOrPurchase
-                             : receipt::kRightReturn;
+                             ? tables::kRightSales
+                             : tables::kRightReturns;
   if ((cashier().rights & right) == 0) return rc::kNoRight;
   receipt_number_ = static_cast<uint16_t>(FrStatus::receiptsInShift() + 1);
   return result;
@@ -474,5 +475,5 @@ PrintData ReceiptDoc::journalTotals() const {
 }
 
 bool ReceiptDoc::isIncoming() const {
-  return receipt_type_ == receipt::kSale || receipt_type_ == receipt::kSaleReturn;
+  return receipt::IsIncoming(receipt_type_);
 }

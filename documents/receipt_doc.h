@@ -12,21 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "app/codes.h"
 #include "documents/base_document.h"
 #include "documents/receipt_operation.h"
 
 namespace receipt {
 
-// Receipt types. Only the four the totals have blocks for can be opened.
-constexpr uint8_t kSale = 0;
-constexpr uint8_t kPurchase = 1;
-constexpr uint8_t kSaleReturn = 2;
-constexpr uint8_t kPurchaseReturn = 3;
+// Receipt types: kSale to kPurchaseReturn (app/codes.h) are the four the
+// totals have blocks for, the only ones that can be opened.
 constexpr uint8_t kNotOpened = 15;
-
-// Cashier rights bits (tables::kRight*) that open receipts.
-constexpr uint16_t kRightSaleOrPurchase = 0x0001;
-constexpr uint16_t kRightReturn = 0x0010;
 
 constexpr size_t kMaxSize = 32768;
 // Lines stop this far below kMaxSize: room for the main data, tax rates

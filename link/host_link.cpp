@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/codes.h"
+#include "app/reply_format.h"
+#include "app/status_format.h"
 #include "app/version.h"
 #include "link/frame_format.h"
 #include "serial/serialport.h"
@@ -14,13 +16,6 @@ namespace {
 constexpr int kHostSpeedCode = 17;  // 115200 baud
 constexpr int kPauseBeforeReply = 10;
 constexpr int kPauseBeforeError = 20;
-constexpr size_t kModelDataReplySize = 44;
-constexpr size_t kStatusSize = 21;
-constexpr size_t kCycleSize = 24;
-constexpr uint16_t kFlagShiftOpen = 0x0008;
-constexpr size_t kStatusShiftNumber = 4;
-constexpr size_t kStatusReceipts = 14;
-constexpr char kKeyReplyHeader[] = {0x00, 0x00, 0x03, 0x3E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 }  // namespace
 
@@ -151,13 +146,13 @@ bool HostLink::handle(const CoreTransaction& request, CoreApiResult* result) {
       }
       std::string status, cycle;
       state_->statusRecords(&status, &cycle);
-      status.resize(kStatusSize);
-      cycle.resize(kCycleSize);
-      const bool open = (util::GetFixed16(status, 0) & kFlagShiftOpen) != 0;
+      status.resize(FrStatus::kStatusSize);
+      cycle.resize(FrStatus::kCycleSize);
+      const bool open = (util::GetFixed16(status, FrStatus::kFlagsOffset) & FrStatus::kShiftOpen) != 0;
       result->code = rc::kOk;
       result->data.push_back(open ? 1 : 0);
-      result->data += status.substr(kStatusShiftNumber, 2);
-      result->data += status.substr(kStatusReceipts, 2);
+      result->data += status.substr(FrStatus::kShiftNumberOffset, 2);
+      result->data += status.substr(FrStatus::kReceiptsInShiftOffset, 2);
       result->data += cycle;
       return true;
     }
@@ -173,7 +168,7 @@ bool HostLink::handle(const CoreTransaction& request, CoreApiResult* result) {
       state_->markStatusConstant();
       std::string status, cycle;
       state_->statusRecords(&status, &cycle);
-      status.resize(kStatusSize);
+      status.resize(FrStatus::kStatusSize);
       result->code = rc::kOk;
       result->data = serial + status;
       return true;
@@ -183,7 +178,7 @@ bool HostLink::handle(const CoreTransaction& request, CoreApiResult* result) {
         result->code = rc::kNoSerialNumber;
         return true;
       }
-      record.resize(kModelDataReplySize);
+      record.resize(reply::kModelDataSize);
       result->code = rc::kOk;
       result->data = record;
       return true;
@@ -194,7 +189,7 @@ bool HostLink::handle(const CoreTransaction& request, CoreApiResult* result) {
         return true;
       }
       result->code = rc::kOk;
-      result->data.assign(kKeyReplyHeader, sizeof(kKeyReplyHeader));
+      result->data.assign(reply::kKeyHeader, reply::kKeyHeaderSize);
       result->data += key;
       return true;
     }

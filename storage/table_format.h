@@ -44,7 +44,13 @@ constexpr size_t kSectionNumberOffset = 0;
 constexpr size_t kSectionNameOffset = 1;
 constexpr size_t kSectionNameMax = 126;
 
-// Cashier rights bits.
+// Cashier rights bits. A command that names several bits needs any one of
+// them (the control tape: all three of its bits).
+constexpr uint16_t kRightSales = 0x0001;         // sale and purchase receipts; shift and cash documents
+constexpr uint16_t kRightCash = 0x0002;          // shift and cash documents; reports and copies
+constexpr uint16_t kRightClock = 0x0004;         // set the clock, write the printer setting
+constexpr uint16_t kRightRegistration = 0x0008;  // registration and archive-close reports
+constexpr uint16_t kRightReturns = 0x0010;       // return receipts; shift and cash documents
 constexpr uint16_t kRightSerialNumber = 0x0020;      // set the factory serial number
 constexpr uint16_t kRightSectionsDiscounts = 0x0080;  // host access to those tables
 constexpr uint16_t kRightCashiers = 0x0100;          // host access to the cashier table

@@ -11,16 +11,11 @@
 #include "documents/shift_documents.h"
 #include "printer/render.h"
 #include "storage/sd_card.h"
+#include "storage/table_format.h"
 #include "util/coding.h"
 #include "util/cp866.h"
 
 namespace {
-
-// Rights bits for opening documents.
-constexpr uint16_t kRightSales = 0x0001;
-constexpr uint16_t kRightCash = 0x0002;
-constexpr uint16_t kRightRegistration = 0x0008;
-constexpr uint16_t kRightReturns = 0x0010;
 
 // The one open document of the device.
 struct Slot {
@@ -37,11 +32,11 @@ uint16_t RightsFor(uint8_t type) {
   switch (type) {
     case doc::kFiscalisation:
     case doc::kArchiveClose:
-      return kRightRegistration;
+      return tables::kRightRegistration;
     case doc::kReceipt:
-      return kRightSales | kRightReturns;
+      return tables::kRightSales | tables::kRightReturns;
     default:
-      return kRightSales | kRightCash | kRightReturns;
+      return tables::kRightSales | tables::kRightCash | tables::kRightReturns;
   }
 }
 

@@ -12,6 +12,7 @@
 #include "documents/shift_documents.h"
 #include "printer/render.h"
 #include "printer/shared_blocks.h"
+#include "storage/table_format.h"
 #include "util/coding.h"
 #include "util/cp866.h"
 #include "workers/counters.h"
@@ -19,8 +20,8 @@
 namespace {
 
 // Rights bits: the tape needs sales, cash and returns, the others cash.
-constexpr uint16_t kTapeRights = 0x0001 | 0x0002 | 0x0010;
-constexpr uint16_t kReportRights = 0x0002;
+constexpr uint16_t kTapeRights = tables::kRightSales | tables::kRightCash | tables::kRightReturns;
+constexpr uint16_t kReportRights = tables::kRightCash;
 
 constexpr size_t kCopyPayloadSize = 4;
 constexpr size_t kTapePayloadSize = 4;
@@ -238,26 +239,26 @@ int ReportsWorker::rangeTotals(uint32_t first, uint32_t last) {
 
 int ReportsWorker::report(const std::string& payload) {
   const uint8_t kind = static_cast<uint8_t>(payload[0]);
-  if (kind < kXReport || kind > kShiftRange) return rc::kWrongDocumentType;
+  if (kind < report::kXReport || kind > report::kShiftRange) return rc::kWrongDocumentType;
   const size_t args = payload.size() - 1;
-  if ((kind == kPeriod && args != kPeriodArgsSize) || (kind == kShiftRange && args != kShiftRangeArgsSize)) {
+  if ((kind == report::kPeriod && args != kPeriodArgsSize) || (kind == report::kShiftRange && args != kShiftRangeArgsSize)) {
     return rc::kBadData;
   }
-  int code = kind == kXReport ? FrStatus::check(FrStatus::Check::H, env_->Now()) : FrStatus::readiness();
+  int code = kind == report::kXReport ? FrStatus::check(FrStatus::Check::H, env_->Now()) : FrStatus::readiness();
   if (code != rc::kOk) return code;
   if (FrStatus::shiftNumber() == 0) return rc::kNotFound;
   if (archive_ == nullptr) return rc::kArchiveUnusable;
 
   const RegData reg = CoreIdentity::regData();
   switch (kind) {
-    case kXReport:
-    case kSectionXReport:
-      return xReport(kind == kSectionXReport);
-    case kPeriod:
+    case report::kXReport:
+    case report::kSectionXReport:
+      return xReport(kind == report::kSectionXReport);
+    case report::kPeriod:
       return periodReport(util::GetFixed32(payload, 1), util::GetFixed32(payload, 5));
-    case kShiftRange:
+    case report::kShiftRange:
       return shiftRangeReport(util::GetFixed16(payload, 1), util::GetFixed16(payload, 3));
-    case kRegistrationTotals: {
+    case report::kRegistrationTotals: {
       ShiftCounters c;
       if (!archive_->readRegistrationCounters(&c)) return rc::kArchiveUnusable;
       code = printRegistrationHeader();

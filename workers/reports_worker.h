@@ -24,16 +24,6 @@
 
 class ReportsWorker : public BaseWorker {
  public:
-  // Report kinds of command 177.
-  enum Kind : uint8_t {
-    kXReport = 1,
-    kRegistrationTotals = 2,
-    kGrossTotals = 3,
-    kSectionXReport = 4,
-    kPeriod = 5,
-    kShiftRange = 6,
-  };
-
   // `archive` may be null (no card at start-up): the reports then answer 5.
   ReportsWorker(platform::Env* env, FiscalArchive* archive, PrinterLine* printer);
 
