@@ -13,7 +13,7 @@
 #include "app/identity.h"
 #include "link/host_link.h"
 #include "platform/fake_env.h"
-#include "tools/sim/host_client.h"
+#include "host/host_line.h"
 #include "tools/sim/pty_pair.h"
 
 namespace {
@@ -51,9 +51,9 @@ TEST(CoreLinkStateTest, StatusQueriesWhileTheMainThreadWrites) {
     }
   });
 
-  sim::HostClient host(pty.master());
+  host::HostLine host(pty.master());
   for (uint32_t id = 1; id <= 60; ++id) {
-    sim::Reply r;
+    host::Reply r;
     const bool shift = (id % 2) == 0;
     ASSERT_TRUE(host.Request(shift ? cmd::kShiftStatus : cmd::kDeviceStatus, id, "", &r));
     ASSERT_EQ(rc::kOk, r.code);

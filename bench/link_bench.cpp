@@ -24,7 +24,7 @@
 #include "app/core_link_state.h"
 #include "bench/bench_boards.h"
 #include "link/host_link.h"
-#include "tools/sim/host_client.h"
+#include "host/host_line.h"
 #include "tools/sim/pty_pair.h"
 
 namespace {
@@ -41,7 +41,7 @@ class Link {
       return;
     }
     link_.reset(new HostLink(&reg_.device->env(), &state_));
-    host_.reset(new sim::HostClient(line_.master()));
+    host_.reset(new host::HostLine(line_.master()));
     link_thread_ = std::thread([this] { link_->run(); });
     core_thread_ = std::thread([this] {
       prctl(PR_SET_TIMERSLACK, 1000UL);  // 1 us: the short waits stay short
@@ -54,7 +54,7 @@ class Link {
     if (link_thread_.joinable()) {
       // The link looks at its stop flag between frames: one more request.
       link_->requestStop();
-      sim::Reply r;
+      host::Reply r;
       host_->Request(51, 1, "", &r, 1000);
       link_thread_.join();
     }
@@ -62,7 +62,7 @@ class Link {
     if (core_thread_.joinable()) core_thread_.join();
   }
   const std::string& error() const { return error_; }
-  sim::HostClient& host() { return *host_; }
+  host::HostLine& host() { return *host_; }
   gen::Device& device() { return *reg_.device; }
 
  private:
@@ -70,7 +70,7 @@ class Link {
   sim::PtyPair line_;
   CoreLinkState state_;
   std::unique_ptr<HostLink> link_;
-  std::unique_ptr<sim::HostClient> host_;
+  std::unique_ptr<host::HostLine> host_;
   std::atomic<bool> stop_{false};
   std::thread link_thread_, core_thread_;
   std::string error_;
@@ -91,7 +91,7 @@ void RoundTrip(benchmark::State& state, uint8_t command, const std::string& data
   uint32_t id = 1000;
   int code = -1;
   for (auto _ : state) {
-    sim::Reply reply;
+    host::Reply reply;
     const auto start = std::chrono::steady_clock::now();
     if (!link.host().Request(command, ++id, data, &reply, 3000)) {
       state.SkipWithError("no reply");
@@ -154,7 +154,7 @@ void BM_LineEcho(benchmark::State& state) {
       if (n > 0 && write(slave, buf, static_cast<size_t>(n)) != n) break;
     }
   });
-  const std::string frame = sim::HostClient::EncodeFrame(51, 1, "");
+  const std::string frame = host::EncodeRequest(51, 1, "");
   std::vector<double> us;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();

@@ -37,7 +37,7 @@ void RoundTrip(benchmark::State& state, uint8_t command, double imposed_ms) {
   std::vector<double> ms;
   uint32_t id = 1000;
   for (auto _ : state) {
-    sim::Reply reply;
+    host::Reply reply;
     const auto start = std::chrono::steady_clock::now();
     if (!rig->host().Request(command, ++id, "", &reply)) {
       state.SkipWithError("no reply");

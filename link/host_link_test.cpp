@@ -11,7 +11,7 @@
 #include "app/codes.h"
 #include "link/frame_format.h"
 #include "platform/fake_env.h"
-#include "tools/sim/host_client.h"
+#include "host/host_line.h"
 #include "tools/sim/pty_pair.h"
 #include "util/coding.h"
 #include "util/crc.h"
@@ -69,7 +69,7 @@ class HostLinkTest : public testing::Test {
     ASSERT_TRUE(pty_.Open());
     ASSERT_TRUE(env_.CreateDirectory("/dev"));
     ASSERT_EQ(0, symlink(pty_.slave_name().c_str(), env_.Resolve("/dev/ttyGS0").c_str()));
-    host_.reset(new sim::HostClient(pty_.master()));
+    host_.reset(new host::HostLine(pty_.master()));
     link_.reset(new HostLink(&env_, &state_));
     link_thread_ = std::thread([this] { link_->run(); });
     consumer_ = std::thread([this] {
@@ -102,8 +102,8 @@ class HostLinkTest : public testing::Test {
     return seen_;
   }
 
-  sim::Reply Ask(const std::string& bytes) {
-    sim::Reply r;
+  host::Reply Ask(const std::string& bytes) {
+    host::Reply r;
     EXPECT_TRUE(host_->Send(bytes));
     EXPECT_TRUE(host_->ReadReply(&r));
     return r;
@@ -112,7 +112,7 @@ class HostLinkTest : public testing::Test {
   platform::FakeEnv env_;
   FakeLinkState state_;
   sim::PtyPair pty_;
-  std::unique_ptr<sim::HostClient> host_;
+  std::unique_ptr<host::HostLine> host_;
   std::unique_ptr<HostLink> link_;
   std::thread link_thread_, consumer_;
   std::atomic<bool> stop_consumer_{false};
@@ -141,7 +141,7 @@ TEST_F(HostLinkTest, WorkedExamplesGiveExactBytes) {
 
 TEST_F(HostLinkTest, NoiseBeforeFrameIsSkippedAndLogged) {
   env_.set_now(1700000000);
-  sim::Reply r = Ask(Bytes({0x00, 0xFF}) + sim::HostClient::EncodeFrame(cmd::kVersion, 7, ""));
+  host::Reply r = Ask(Bytes({0x00, 0xFF}) + host::EncodeRequest(cmd::kVersion, 7, ""));
   EXPECT_EQ(rc::kOk, r.code);
   EXPECT_EQ(7u, r.id);
   std::vector<std::string> lines = env_.lines();
@@ -162,7 +162,7 @@ TEST_F(HostLinkTest, FrameLengthErrors) {
   };
   for (const Case& c : cases) {
     env_.ClearLines();
-    sim::Reply r = Ask(c.bytes);
+    host::Reply r = Ask(c.bytes);
     EXPECT_EQ(rc::kFrameLength, r.code) << c.log;
     EXPECT_EQ(0u, r.id);
     EXPECT_TRUE(r.data.empty());
@@ -175,17 +175,17 @@ TEST_F(HostLinkTest, FrameLengthErrors) {
 TEST_F(HostLinkTest, EmptyBodyIsRefusedWithLengthError) {
   std::string frame = Bytes({0x04, 0x00, 0x00});
   util::PutFixed16(&frame, util::Crc16(frame.data() + 1, 2));
-  sim::Reply r = Ask(frame);
+  host::Reply r = Ask(frame);
   EXPECT_EQ(rc::kFrameLength, r.code);
   // The frame was consumed whole: the next one is served normally.
-  r = Ask(sim::HostClient::EncodeFrame(cmd::kVersion, 3, ""));
+  r = Ask(host::EncodeRequest(cmd::kVersion, 3, ""));
   EXPECT_EQ(rc::kOk, r.code);
   EXPECT_EQ(3u, r.id);
 }
 
 TEST_F(HostLinkTest, LargestBodyInOnePieceIsServed) {
   const std::string data(frame::kMaxBody - 5, 'z');
-  sim::Reply r = Ask(sim::HostClient::EncodeFrame(99, 0x01020304, data));
+  host::Reply r = Ask(host::EncodeRequest(99, 0x01020304, data));
   EXPECT_EQ(rc::kUnknownCommand, r.code);
   EXPECT_EQ(0x01020304u, r.id);
   EXPECT_EQ("queued:" + data, r.data);
@@ -195,7 +195,7 @@ TEST_F(HostLinkTest, ShortBodiesGetAnAssignedIdentifierAndNoData) {
   const std::string bodies[] = {Bytes({99}), Bytes({99, 1}), Bytes({99, 1, 2}),
                                 Bytes({99, 1, 2, 3}), Bytes({99, 0, 0, 0, 0})};
   for (const std::string& body : bodies) {
-    sim::Reply r = Ask(sim::HostClient::EncodeBody(body));
+    host::Reply r = Ask(host::EncodeFrame(body));
     EXPECT_EQ(rc::kUnknownCommand, r.code);
     EXPECT_NE(0u, r.id) << body.size();
     EXPECT_EQ("queued:", r.data) << body.size();
@@ -208,10 +208,10 @@ TEST_F(HostLinkTest, ShortBodiesGetAnAssignedIdentifierAndNoData) {
 TEST_F(HostLinkTest, AssignedIdentifierHashesCommandTimeDataAndRandom) {
   env_.set_now(1700000000);
   env_.SeedRandom(5);
-  sim::Reply first = Ask(sim::HostClient::EncodeFrame(cmd::kVersion, 0, "ab"));
+  host::Reply first = Ask(host::EncodeRequest(cmd::kVersion, 0, "ab"));
   env_.set_now(1700000001);
   env_.SeedRandom(5);
-  sim::Reply second = Ask(sim::HostClient::EncodeFrame(cmd::kVersion, 0, "ab"));
+  host::Reply second = Ask(host::EncodeRequest(cmd::kVersion, 0, "ab"));
   EXPECT_NE(first.id, second.id);
 
   // Recompute the first one independently.
@@ -240,7 +240,7 @@ TEST_F(HostLinkTest, SelfServedCommandsWithoutIdentity) {
   };
   uint32_t id = 100;
   for (const Case& c : cases) {
-    sim::Reply r = Ask(sim::HostClient::EncodeFrame(c.command, ++id, c.data));
+    host::Reply r = Ask(host::EncodeRequest(c.command, ++id, c.data));
     EXPECT_EQ(c.code, r.code) << int(c.command) << " " << c.data.size();
     EXPECT_EQ(id, r.id);
     EXPECT_TRUE(r.data.empty());
@@ -264,13 +264,13 @@ TEST_F(HostLinkTest, SelfServedCommandsWithIdentity) {
     state_.status[14] = 7;  // receipts in the shift
     for (size_t i = 0; i < 24; ++i) state_.cycle[i] = static_cast<char>(i + 1);
   }
-  sim::Reply r = Ask(sim::HostClient::EncodeFrame(cmd::kShiftStatus, 1, ""));
+  host::Reply r = Ask(host::EncodeRequest(cmd::kShiftStatus, 1, ""));
   ASSERT_EQ(rc::kOk, r.code);
   ASSERT_EQ(29u, r.data.size());
   EXPECT_EQ(Bytes({1, 0x34, 0x12, 7, 0}), r.data.substr(0, 5));
   EXPECT_EQ(state_.cycle, r.data.substr(5));
 
-  r = Ask(sim::HostClient::EncodeFrame(cmd::kDeviceStatus, 2, "p"));
+  r = Ask(host::EncodeRequest(cmd::kDeviceStatus, 2, "p"));
   ASSERT_EQ(rc::kOk, r.code);
   ASSERT_EQ(31u, r.data.size());
   EXPECT_EQ("0123456789", r.data.substr(0, 10));
@@ -280,15 +280,15 @@ TEST_F(HostLinkTest, SelfServedCommandsWithIdentity) {
   EXPECT_EQ(2u, Seen()[0].id);
   EXPECT_EQ("p", Seen()[0].data);
 
-  r = Ask(sim::HostClient::EncodeFrame(cmd::kModelData, 3, ""));
+  r = Ask(host::EncodeRequest(cmd::kModelData, 3, ""));
   EXPECT_EQ(rc::kOk, r.code);
   EXPECT_EQ(std::string(44, 'M'), r.data);
 
-  r = Ask(sim::HostClient::EncodeFrame(cmd::kDeviceKey, 4, ""));
+  r = Ask(host::EncodeRequest(cmd::kDeviceKey, 4, ""));
   EXPECT_EQ(rc::kOk, r.code);
   EXPECT_EQ(Bytes({0, 0, 3, 0x3E, 0, 0, 0, 0, 0, 0, 0}) + std::string(16, '\x5A'), r.data);
 
-  r = Ask(sim::HostClient::EncodeFrame(cmd::kRegistrationField, 5, Bytes({0xFA, 0x03})));
+  r = Ask(host::EncodeRequest(cmd::kRegistrationField, 5, Bytes({0xFA, 0x03})));
   EXPECT_EQ(rc::kOk, r.code);
   EXPECT_EQ("7701234567", r.data);
 }

@@ -12,7 +12,7 @@ const std::string kSetSerial = std::string("\x14\x1E\x00\x00\x00", 5) + "4200012
 
 // The device status word, after giving the device a serial number.
 uint16_t Flags(sim::Rig* rig) {
-  sim::Reply r;
+  host::Reply r;
   if (!rig->host().Request(63, 90, kSetSerial, &r)) return 0xFFFF;
   if (!rig->host().Request(48, 91, "", &r) || r.code != 0 || r.data.size() != 31) return 0xFFFF;
   return util::GetFixed16(r.data, 10);
@@ -24,7 +24,7 @@ TEST(ArchiveLineTest, WithoutACardTheArchiveCommandsAnswer5) {
   ASSERT_TRUE(rig.Start() && rig.WaitReady());
   EXPECT_TRUE(rig.process().WaitForStdout("NO SD CARD", 2000));
   for (uint8_t command : {54, 55, 56, 57}) {
-    sim::Reply r;
+    host::Reply r;
     ASSERT_TRUE(rig.host().Request(command, command, "", &r));
     EXPECT_EQ(5, r.code) << int(command);
     EXPECT_TRUE(r.data.empty());
@@ -39,7 +39,7 @@ TEST(ArchiveLineTest, MountFailureLeavesTheDeviceWithoutArchive) {
   ASSERT_TRUE(rig.sandbox().SetMountFails(true));
   ASSERT_TRUE(rig.Start() && rig.WaitReady());
   EXPECT_TRUE(rig.process().WaitForStdout("SD CARD MOUNT ERROR", 2000));
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig.host().Request(54, 1, "", &r));
   EXPECT_EQ(5, r.code);
 }
@@ -60,7 +60,7 @@ TEST(ArchiveLineTest, NewArchiveAndItsTotals) {
   };
   const Case cases[] = {{54, 406}, {55, 406}, {56, 238}, {57, 640}};
   for (const Case& c : cases) {
-    sim::Reply r;
+    host::Reply r;
     ASSERT_TRUE(rig.host().Request(c.command, c.command, "", &r));
     EXPECT_EQ(0, r.code) << int(c.command);
     EXPECT_EQ(c.size, r.data.size()) << int(c.command);
@@ -69,7 +69,7 @@ TEST(ArchiveLineTest, NewArchiveAndItsTotals) {
 
   // A second start verifies the archive it finds.
   ASSERT_TRUE(rig.Restart() && rig.WaitReady());
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig.host().Request(48, 2, "", &r));
   ASSERT_EQ(0, r.code);
   EXPECT_EQ(0x0011, util::GetFixed16(r.data, 10) & 0x0011);

@@ -19,7 +19,7 @@ TEST(ConfigLineTest, ClockMovesOnlyInTheSandbox) {
   const uint32_t target = static_cast<uint32_t>(time(nullptr)) + 10 * 86400;
   std::string when;
   util::PutFixed32(&when, target);
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig.host().Request(4, 1, kService + when, &r));
   ASSERT_EQ(0, r.code);
   EXPECT_EQ(when, r.data);
@@ -42,7 +42,7 @@ TEST(ConfigLineTest, WidthSettingThroughTheHost) {
   sim::Rig rig(FR_CORE_PATH);
   ASSERT_TRUE(rig.Prepare());
   ASSERT_TRUE(rig.Start() && rig.WaitReady());
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig.host().Request(194, 1, kService + "\x01\x50", &r));
   ASSERT_EQ(0, r.code);
   ASSERT_TRUE(rig.host().Request(194, 2, kService + "\x02\x50", &r));

@@ -22,7 +22,7 @@
 #include "tools/emu/emulator.h"
 #include "tools/emu/paper.h"
 #include "tools/sim/device_process.h"
-#include "tools/sim/host_client.h"
+#include "host/host_line.h"
 #include "tools/sim/sandbox.h"
 #include "util/coding.h"
 
@@ -67,8 +67,8 @@ int OpenPosLine(const std::string& path) {
 
 // The device may still be starting: ask for the version until it answers,
 // then let the replies to earlier tries arrive and drop them.
-bool WaitServing(sim::HostClient* pos) {
-  sim::Reply reply;
+bool WaitServing(host::HostLine* pos) {
+  host::Reply reply;
   const bool up = Eventually([&] {
     pos->Drain();
     return pos->Request(0x33, 0, "", &reply, 200) && reply.code == 0;
@@ -130,11 +130,11 @@ TEST(EmuTest, ServesThePosLineAndCutsPaper) {
 
   const int fd = OpenPosLine(dir + "/host");
   ASSERT_GE(fd, 0);
-  sim::HostClient pos(fd);
+  host::HostLine pos(fd);
 
   // The device may still be starting: ask until it answers, then check one
   // exchange byte for byte.
-  sim::Reply reply;
+  host::Reply reply;
   ASSERT_TRUE(WaitServing(&pos)) << emu.Stderr();
   ASSERT_TRUE(pos.Send("\x04\x05\x00\x33\x01\x00\x00\x00\xE1\x1C"s));
   ASSERT_TRUE(pos.ReadReply(&reply, 3000));
@@ -194,8 +194,8 @@ TEST(EmuTest, PaperOutWhileAReceiptIsOpen) {
   ASSERT_TRUE(emu.WaitForStdout("host line: " + dir + "/host", 10000)) << emu.Stderr();
   const int fd = OpenPosLine(dir + "/host");
   ASSERT_GE(fd, 0);
-  sim::HostClient pos(fd);
-  sim::Reply r;
+  host::HostLine pos(fd);
+  host::Reply r;
   ASSERT_TRUE(WaitServing(&pos));
 
   const std::string service("\x14\x1E\x00\x00\x00", 5);

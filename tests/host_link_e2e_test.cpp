@@ -39,7 +39,7 @@ TEST_P(HostLineTest, WorkedFramesGiveExactBytes) {
 }
 
 TEST_P(HostLineTest, NoiseIsSkippedAndLoggedOneLineEach) {
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Send(Bytes({0x00, 0xFF, 0x7A})));
   ASSERT_TRUE(rig_.host().Request(51, 77, "", &r));
   EXPECT_EQ(0, r.code);
@@ -55,7 +55,7 @@ TEST_P(HostLineTest, NoiseIsSkippedAndLoggedOneLineEach) {
 }
 
 TEST_P(HostLineTest, LengthAbove1024IsRefusedAnd1024IsServed) {
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Send(Bytes({0x04, 0x01, 0x04})));
   ASSERT_TRUE(rig_.host().ReadReply(&r));
   EXPECT_EQ(11, r.code);
@@ -70,7 +70,7 @@ TEST_P(HostLineTest, LengthAbove1024IsRefusedAnd1024IsServed) {
 }
 
 TEST_P(HostLineTest, IdentifierZeroGetsAnAssignedOne) {
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Request(51, 0, "", &r));
   EXPECT_EQ(0, r.code);
   EXPECT_NE(0u, r.id);
@@ -88,7 +88,7 @@ TEST_P(HostLineTest, EmptyStartupStateAnswers) {
   const Case cases[] = {{16, "", 13}, {49, "", 13}, {50, "", key_code}, {68, Bytes({1, 0}), 38},
                         {68, Bytes({1}), 22}};
   for (const Case& c : cases) {
-    sim::Reply r;
+    host::Reply r;
     ASSERT_TRUE(rig_.host().Request(c.command, 9, c.data, &r));
     EXPECT_EQ(c.code, r.code) << int(c.command);
     EXPECT_EQ(9u, r.id);
@@ -108,7 +108,7 @@ TEST(CommandCoreLineTest, QueuedCommandsAreAnswered) {
   ASSERT_TRUE(rig.Prepare());
   ASSERT_TRUE(rig.Start());
   ASSERT_TRUE(rig.WaitReady());
-  sim::Reply r;
+  host::Reply r;
   uint32_t id = 3;
   for (uint8_t code : {5, 23, 200}) {
     ASSERT_TRUE(rig.host().Request(code, ++id, "x", &r));

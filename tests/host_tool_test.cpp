@@ -48,7 +48,7 @@ class HostToolTest : public testing::Test {
     for (std::string& a : args) argv.push_back(&a[0]);
     std::ostringstream out, err;
     const int status =
-        host::RunHostToolOnFd(line_.master(), static_cast<int>(argv.size()), argv.data(), out, err);
+        hosttool::RunHostToolOnFd(line_.master(), static_cast<int>(argv.size()), argv.data(), out, err);
     return {status, out.str(), err.str()};
   }
 

@@ -27,7 +27,7 @@ TEST(IdentityLineTest, KeySerialNumberAndModelData) {
   ASSERT_TRUE(rig.sandbox().WriteEeprom(eeprom));
   ASSERT_TRUE(rig.Start() && rig.WaitReady());
   auto& host = rig.host();
-  sim::Reply r;
+  host::Reply r;
 
   ASSERT_TRUE(host.Request(50, 1, "", &r));
   EXPECT_EQ(0, r.code);
@@ -81,7 +81,7 @@ TEST(IdentityLineTest, BlankEepromGetsAKeyThatStays) {
   sim::Rig rig(FR_CORE_PATH);
   ASSERT_TRUE(rig.Prepare());  // blank EEPROM
   ASSERT_TRUE(rig.Start() && rig.WaitReady());
-  sim::Reply first, second;
+  host::Reply first, second;
   ASSERT_TRUE(rig.host().Request(50, 1, "", &first));
   ASSERT_EQ(0, first.code);
   ASSERT_EQ(27u, first.data.size());

@@ -28,6 +28,7 @@
 #include <string>
 #include <thread>
 
+#include "host/frame.h"
 #include "platform/env.h"
 #include "storage/archive_format.h"
 #include "tests/register_text.h"
@@ -88,11 +89,11 @@ class PowerCutTest : public testing::Test {
 
   // One request and its reply. False when no reply came: after a cut, or
   // (a failure) when the device stopped answering by itself.
-  bool Call(uint8_t command, const std::string& data, sim::Reply* reply) {
+  bool Call(uint8_t command, const std::string& data, host::Reply* reply) {
     if (cut_) return false;
     const uint32_t id = ++id_;
     last_request_ = command;
-    if (!rig_.host().Send(sim::HostClient::EncodeFrame(command, id, data))) {
+    if (!rig_.host().Send(host::EncodeRequest(command, id, data))) {
       cut_ = true;
       return false;
     }
@@ -107,19 +108,17 @@ class PowerCutTest : public testing::Test {
     Clock::time_point seen_cut;
     bool cut_seen = false;
     for (;;) {
-      size_t need = 3;
-      if (frame.size() >= 3) need = 3 + util::GetFixed16(frame, 1) + 2;
-      if (frame.size() < need) {
-        const std::string chunk = rig_.host().ReadRaw(need - frame.size(), 20);
-        if (!chunk.empty()) last_data = Clock::now();
-        frame += chunk;
-      }
-      if (!frame.empty() && static_cast<uint8_t>(frame[0]) != sim::HostClient::kStart) {
-        ADD_FAILURE() << "reply to command " << int(command) << " starts with " << util::HexUpper(frame);
+      size_t used = 0;
+      const host::ParseStatus parsed = host::ParseFrame(frame, &used, reply);
+      if (parsed == host::ParseStatus::kComplete) break;
+      if (parsed == host::ParseStatus::kBad) {
+        ADD_FAILURE() << "bad reply frame to command " << int(command) << ": " << util::HexUpper(frame);
         cut_ = true;
         return false;
       }
-      if (frame.size() >= 3 && frame.size() == 3 + util::GetFixed16(frame, 1) + 2u) break;
+      const std::string chunk = rig_.host().ReadRaw(host::MissingBytes(frame), 20);
+      if (!chunk.empty()) last_data = Clock::now();
+      frame += chunk;
       const auto now = Clock::now();
       if (killed_.load()) {
         if (!cut_seen) seen_cut = now, cut_seen = true;
@@ -133,20 +132,7 @@ class PowerCutTest : public testing::Test {
         return false;
       }
     }
-    const size_t length = util::GetFixed16(frame, 1);
-    const std::string covered = frame.substr(1, 2 + length);
-    if (length < 5 || util::Crc16(covered) != util::GetFixed16(frame, 3 + length)) {
-      ADD_FAILURE() << "bad reply frame " << util::HexUpper(frame);
-      cut_ = true;
-      return false;
-    }
-    *reply = sim::Reply();
-    reply->raw = frame;
-    reply->code = static_cast<uint8_t>(frame[3]);
-    reply->has_id = true;
-    reply->id = util::GetFixed32(frame, 4);
-    reply->data = frame.substr(8, length - 5);
-    if (reply->id != id) {
+    if (!reply->has_id || reply->id != id) {
       ADD_FAILURE() << "reply " << reply->id << " to request " << id;
       cut_ = true;
       return false;
@@ -179,8 +165,8 @@ class PowerCutTest : public testing::Test {
   }
 
   // A request that must succeed: false after a cut or a refusal (a failure).
-  bool Ok(uint8_t command, const std::string& data, sim::Reply* reply = nullptr) {
-    sim::Reply r;
+  bool Ok(uint8_t command, const std::string& data, host::Reply* reply = nullptr) {
+    host::Reply r;
     if (!Call(command, data, &r)) return false;
     if (reply != nullptr) *reply = r;
     if (r.code == 0) return true;
@@ -200,7 +186,7 @@ class PowerCutTest : public testing::Test {
 
   // Records a close reply: number (4), sign (4), time (4), then the type's
   // own, starting with the shift number for all but the registration.
-  bool Closed(const sim::Reply& r, Confirmed c) {
+  bool Closed(const host::Reply& r, Confirmed c) {
     if (r.data.size() < (c.type == 1 ? 12u : 14u)) {
       ADD_FAILURE() << "close reply " << util::HexUpper(r.data);
       return false;
@@ -217,7 +203,7 @@ class PowerCutTest : public testing::Test {
   }
 
   bool Register() {
-    sim::Reply r;
+    host::Reply r;
     if (!Ok(63, Prefix() + kSerial) || !SetClock() || !Ok(8, Prefix() + Named())) return false;
     for (const std::string& e : {Tlv(11048, Cp(kHeader[0])), Tlv(11187, Cp(kHeader[1])),
                                  Tlv(11009, Cp(kHeader[2])), TaxRate(0, 1, 2000, kTaxNames[0]),
@@ -231,7 +217,7 @@ class PowerCutTest : public testing::Test {
   }
 
   bool OpenShift() {
-    sim::Reply r;
+    host::Reply r;
     if (!SetClock() || !Ok(17, Prefix() + Named()) || !Ok(18, "", &r)) return false;
     Confirmed c;
     c.type = 7;
@@ -241,7 +227,7 @@ class PowerCutTest : public testing::Test {
   }
 
   bool CloseShift() {
-    sim::Reply r;
+    host::Reply r;
     if (!SetClock() || !Ok(19, Prefix() + Named()) || !Ok(20, "", &r)) return false;
     Confirmed c;
     c.type = 2;
@@ -251,7 +237,7 @@ class PowerCutTest : public testing::Test {
   }
 
   bool Cash(bool in, int64_t amount) {
-    sim::Reply r;
+    host::Reply r;
     if (!SetClock() || !Ok(in ? 162 : 164, Prefix() + Named()) || !Ok(in ? 163 : 165, U64(amount), &r)) {
       return false;
     }
@@ -284,7 +270,7 @@ class PowerCutTest : public testing::Test {
     const uint8_t type = kTypes[Rand(0, sizeof(kTypes) - 1)];
     const bool incoming = type == 0 || type == 2;
     if (!incoming && drawer_ == 0) return true;  // nothing to pay with
-    sim::Reply r;
+    host::Reply r;
     if (!SetClock() || !Ok(21, Prefix() + U8(type) + Named())) return false;
     for (int i = Rand(1, 4); i > 0; --i) {
       if (!Ok(7, RandomLine())) return false;
@@ -389,7 +375,7 @@ class PowerCutTest : public testing::Test {
     }
     if (s.last_number > last_number_) ++counts_.stores_cut;
 
-    sim::Reply r48, r16;
+    host::Reply r48, r16;
     if (!Ok(48, "", &r48) || !Ok(16, "", &r16) || r48.data.size() != 31 || r16.data.size() != 29) {
       ADD_FAILURE() << when << ": status records " << util::HexUpper(r48.data) << " / " << util::HexUpper(r16.data);
       return false;

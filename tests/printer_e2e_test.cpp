@@ -64,7 +64,7 @@ TEST_F(PrinterLineTest, BannerOfABlankDevice) {
 TEST_F(PrinterLineTest, BannerWithTheSerialNumber) {
   ASSERT_TRUE(rig_.Prepare());
   ASSERT_TRUE(rig_.Start() && rig_.WaitReady());
-  sim::Reply r;
+  host::Reply r;
   std::string set_serial("\x14\x1E\x00\x00\x00", 5);  // service cashier, password 30
   ASSERT_TRUE(rig_.host().Request(63, 1, set_serial + "4200012345", &r));
   ASSERT_EQ(0, r.code);
@@ -78,7 +78,7 @@ TEST_F(PrinterLineTest, BannerWithTheSerialNumber) {
 
 TEST_F(PrinterLineTest, SilentPrinterStillStartsAndAnswers53) {
   Start(sim::VirtualPrinter::kSilent);
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Request(192, 1, "", &r, 10000));
   EXPECT_EQ(53, r.code);
 }
@@ -86,7 +86,7 @@ TEST_F(PrinterLineTest, SilentPrinterStillStartsAndAnswers53) {
 TEST_F(PrinterLineTest, PaperOutAnswers54) {
   Start();
   rig_.printer().set_status(0x0C);
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Request(192, 1, "", &r));
   EXPECT_EQ(54, r.code);
   rig_.printer().set_status(0x03);  // paper near end only
@@ -97,7 +97,7 @@ TEST_F(PrinterLineTest, PaperOutAnswers54) {
 TEST_F(PrinterLineTest, PrintCommands) {
   Start();
   rig_.printer().Clear();
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Request(195, 1, Request195(0, 3, 1, 0, "слева"), &r));
   EXPECT_EQ(0, r.code);
   ASSERT_TRUE(rig_.host().Request(195, 2, Request195(0, 1, 1, 0x11, "центр"), &r));
@@ -134,7 +134,7 @@ TEST_F(PrinterLineTest, WideSettingChangesTheLayoutAcrossRestarts) {
   ASSERT_TRUE(rig_.sandbox().WriteFile("/nv/PRINTER_SETTINGS", std::string(1, '\x50')));  // 80
   ASSERT_TRUE(rig_.Start() && rig_.WaitReady());
   rig_.printer().Clear();
-  sim::Reply r;
+  host::Reply r;
   ASSERT_TRUE(rig_.host().Request(195, 1, Request195(0, 1, 1, 0, "центр"), &r));
   std::vector<sim::PrintJob> jobs = sim::DecodePrintStream(rig_.printer().received());
   ASSERT_EQ(1u, jobs.size());

@@ -229,8 +229,8 @@ class RegisterDayTest : public testing::Test {
     ASSERT_EQ(0, Call(63, Prefix() + kSerial).code);
   }
 
-  sim::Reply Call(uint8_t command, const std::string& data) {
-    sim::Reply r;
+  host::Reply Call(uint8_t command, const std::string& data) {
+    host::Reply r;
     if (!rig_.host().Request(command, ++id_, data, &r, 10000)) {
       ADD_FAILURE() << "no reply to command " << int(command);
       r.code = -1;
@@ -265,7 +265,7 @@ class RegisterDayTest : public testing::Test {
   }
 
   void CheckStatus() {
-    sim::Reply r48 = Call(48, ""), r16 = Call(16, "");
+    host::Reply r48 = Call(48, ""), r16 = Call(16, "");
     EXPECT_EQ(0, r48.code);
     EXPECT_EQ(0, r16.code);
     EXPECT_TRUE(SameBytes(Status48(status_), r48.data)) << "status 48 after document " << status_.last_doc;
@@ -276,7 +276,7 @@ class RegisterDayTest : public testing::Test {
         {54, CountersImage(books_.shift, false)}, {55, CountersImage(books_.since_reg, false)},
         {56, CountersImage(books_.gross, true)}, {57, SectionsImage(books_)}};
     for (const auto& record : records) {
-      sim::Reply r = Call(record.first, "");
+      host::Reply r = Call(record.first, "");
       EXPECT_EQ(0, r.code);
       EXPECT_TRUE(SameBytes(record.second, r.data))
           << "totals " << int(record.first) << " after document " << status_.last_doc;
@@ -286,7 +286,7 @@ class RegisterDayTest : public testing::Test {
   // Closes the open document and checks the reply's common head.
   Closed Close(uint8_t command, const std::string& data, size_t reply_size) {
     Closed c;
-    sim::Reply r = Call(command, data);
+    host::Reply r = Call(command, data);
     EXPECT_EQ(0, r.code) << "close " << int(command) << " data " << util::HexUpper(r.data);
     EXPECT_EQ(reply_size, r.data.size()) << "close " << int(command);
     if (r.code != 0 || r.data.size() != reply_size) return c;
@@ -582,7 +582,7 @@ TEST_F(RegisterDayTest, FullDayFromABlankDevice) {
     ASSERT_EQ(0, Open(21, U8(0) + Named()));
     ASSERT_EQ(0, Call(7, LineTlv(kBread)).code);
     const std::string state = U8(3) + U8(0) + U16(4) + U16(1) + U64(kBread.amount);
-    sim::Reply r = Call(176, "");
+    host::Reply r = Call(176, "");
     EXPECT_EQ(0, r.code);
     EXPECT_TRUE(SameBytes(state, r.data)) << "176 of the open receipt";
     r = Call(48, "");

@@ -208,8 +208,8 @@ class ReportsLineTest : public testing::Test {
     ASSERT_EQ(0, Call(63, Prefix() + kSerial).code);
   }
 
-  sim::Reply Call(uint8_t command, const std::string& data) {
-    sim::Reply r;
+  host::Reply Call(uint8_t command, const std::string& data) {
+    host::Reply r;
     if (!rig_.host().Request(command, ++id_, data, &r, 10000)) {
       ADD_FAILURE() << "no reply to command " << int(command);
       r.code = -1;
@@ -224,7 +224,7 @@ class ReportsLineTest : public testing::Test {
   }
   Doc Close(uint8_t type, uint8_t command, const std::string& data, size_t reply_size) {
     Doc d;
-    const sim::Reply r = Call(command, data);
+    const host::Reply r = Call(command, data);
     EXPECT_EQ(0, r.code) << "close " << int(command);
     EXPECT_EQ(reply_size, r.data.size()) << "close " << int(command);
     if (r.code != 0 || r.data.size() != reply_size) return d;
@@ -246,7 +246,7 @@ class ReportsLineTest : public testing::Test {
   }
   Counters Record(uint8_t command) {
     Counters c;
-    const sim::Reply r = Call(command, "");
+    const host::Reply r = Call(command, "");
     EXPECT_EQ(0, r.code);
     EXPECT_TRUE(command == 56 ? ParseGross(r.data, &c) : ParseShift(r.data, &c))
         << "record " << int(command) << " of " << r.data.size() << " bytes";

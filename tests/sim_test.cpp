@@ -36,12 +36,12 @@ TEST(HostClientTest, EncodesWorkedFrames) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(util::HexUpper(c.frame),
-              util::HexUpper(HostClient::EncodeFrame(c.command, c.id, c.data)));
+              util::HexUpper(host::EncodeRequest(c.command, c.id, c.data)));
   }
 }
 
 TEST(HostClientTest, ReadsReplyFramesInPieces) {
-  const std::string good = HostClient::EncodeFrame(0, 0x12345678, "abc");
+  const std::string good = host::EncodeRequest(0, 0x12345678, "abc");
   std::string bad_crc = good;
   bad_crc.back() ^= 1;
   struct Case {
@@ -53,7 +53,7 @@ TEST(HostClientTest, ReadsReplyFramesInPieces) {
   };
   const Case cases[] = {
       {{good.substr(0, 2), good.substr(2, 5), good.substr(7)}, true, 0, 0x12345678, "abc"},
-      {{HostClient::EncodeBody("\x0B")}, true, 11, 0, ""},  // overflow: no identifier
+      {{host::EncodeFrame("\x0B")}, true, 11, 0, ""},  // overflow: no identifier
       {{bad_crc}, false, -1, 0, ""},
       {{"\x00"s + good}, false, -1, 0, ""},  // nothing is skipped
       {{good.substr(0, good.size() - 1)}, false, -1, 0, ""},
@@ -65,12 +65,12 @@ TEST(HostClientTest, ReadsReplyFramesInPieces) {
     ASSERT_GE(device, 0);
     std::thread writer([&] {
       for (const std::string& piece : c.pieces) {
-        ASSERT_TRUE(HostClient(device).Send(piece));
+        ASSERT_TRUE(host::HostLine(device).Send(piece));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     });
-    Reply reply;
-    EXPECT_EQ(c.ok, HostClient(pty.master()).ReadReply(&reply, 300)) << util::HexUpper(reply.raw);
+    host::Reply reply;
+    EXPECT_EQ(c.ok, host::HostLine(pty.master()).ReadReply(&reply, 300)) << util::HexUpper(reply.raw);
     writer.join();
     close(device);
     if (!c.ok) continue;
@@ -89,12 +89,12 @@ TEST(PtyPairTest, RawAcrossReopens) {
   ASSERT_TRUE(pty.Open());
   std::string all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  HostClient host(pty.master());
+  host::HostLine host(pty.master());
   for (int round = 0; round < 2; ++round) {
     ASSERT_TRUE(host.Send(all));
     const int slave = OpenSlave(pty);
     ASSERT_GE(slave, 0);
-    HostClient device(slave);
+    host::HostLine device(slave);
     EXPECT_EQ(util::HexUpper(all), util::HexUpper(device.ReadRaw(all.size() + 1, 200))) << round;
     ASSERT_TRUE(device.Send(all));
     EXPECT_EQ(util::HexUpper(all), util::HexUpper(host.ReadRaw(all.size() + 1, 200))) << round;
@@ -168,7 +168,7 @@ TEST(VirtualPrinterTest, AnswersStatusRequests) {
     printer.set_status(c.status);
     ASSERT_TRUE(printer.Start(pty.master()));
     const int slave = OpenSlave(pty);
-    HostClient device(slave);
+    host::HostLine device(slave);
     std::string sent;
     for (const std::string& w : c.writes) {
       ASSERT_TRUE(device.Send(w));
@@ -260,12 +260,12 @@ TEST(StandIn, DISABLED_Device) {
   const std::string root = getenv("FR_ROOT");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string run = "run " + std::to_string(getpid());
-  HostClient printer(open((root + "/dev/ttyS0").c_str(), O_RDWR | O_NOCTTY));
-  HostClient line(open((root + "/dev/ttyGS0").c_str(), O_RDWR | O_NOCTTY));
+  host::HostLine printer(open((root + "/dev/ttyS0").c_str(), O_RDWR | O_NOCTTY));
+  host::HostLine line(open((root + "/dev/ttyGS0").c_str(), O_RDWR | O_NOCTTY));
   ASSERT_TRUE(printer.Send(run));
-  for (Reply request; line.ReadReply(&request, 60000);) {
+  for (host::Reply request; line.ReadReply(&request, 60000);) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    line.Send(HostClient::EncodeFrame(0, request.id, "\x00\x00\x03"s));
+    line.Send(host::EncodeRequest(0, request.id, "\x00\x00\x03"s));
   }
 }
 
@@ -279,10 +279,10 @@ TEST(RigTest, ServesRestartsAndCleansUp) {
     ASSERT_TRUE(rig.Prepare());
     EXPECT_TRUE(std::filesystem::exists(rig.sandbox().Path("/dev/mmcblk0p1")));
     // A request the first device is too late to read goes with it.
-    ASSERT_TRUE(rig.Start(stand_in) && rig.host().Send(HostClient::EncodeFrame(51, 77, "")));
+    ASSERT_TRUE(rig.Start(stand_in) && rig.host().Send(host::EncodeRequest(51, 77, "")));
     for (int round = 0; round < 2; ++round) {
       ASSERT_TRUE(rig.Restart(stand_in));
-      Reply stale;
+      host::Reply stale;
       if (round == 0) {
         EXPECT_FALSE(rig.host().ReadReply(&stale, 600)) << stale.id;
       }

@@ -79,7 +79,7 @@ class SoakTest : public testing::Test {
 
   // Sends `frame` and takes exactly one reply; false (a failure) when none
   // came. Counts the command.
-  bool Exchange(const std::string& frame, sim::Reply* reply, const std::string& what) {
+  bool Exchange(const std::string& frame, host::Reply* reply, const std::string& what) {
     ++commands_;
     if (!rig_.host().Send(frame) || !rig_.host().ReadReply(reply, kReplyTimeoutMs)) {
       ADD_FAILURE() << "command " << commands_ << " (" << what << "): no reply, got "
@@ -93,8 +93,8 @@ class SoakTest : public testing::Test {
   // A request whose reply must carry its identifier; *code is the result.
   bool Call(uint8_t command, const std::string& data, int* code = nullptr, std::string* reply_data = nullptr) {
     const uint32_t id = ++id_;
-    sim::Reply r;
-    if (!Exchange(sim::HostClient::EncodeFrame(command, id, data), &r, "command " + std::to_string(command))) {
+    host::Reply r;
+    if (!Exchange(host::EncodeRequest(command, id, data), &r, "command " + std::to_string(command))) {
       return false;
     }
     if (!r.has_id || r.id != id) {
@@ -127,7 +127,7 @@ class SoakTest : public testing::Test {
 
   // A broken frame: refused with `want` and identifier 0.
   bool BadFrame(const std::string& frame, int want, const std::string& what) {
-    sim::Reply r;
+    host::Reply r;
     if (!Exchange(frame, &r, what)) return false;
     if (r.code == want && r.id == 0) return true;
     ADD_FAILURE() << "command " << commands_ << " (" << what << "): reply " << util::HexUpper(r.raw);
@@ -232,7 +232,7 @@ class SoakTest : public testing::Test {
     if (pick < 75) return Refused(176, "", 29);        // no document open
     if (pick < 81) return Refused(kUnknownCommands[Rand(0, sizeof(kUnknownCommands) - 1)], "", 10);
     if (pick < 87) {
-      std::string frame = sim::HostClient::EncodeFrame(51, ++id_, std::string(Rand(0, 20), 'x'));
+      std::string frame = host::EncodeRequest(51, ++id_, std::string(Rand(0, 20), 'x'));
       frame.back() = static_cast<char>(frame.back() ^ (1 << Rand(0, 7)));
       return BadFrame(frame, 9, "bad CRC");
     }
@@ -240,11 +240,11 @@ class SoakTest : public testing::Test {
       // The length alone: the device refuses it before any body.
       return BadFrame(U8(4) + U16(static_cast<uint16_t>(Rand(1025, 65535))), 11, "too long");
     }
-    if (pick < 92) return BadFrame(sim::HostClient::EncodeBody(""), 11, "empty body");
+    if (pick < 92) return BadFrame(host::EncodeFrame(""), 11, "empty body");
     if (pick < 95) {
       // The byte 05 between frames: the last reply again, byte for byte.
       const std::string previous = last_raw_;
-      sim::Reply r;
+      host::Reply r;
       if (!Exchange(U8(5), &r, "resend")) return false;
       if (r.raw == previous) return true;
       ADD_FAILURE() << "resend gave " << util::HexUpper(r.raw) << ", the last reply was " << util::HexUpper(previous);
@@ -252,8 +252,8 @@ class SoakTest : public testing::Test {
     }
     if (pick < 97) {
       // Identifier 0: the device assigns one.
-      sim::Reply r;
-      if (!Exchange(sim::HostClient::EncodeFrame(51, 0, ""), &r, "identifier 0")) return false;
+      host::Reply r;
+      if (!Exchange(host::EncodeRequest(51, 0, ""), &r, "identifier 0")) return false;
       if (r.code == 0 && r.has_id && r.id != 0) return true;
       ADD_FAILURE() << "identifier 0 answered " << util::HexUpper(r.raw);
       return false;

@@ -1,16 +1,13 @@
 // fr-host: the command-line host for POS developers. It sends one host
 // command (or the short sequence a document needs) to the register over its
-// serial line and prints the replies.
+// serial line, through the host library and its retry policy, and prints the
+// replies.
 #ifndef FR_TOOLS_HOST_HOST_TOOL_H_
 #define FR_TOOLS_HOST_HOST_TOOL_H_
 
 #include <ostream>
-#include <string>
 
-namespace host {
-
-// What a result code means, as the host protocol document words it.
-std::string ResultMeaning(int code);
+namespace hosttool {
 
 // Parses the command line, opens the port and runs the subcommand. Returns
 // the exit status: 0 when every request was answered 0, 1 otherwise (a usage
@@ -20,6 +17,6 @@ int RunHostTool(int argc, char** argv, std::ostream& out, std::ostream& err);
 // The same on a line already open (`fd` is not closed); --port is ignored.
 int RunHostToolOnFd(int fd, int argc, char** argv, std::ostream& out, std::ostream& err);
 
-}  // namespace host
+}  // namespace hosttool
 
 #endif  // FR_TOOLS_HOST_HOST_TOOL_H_

@@ -2,4 +2,4 @@
 
 #include "tools/host/host_tool.h"
 
-int main(int argc, char** argv) { return host::RunHostTool(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) { return hosttool::RunHostTool(argc, argv, std::cout, std::cerr); }

@@ -4,10 +4,12 @@
 #include <thread>
 #include <utility>
 
+#include "app/codes.h"
+
 namespace sim {
 namespace {
 
-constexpr uint8_t kVersionCommand = 51;
+constexpr uint8_t kVersionCommand = cmd::kVersion;
 constexpr int kReadyRetryMillis = 100;
 // After a good reply, how long to wait for the replies of earlier tries.
 constexpr int kSettleMillis = 500;
@@ -34,7 +36,7 @@ bool Rig::Prepare(bool with_card) {
       !printer_line_.LinkAt(sandbox_.Path(kPrinterLine))) {
     return false;
   }
-  host_ = HostClient(host_line_.master());
+  host_ = host::HostLine(host_line_.master());
   return printer_.Start(printer_line_.master());
 }
 
@@ -62,7 +64,7 @@ bool Rig::WaitReady(int timeout_ms) {
     if (!process_.running()) return false;
     const auto next_try = Clock::now() + std::chrono::milliseconds(kReadyRetryMillis);
     host_.Drain();
-    Reply reply;
+    host::Reply reply;
     ++id;
     if (!host_.Request(kVersionCommand, id, std::string(), &reply, kReadyRetryMillis) ||
         reply.code != 0) {

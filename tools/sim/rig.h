@@ -1,5 +1,5 @@
 // A whole register on the test machine: a sandbox board, the host line
-// (<dir>/dev/ttyGS0) with a HostClient on it, the printer line (<dir>/dev/ttyS0)
+// (<dir>/dev/ttyGS0) with a host::HostLine on it, the printer line (<dir>/dev/ttyS0)
 // with a VirtualPrinter on it, and the device program running on them.
 #ifndef FR_TOOLS_SIM_RIG_H_
 #define FR_TOOLS_SIM_RIG_H_
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/host_line.h"
 #include "tools/sim/device_process.h"
-#include "tools/sim/host_client.h"
 #include "tools/sim/pty_pair.h"
 #include "tools/sim/sandbox.h"
 #include "tools/sim/virtual_printer.h"
@@ -45,7 +45,7 @@ class Rig {
   Sandbox& sandbox() { return sandbox_; }
   VirtualPrinter& printer() { return printer_; }
   DeviceProcess& process() { return process_; }
-  HostClient& host() { return host_; }
+  host::HostLine& host() { return host_; }
 
   // Asks for the version (command 51) every ~100 ms until a good reply comes:
   // the device is serving. False when it does not within `timeout_ms` or exits.
@@ -60,7 +60,7 @@ class Rig {
   PtyPair printer_line_;
   VirtualPrinter printer_;
   DeviceProcess process_;
-  HostClient host_{-1};
+  host::HostLine host_;
   bool prepared_ = false;
 };
 

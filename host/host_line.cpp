@@ -1,0 +1,188 @@
+#include "host/host_line.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "link/frame_format.h"
+#include "util/coding.h"
+
+namespace host {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Appends up to `n` bytes to *out, waiting for data until `deadline`.
+// Returns early when all `n` are there.
+void ReadUntil(int fd, size_t n, Clock::time_point deadline, std::string* out) {
+  const size_t goal = out->size() + n;
+  while (out->size() < goal) {
+    struct pollfd p = {fd, POLLIN, 0};
+    const int ready = poll(&p, 1, MillisLeft(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    char buf[4096];
+    const size_t want = goal - out->size() < sizeof(buf) ? goal - out->size() : sizeof(buf);
+    const ssize_t got = read(fd, buf, want);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return;
+    out->append(buf, static_cast<size_t>(got));
+  }
+}
+
+// Raw 115200 8N1, no flow control; reads return what is there.
+bool Configure(int fd) {
+  struct termios t;
+  if (tcgetattr(fd, &t) != 0) return false;
+  cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+  t.c_cflag |= CLOCAL | CREAD | CS8;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, B115200);
+  cfsetospeed(&t, B115200);
+  return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+}  // namespace
+
+HostLine::HostLine(HostLine&& other) noexcept : fd_(other.fd_), owned_(other.owned_) {
+  other.fd_ = -1;
+  other.owned_ = false;
+}
+
+HostLine& HostLine::operator=(HostLine&& other) noexcept {
+  if (this != &other) {
+    Close();
+    std::swap(fd_, other.fd_);
+    std::swap(owned_, other.owned_);
+  }
+  return *this;
+}
+
+HostLine::~HostLine() { Close(); }
+
+bool HostLine::Open(const std::string& path, std::string* error) {
+  Close();
+  const std::string busy = path + " is in use by another program; only one program may hold "
+                                  "the register's line at a time";
+  // Non-blocking, so that a line without carrier cannot hold the open.
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = errno == EBUSY ? busy : "cannot open " + path + ": " + strerror(errno);
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *error = errno == EWOULDBLOCK ? busy : "cannot lock " + path + ": " + strerror(errno);
+    close(fd);
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    *error = "cannot set up " + path + ": " + strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (isatty(fd)) {
+    if (!Configure(fd)) {
+      *error = "cannot set up " + path + " as a serial line: " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    ioctl(fd, TIOCEXCL);  // other users' opens now fail with EBUSY
+  }
+  fd_ = fd;
+  owned_ = true;
+  return true;
+}
+
+void HostLine::Close() {
+  if (fd_ >= 0 && owned_) {
+    // The mode would outlive this program on a line that another process
+    // keeps open (a virtual register's), and lock out the next one.
+    if (isatty(fd_)) ioctl(fd_, TIOCNXCL);
+    close(fd_);  // releases the lock
+  }
+  fd_ = -1;
+  owned_ = false;
+}
+
+bool HostLine::Send(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool HostLine::ReadReply(Reply* reply, int timeout_ms) {
+  *reply = Reply();
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::string raw;
+  ReadUntil(fd_, 1, deadline, &raw);  // alone: a wrong byte leaves what follows unread
+  for (;;) {
+    size_t used = 0;
+    const ParseStatus s = ParseFrame(raw, &used, reply);
+    if (s == ParseStatus::kComplete) return true;
+    if (s == ParseStatus::kBad || raw.empty()) {
+      reply->raw = raw;
+      return false;
+    }
+    // Exactly what is missing of the header, then of the frame.
+    const size_t before = raw.size();
+    ReadUntil(fd_, MissingBytes(raw), deadline, &raw);
+    if (raw.size() == before) {
+      reply->raw = raw;
+      return false;
+    }
+  }
+}
+
+bool HostLine::Request(uint8_t command, uint32_t id, const std::string& data, Reply* reply,
+                       int timeout_ms) {
+  return Send(EncodeRequest(command, id, data)) && ReadReply(reply, timeout_ms);
+}
+
+std::string HostLine::ReadRaw(size_t max, int timeout_ms) {
+  std::string out;
+  ReadUntil(fd_, max, Clock::now() + std::chrono::milliseconds(timeout_ms), &out);
+  return out;
+}
+
+void HostLine::Drain() {
+  std::string ignored;
+  do {
+    ignored.clear();
+    ReadUntil(fd_, 4096, Clock::now(), &ignored);
+  } while (!ignored.empty());
+}
+
+std::string HostLine::WaitQuiet(int quiet_ms, int limit_ms) {
+  const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(limit_ms);
+  std::string out;
+  for (;;) {
+    const size_t before = out.size();
+    const Clock::time_point until = std::min(limit, Clock::now() + std::chrono::milliseconds(quiet_ms));
+    ReadUntil(fd_, 4096, until, &out);
+    if (out.size() == before || Clock::now() >= limit) return out;
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,329 @@
+#include "host/protocol.h"
+
+#include "app/reply_format.h"
+#include "app/status_format.h"
+#include "documents/base_document.h"
+#include "documents/tlv_tags.h"
+#include "storage/identity_format.h"
+#include "util/coding.h"
+
+namespace host {
+namespace {
+
+std::string U8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
+std::string U16(uint16_t v) {
+  std::string s;
+  util::PutFixed16(&s, v);
+  return s;
+}
+std::string U32(uint32_t v) {
+  std::string s;
+  util::PutFixed32(&s, v);
+  return s;
+}
+std::string U64(uint64_t v) {
+  std::string s;
+  util::PutFixed64(&s, v);
+  return s;
+}
+
+std::string Prefix(const Login& login) { return U8(login.cashier) + U32(static_cast<uint32_t>(login.password)); }
+
+// A length-prefixed text, as the open commands take the cashier's name.
+std::string Counted(const std::string& text) {
+  const std::string cut = text.substr(0, 255);
+  return U8(static_cast<uint8_t>(cut.size())) + cut;
+}
+
+int64_t Amount(const std::string& data, size_t offset) {
+  return static_cast<int64_t>(util::GetFixed64(data, offset));
+}
+
+// A text field: up to its first NUL.
+std::string Text(const std::string& field) { return field.substr(0, field.find('\0')); }
+
+}  // namespace
+
+const char* ReceiptTypeName(uint8_t type) {
+  switch (type) {
+    case receipt::kSale: return "sale";
+    case receipt::kPurchase: return "purchase";
+    case receipt::kSaleReturn: return "return of sale";
+    case receipt::kPurchaseReturn: return "return of purchase";
+    default: return nullptr;
+  }
+}
+
+int DrawerDirection(uint8_t receipt_type) {
+  if (ReceiptTypeName(receipt_type) == nullptr) return 0;
+  return receipt::IsIncoming(receipt_type) ? 1 : -1;
+}
+
+const char* DocumentTypeName(uint8_t type) {
+  switch (type) {
+    case doc::kFiscalisation: return "registration";
+    case doc::kShiftClose: return "shift close";
+    case doc::kReceipt: return "receipt";
+    case doc::kArchiveClose: return "archive close";
+    case doc::kCashIn: return "cash in";
+    case doc::kCashOut: return "cash out";
+    case doc::kShiftOpen: return "shift open";
+    default: return nullptr;
+  }
+}
+
+uint8_t CloseCommandOf(uint8_t open_command) {
+  switch (open_command) {
+    case cmd::kOpenRegistration: return cmd::kCloseRegistration;
+    case cmd::kOpenShiftOpen: return cmd::kCloseShiftOpen;
+    case cmd::kOpenShiftClose: return cmd::kCloseShiftClose;
+    case cmd::kOpenReceipt: return cmd::kCloseReceipt;
+    case cmd::kOpenArchiveClose: return cmd::kCloseArchiveClose;
+    case cmd::kOpenCashIn: return cmd::kCloseCashIn;
+    case cmd::kOpenCashOut: return cmd::kCloseCashOut;
+    default: return 0;
+  }
+}
+
+TlvElement LineElement(const Line& l) {
+  std::vector<TlvElement> parts;
+  if (!l.code.empty()) parts.push_back(TlvElement::fromString(tag::kLineCode, l.code));
+  if (!l.extra.empty()) parts.push_back(TlvElement::fromString(tag::kLineExtraText, l.extra));
+  parts.push_back(TlvElement::fromString(tag::kLineName, l.name));
+  if (!l.unit.empty()) parts.push_back(TlvElement::fromString(tag::kUnit, l.unit));
+  parts.push_back(TlvElement::fromVln(tag::kPrice, l.price));
+  parts.push_back(TlvElement::fromString(tag::kQuantity, U8(l.places) + TlvElement::fromVln(0, l.quantity).value()));
+  parts.push_back(TlvElement::fromByte(tag::kLineTaxNumber, l.tax));
+  parts.push_back(TlvElement::fromByte(tag::kSectionNumber, l.section));
+  if (l.discount != 0) parts.push_back(TlvElement::fromByte(tag::kDiscountNumber, l.discount));
+  if (l.discount == 0 && l.discount_amount != 0) {
+    parts.push_back(TlvElement::fromVln(tag::kDiscountAmount, l.discount_amount));
+  }
+  return TlvElement::fromList(tag::kReceiptLine, parts);
+}
+
+TlvElement TaxRateElement(const TaxRateSpec& t) {
+  return TlvElement::fromList(static_cast<uint16_t>(tag::kTaxRateFirst + t.index),
+                              {TlvElement::fromByte(tag::kTaxRateType, t.type),
+                               TlvElement::fromU16(tag::kTaxRateWord, t.rate),
+                               TlvElement::fromString(tag::kTaxName, t.name)});
+}
+
+namespace req {
+
+Request ShiftStatus() { return {cmd::kShiftStatus, ""}; }
+Request DeviceStatus() { return {cmd::kDeviceStatus, ""}; }
+Request ModelData() { return {cmd::kModelData, ""}; }
+Request DeviceKey() { return {cmd::kDeviceKey, ""}; }
+Request Version() { return {cmd::kVersion, ""}; }
+Request RegistrationField(uint16_t tag) { return {cmd::kRegistrationField, U16(tag)}; }
+Request ReadClock() { return {cmd::kReadClock, ""}; }
+Request SetClock(const Login& login, uint32_t t) { return {cmd::kSetClock, Prefix(login) + U32(t)}; }
+Request ReadRecord(const Login& login, uint8_t table, uint8_t number) {
+  return {cmd::kReadTableRecord, Prefix(login) + U8(table) + U8(number)};
+}
+Request WriteCashier(const Login& login, const Cashier& c) {
+  return {cmd::kWriteTableRecord, Prefix(login) + U8(table::kCashiers) + tables::cashierImage(c)};
+}
+Request WriteSection(const Login& login, const Section& s) {
+  return {cmd::kWriteTableRecord, Prefix(login) + U8(table::kSections) + tables::sectionImage(s)};
+}
+Request WriteDiscount(const Login& login, const Discount& d) {
+  return {cmd::kWriteTableRecord, Prefix(login) + U8(table::kDiscounts) + tables::discountImage(d)};
+}
+Request SetSerialNumber(const Login& login, const std::string& digits) {
+  return {cmd::kSetSerialNumber, Prefix(login) + digits};
+}
+Request Open(uint8_t open_command, const Login& login, const std::string& name) {
+  return {open_command, Prefix(login) + Counted(name)};
+}
+Request OpenReceipt(const Login& login, uint8_t receipt_type, const std::string& name) {
+  return {cmd::kOpenReceipt, Prefix(login) + U8(receipt_type) + Counted(name)};
+}
+Request Add(const TlvElement& element) { return {cmd::kAddDocumentData, element.encode()}; }
+Request CloseReceipt(int64_t cash, int64_t cashless) {
+  return {cmd::kCloseReceipt, U64(static_cast<uint64_t>(cash)) + U64(static_cast<uint64_t>(cashless))};
+}
+Request CloseCash(uint8_t close_command, int64_t amount) {
+  return {close_command, U64(static_cast<uint64_t>(amount))};
+}
+Request CloseRegistration(const std::string& inn, const std::string& fn) {
+  std::string i = inn.substr(0, identity::kInnSize), f = fn.substr(0, identity::kFnSize);
+  i.resize(identity::kInnSize, '\0');
+  f.resize(identity::kFnSize, '\0');
+  return {cmd::kCloseRegistration, i + f};
+}
+Request Close(uint8_t close_command) { return {close_command, ""}; }
+Request Cancel() { return {cmd::kCancelDocument, ""}; }
+Request DocumentState() { return {cmd::kDocumentState, ""}; }
+Request Totals(uint8_t command) { return {command, ""}; }
+Request ControlTape(const Login& login, uint32_t from) {
+  return {cmd::kControlTape, Prefix(login) + (from != 0 ? U32(from) : "")};
+}
+Request Report(const Login& login, uint8_t kind) { return {cmd::kPrintReport, Prefix(login) + U8(kind)}; }
+Request PeriodReport(const Login& login, uint32_t from, uint32_t to) {
+  return {cmd::kPrintReport, Prefix(login) + U8(report::kPeriod) + U32(from) + U32(to)};
+}
+Request ShiftRangeReport(const Login& login, uint16_t first, uint16_t last) {
+  return {cmd::kPrintReport, Prefix(login) + U8(report::kShiftRange) + U16(first) + U16(last)};
+}
+Request Copy(const Login& login, uint32_t number) { return {cmd::kPrintCopy, Prefix(login) + U32(number)}; }
+Request PrinterStatus() { return {cmd::kPrinterStatus, ""}; }
+Request ReadPrinterSetting(const Login& login, uint8_t number) {
+  return {cmd::kReadPrinterSetting, Prefix(login) + U8(number)};
+}
+Request WritePrinterSetting(const Login& login, uint8_t number, uint8_t value) {
+  return {cmd::kWritePrinterSetting, Prefix(login) + U8(number) + U8(value)};
+}
+Request PrintText(uint8_t spacing, uint8_t align, uint8_t font, uint8_t flags, const std::string& text) {
+  return {cmd::kPrintText, U8(spacing) + U8(align) + U8(font) + U8(flags) + text};
+}
+Request PrintRaw(const std::string& bytes) { return {cmd::kPrintRaw, bytes}; }
+Request FeedAndCut() { return {cmd::kFeedAndCut, ""}; }
+
+}  // namespace req
+
+bool DecodeCloseReply(const std::string& d, CloseReply* out) {
+  const size_t n = d.size();
+  if (n != reply::kCloseBaseSize && n != reply::kCloseShiftSize && n != reply::kCloseCashSize &&
+      n != reply::kCloseReceiptSize) {
+    return false;
+  }
+  CloseReply c;
+  c.number = util::GetFixed32(d, reply::kCloseNumberOffset);
+  c.sign = util::GetFixed32(d, reply::kCloseSignOffset);
+  c.time = util::GetFixed32(d, reply::kCloseTimeOffset);
+  if (n > reply::kCloseBaseSize) {
+    c.has_shift = true;
+    c.shift = util::GetFixed16(d, reply::kCloseShiftOffset);
+  }
+  if (n == reply::kCloseCashSize) {
+    c.has_drawer = true;
+    c.drawer = Amount(d, reply::kCloseDrawerOffset);
+  }
+  if (n == reply::kCloseReceiptSize) {
+    c.is_receipt = true;
+    c.receipt = util::GetFixed16(d, reply::kCloseReceiptNumberOffset);
+    c.total = Amount(d, reply::kCloseTotalOffset);
+    c.change = Amount(d, reply::kCloseChangeOffset);
+  }
+  *out = c;
+  return true;
+}
+
+bool DecodeMissingTag(const std::string& data, uint16_t* tag) {
+  if (data.size() != reply::kMissingTagSize) return false;
+  *tag = util::GetFixed16(data, 0);
+  return true;
+}
+
+bool DecodeShiftStatus(const std::string& d, ShiftStatus* out) {
+  if (d.size() != reply::kShiftStatusSize) return false;
+  const std::string cycle = d.substr(reply::kShiftCycleOffset);
+  ShiftStatus s;
+  s.open = d[reply::kShiftOpenOffset] != 0;
+  s.shift = util::GetFixed16(d, reply::kShiftNumberOffset);
+  s.receipts = util::GetFixed16(d, reply::kShiftReceiptsOffset);
+  s.open_document = util::GetFixed32(cycle, FrStatus::kShiftOpenDocumentOffset);
+  s.open_time = util::GetFixed32(cycle, FrStatus::kShiftOpenTimeOffset);
+  s.last_document = util::GetFixed32(cycle, FrStatus::kLastShiftDocumentOffset);
+  s.close_time = util::GetFixed32(cycle, FrStatus::kShiftCloseTimeOffset);
+  s.drawer = Amount(cycle, FrStatus::kCashInDrawerOffset);
+  *out = s;
+  return true;
+}
+
+bool DecodeDeviceStatus(const std::string& d, DeviceStatus* out) {
+  if (d.size() != reply::kDeviceStatusSize) return false;
+  const std::string r = d.substr(reply::kDeviceStatusRecordOffset);
+  DeviceStatus s;
+  s.serial = d.substr(0, reply::kSerialSize);
+  s.flags = util::GetFixed16(r, FrStatus::kFlagsOffset);
+  s.registrations = static_cast<uint8_t>(r[FrStatus::kRegistrationCountOffset]);
+  s.shift = util::GetFixed16(r, FrStatus::kShiftNumberOffset);
+  s.last_document = util::GetFixed32(r, FrStatus::kLastDocumentNumberOffset);
+  s.last_time = static_cast<int32_t>(util::GetFixed32(r, FrStatus::kLastDocumentTimeOffset));
+  s.receipts = util::GetFixed16(r, FrStatus::kReceiptsInShiftOffset);
+  s.open_document = static_cast<uint8_t>(r[FrStatus::kOpenDocumentTypeOffset]);
+  s.capacity = util::GetFixed32(r, FrStatus::kCapacityOffset);
+  *out = s;
+  return true;
+}
+
+std::vector<std::string> FlagNames(uint16_t flags) {
+  static const struct {
+    uint16_t mask;
+    const char* name;
+  } kNames[] = {
+      {FrStatus::kArchivePresent, "archive storage present"},
+      {FrStatus::kRegistered, "registered"},
+      {FrStatus::kForeignArchive, "archive of another device"},
+      {FrStatus::kShiftOpen, "shift open"},
+      {FrStatus::kArchiveUsable, "archive usable"},
+      {FrStatus::kArchiveClosed, "archive closed"},
+      {FrStatus::kIdentityError, "identity error"},
+      {FrStatus::kPrinterSilent, "printer not answering"},
+      {FrStatus::kPaperNearEnd, "paper near end"},
+      {FrStatus::kPaperOut, "paper out"},
+  };
+  std::vector<std::string> out;
+  for (const auto& n : kNames)
+    if (flags & n.mask) out.push_back(n.name);
+  return out;
+}
+
+bool DecodeModelData(const std::string& d, ModelInfo* out) {
+  if (d.size() != reply::kModelDataSize) return false;
+  out->code = util::GetFixed16(d, identity::kModelCodeOffset);
+  out->serial = Text(d.substr(identity::kSerialOffset, identity::kSerialSize));
+  out->name = Text(d.substr(identity::kModelNameOffset, identity::kModelNameSize));
+  return true;
+}
+
+bool DecodeDeviceKey(const std::string& d, std::string* key) {
+  if (d.size() != reply::kDeviceKeySize || d.compare(0, reply::kKeyHeaderSize, reply::kKeyHeader,
+                                                     reply::kKeyHeaderSize) != 0) {
+    return false;
+  }
+  *key = d.substr(reply::kKeyHeaderSize);
+  return true;
+}
+
+bool DecodeVersion(const std::string& d, std::string* text) {
+  if (d.size() != reply::kVersionSize) return false;
+  *text = std::to_string(static_cast<uint8_t>(d[0])) + "." + std::to_string(static_cast<uint8_t>(d[1])) + "." +
+          std::to_string(static_cast<uint8_t>(d[2]));
+  return true;
+}
+
+bool DecodeRegistrationField(const std::string& d, TlvElement* out) { return TlvElement::decode(d, out); }
+
+bool DecodeTime(const std::string& d, uint32_t* t) {
+  if (d.size() != 4) return false;
+  *t = util::GetFixed32(d, 0);
+  return true;
+}
+
+bool DecodeDocumentState(const std::string& d, DocumentState* out) {
+  if (d.size() != 1 && d.size() != reply::kStateReceiptSize) return false;
+  DocumentState s;
+  s.type = static_cast<uint8_t>(d[reply::kStateTypeOffset]);
+  if (d.size() == reply::kStateReceiptSize) {
+    s.is_receipt = true;
+    s.receipt_type = static_cast<uint8_t>(d[reply::kStateReceiptTypeOffset]);
+    s.receipt_number = util::GetFixed16(d, reply::kStateReceiptNumberOffset);
+    s.lines = util::GetFixed16(d, reply::kStateLinesOffset);
+    s.total = Amount(d, reply::kStateTotalOffset);
+  }
+  *out = s;
+  return true;
+}
+
+bool DecodeCashier(const std::string& d, Cashier* out) { return tables::parseCashierImage(d, out); }
+bool DecodeSection(const std::string& d, Section* out) { return tables::parseSectionImage(d, out); }
+bool DecodeDiscount(const std::string& d, Discount* out) { return tables::parseDiscountImage(d, out); }
+bool DecodeShiftTotals(const std::string& d, ShiftCounters* out) { return out->fromStored(d); }
+bool DecodeGrossTotals(const std::string& d, GrossCounters* out) { return out->fromStored(d); }
+bool DecodeSectionTotals(const std::string& d, SectionTotals* out) { return out->parse(d); }
+
+}  // namespace host
