@@ -34,6 +34,9 @@ CoreLinkState g_link_state;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Diagnostic lines reach a log file or pipe whole, even when the process
+  // is killed right after one.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
   platform::Env* env = platform::Env::Default();
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "-c") return RunEepromMode(true, env);

@@ -45,6 +45,7 @@ SandboxEnv::SandboxEnv(std::string root) : root_(NormalisePath(std::move(root)))
     clock_offset_ = offset;
   }
   no_pauses_ = PathExists(kNoPauses);
+  fixed_clock_ = PathExists(kFixedClock);
 }
 
 std::string SandboxEnv::Resolve(const std::string& path) const {
@@ -75,7 +76,16 @@ bool SandboxEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
   return PosixEnv::AvailableBytes(path, bytes);
 }
 
-int64_t SandboxEnv::Now() { return PosixEnv::Now() + clock_offset_.load(); }
+int64_t SandboxEnv::Now() {
+  if (fixed_clock_) {
+    std::string text;
+    int64_t t = 0;
+    // A file caught half rewritten keeps the time last read.
+    if (ReadTextFile(this, kFixedClock, &text) && ParseInt64(text, &t)) fixed_time_ = t;
+    return fixed_time_.load();
+  }
+  return PosixEnv::Now() + clock_offset_.load();
+}
 
 void SandboxEnv::SleepMillis(int ms) {
   if (no_pauses_) {
@@ -86,6 +96,16 @@ void SandboxEnv::SleepMillis(int ms) {
 }
 
 void SandboxEnv::SetClock(int64_t t) {
+  if (fixed_clock_) {
+    fixed_time_ = t;
+    auto f = OpenFile(kFixedClock, "w");
+    if (f) {
+      const std::string text = std::to_string(t) + "\n";
+      f->Write(text.data(), text.size());
+      f->Close();
+    }
+    return;
+  }
   const int64_t offset = t - PosixEnv::Now();
   clock_offset_ = offset;
   CreateDirectory(kControlDir);

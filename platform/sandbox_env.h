@@ -9,6 +9,11 @@
 //                                  present, else that of the file system
 //   "date -s '...' && hwclock -w" -> moves a clock offset kept in
 //                                  <root>/sandbox/clock-offset
+//   a clock that stands still     -> <root>/sandbox/clock (seconds since 1970,
+//                                  decimal) when it exists at start: the
+//                                  board's time is what it holds, read anew
+//                                  at every reading, and setting the clock
+//                                  writes it (examples with exact times)
 //   pauses                      -> only yield the processor when
 //                                  <root>/sandbox/no-pauses exists at start,
 //                                  so long host runs cost no pause time
@@ -33,6 +38,7 @@ class SandboxEnv : public PosixEnv {
   static constexpr const char* kFreeBytes = "/sandbox/free-bytes";
   static constexpr const char* kClockOffset = "/sandbox/clock-offset";
   static constexpr const char* kNoPauses = "/sandbox/no-pauses";
+  static constexpr const char* kFixedClock = "/sandbox/clock";
 
   explicit SandboxEnv(std::string root);
 
@@ -56,7 +62,9 @@ class SandboxEnv : public PosixEnv {
 
   const std::string root_;
   std::atomic<int64_t> clock_offset_;
-  bool no_pauses_ = false;  // fixed at start
+  std::atomic<int64_t> fixed_time_{0};  // the standing clock as last read
+  bool no_pauses_ = false;    // fixed at start
+  bool fixed_clock_ = false;  // fixed at start
   std::mutex mu_;
   std::set<std::string> mounted_;  // normalised mount points; guarded by mu_
 };

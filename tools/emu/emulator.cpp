@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
@@ -20,6 +21,15 @@ namespace {
 constexpr const char* kHostLine = "/dev/ttyGS0";
 constexpr const char* kPrinterLine = "/dev/ttyS0";
 constexpr const char* kLogDir = "/log";
+// A device that dies this soon after its start, this many times in a row,
+// is not started again: it cannot run (a missing program, a broken board).
+constexpr int64_t kQuickDeathMillis = 2000;
+constexpr int kMaxQuickDeaths = 5;
+
+int64_t SteadyMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // Writes all of `n` bytes; the masters are blocking, so only EINTR repeats.
 bool WriteAll(int fd, const char* data, size_t n) {
@@ -90,16 +100,50 @@ std::string Emulator::Start(const std::string& core_binary) {
   if (!printer_.Start(printer_line_.master())) return "cannot start the printer";
   relay_ = std::thread(&Emulator::Relay, this);
   started_ = true;
-  if (!device_.Start(core_binary, {}, dir_, dir_ + kLogDir)) {
-    return "cannot start " + core_binary;
-  }
+  core_binary_ = core_binary;
+  if (!StartDevice()) return "cannot start " + core_binary;
   return std::string();
 }
 
-void Emulator::Poll() {
-  if (!started_) return;
+bool Emulator::StartDevice() {
+  device_started_ms_ = SteadyMillis();
+  return device_.Start(core_binary_, {}, dir_, dir_ + kLogDir);
+}
+
+bool Emulator::Poll() {
+  if (!started_) return false;
   PollPrinterState();
   FlushPaper();
+  pos_host_.ClearStaleExclusive();
+  return Supervise();
+}
+
+bool Emulator::Supervise() {
+  std::error_code ec;
+  const bool asked = restart_requested_.exchange(false) || std::filesystem::remove(dir_ + kRestart, ec);
+  if (asked) {
+    std::printf("fr-emu: restarting fr-core (killed, as by a power cut)\n");
+    device_.Kill(SIGKILL);
+    quick_deaths_ = 0;
+  } else if (device_.running()) {
+    if (SteadyMillis() - device_started_ms_ > kQuickDeathMillis) quick_deaths_ = 0;
+    return true;
+  } else {
+    int status = 0;
+    device_.Wait(0, &status);
+    std::printf("fr-emu: fr-core ended (%s %d); starting it again\n", status > 128 ? "signal" : "status",
+                status > 128 ? status - 128 : status);
+    if (SteadyMillis() - device_started_ms_ <= kQuickDeathMillis && ++quick_deaths_ >= kMaxQuickDeaths) {
+      std::fflush(stdout);
+      return false;
+    }
+  }
+  std::fflush(stdout);
+  // What was on its way to the old process is not the new one's: a POS that
+  // was waiting asks again (05) and learns the register restarted.
+  device_host_.FlushInput();
+  printer_line_.FlushInput();
+  return StartDevice();
 }
 
 void Emulator::Stop() {

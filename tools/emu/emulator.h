@@ -3,6 +3,11 @@
 // set through <dir>/printer-state, and every cut-off receipt kept as files
 // under <dir>/paper/.
 //
+// The POS line is the emulator's, not the device's: when fr-core dies (or is
+// restarted on purpose, through <dir>/restart or SIGHUP) it is started again
+// on the same board while <dir>/host stays the same open line, so a POS
+// program keeps its handle across the restart, as across a power cut.
+//
 // REQUIRES: External synchronization (one controlling thread).
 #ifndef FR_TOOLS_EMU_EMULATOR_H_
 #define FR_TOOLS_EMU_EMULATOR_H_
@@ -27,6 +32,7 @@ class Emulator {
   static constexpr const char* kHostLink = "/host";
   static constexpr const char* kPaperDir = "/paper";
   static constexpr const char* kPrinterState = "/printer-state";
+  static constexpr const char* kRestart = "/restart";
 
   explicit Emulator(std::string dir);
   Emulator(const Emulator&) = delete;
@@ -36,9 +42,13 @@ class Emulator {
   // Makes or reopens the board, the lines, the relay and the printer and
   // starts `core_binary`. An empty string on success, else what failed.
   std::string Start(const std::string& core_binary);
-  // Picks up a changed printer state and writes paper for new cuts; call it
-  // every ~200 ms.
-  void Poll();
+  // Picks up a changed printer state, writes paper for new cuts and starts
+  // the device again when it died or a restart was asked for; call it every
+  // ~200 ms. False when the device keeps dying at once (it will not run).
+  bool Poll();
+  // Kills the device at the next Poll, as a power cut would, and starts it
+  // again (the file <dir>/restart does the same).
+  void RequestRestart() { restart_requested_ = true; }
   // Kills the device (it has no orderly shutdown), then stops the relay and
   // the printer. Paper cut before this is written.
   void Stop();
@@ -51,6 +61,8 @@ class Emulator {
   void Relay();
   void PollPrinterState();
   void FlushPaper();
+  bool Supervise();
+  bool StartDevice();
 
   std::string dir_;
   // Destroyed in reverse: the device dies before its lines close.
@@ -67,6 +79,10 @@ class Emulator {
   size_t lines_on_paper_ = 0;   // printed lines of this run already on paper
   int next_sheet_ = 1;           // number of the next paper file
   bool started_ = false;
+  std::string core_binary_;
+  std::atomic<bool> restart_requested_{false};
+  int64_t device_started_ms_ = 0;  // steady clock, at the last start
+  int quick_deaths_ = 0;           // in a row, each soon after its start
 };
 
 }  // namespace emu

@@ -1,4 +1,6 @@
 // fr-emu DIR: the virtual register for POS developers. See emulator.h.
+// Ctrl-C or SIGTERM stops it; SIGHUP (or creating DIR/restart) restarts
+// fr-core as a power cut would.
 #include <poll.h>
 #include <signal.h>
 
@@ -12,8 +14,10 @@ namespace {
 
 constexpr int kPollMillis = 200;
 volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_restart = 0;
 
 void OnSignal(int) { g_stop = 1; }
+void OnHangUp(int) { g_restart = 1; }
 
 }  // namespace
 
@@ -27,6 +31,8 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sa.sa_handler = OnHangUp;
+  sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   const char* core = std::getenv("FR_CORE");
@@ -43,9 +49,12 @@ int main(int argc, char** argv) {
   int status = 0;
   while (!g_stop) {
     poll(nullptr, 0, kPollMillis);  // a signal ends the wait early
-    emulator.Poll();
-    if (!emulator.device_running()) {
-      std::fprintf(stderr, "fr-emu: the device program exited; see %s/log/\n", argv[1]);
+    if (g_restart) {
+      g_restart = 0;
+      emulator.RequestRestart();
+    }
+    if (!emulator.Poll()) {
+      std::fprintf(stderr, "fr-emu: the device program keeps exiting; see %s/log/\n", argv[1]);
       status = 1;
       break;
     }

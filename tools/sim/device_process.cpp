@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,9 +81,13 @@ bool DeviceProcess::Start(const std::string& binary, const std::vector<std::stri
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int out = open(stdout_path_.c_str(), flags, 0644);
   const int err = open(stderr_path_.c_str(), flags, 0644);
+  const pid_t parent = getpid();
   pid_t pid = -1;
   if (in >= 0 && out >= 0 && err >= 0) pid = fork();
   if (pid == 0) {
+    // A device left running alone would hold its lines and its board.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);  // the parent died before that
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);  // the parent's threads may block some

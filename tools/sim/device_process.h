@@ -27,6 +27,8 @@ class DeviceProcess {
   // or it could not be started; a binary that cannot be executed exits 127.
   // When $FR_CORE is set, a `binary` named fr-core runs that program instead
   // (a cross-built fr-core behind an emulator, say) with the same arguments.
+  // The child is killed when the thread that started it ends (the whole
+  // parent process, as a rule): it never runs on alone.
   bool Start(const std::string& binary, const std::vector<std::string>& args,
              const std::string& root, const std::string& log_dir);
   // Started and not exited yet.

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,5 +54,11 @@ void PtyPair::CloseMaster() {
 }
 
 bool PtyPair::FlushInput() { return slave_ >= 0 && tcflush(slave_, TCIFLUSH) == 0; }
+
+void PtyPair::ClearStaleExclusive() {
+  if (slave_ < 0 || flock(slave_, LOCK_EX | LOCK_NB) != 0) return;  // held, or unknown
+  ioctl(slave_, TIOCNXCL);
+  flock(slave_, LOCK_UN);
+}
 
 }  // namespace sim

@@ -29,6 +29,10 @@ class PtyPair {
   bool LinkAt(const std::string& link_path);
   // Drops bytes written to the master that nobody has read from the slave.
   bool FlushInput();
+  // A program that held the slave for itself (host::HostLine) and was killed
+  // leaves the terminal's exclusive mode on, which would keep every later
+  // program but root's out: cleared when no program holds the line's lock.
+  void ClearStaleExclusive();
   // Hangs the line up: a device blocked reading the slave gets an error.
   void CloseMaster();
 

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/sandbox_env.h"
+
 namespace sim {
 
 namespace fs = std::filesystem;
@@ -98,6 +100,16 @@ bool Sandbox::SetMountFails(bool fails) {
 
 bool Sandbox::SetNoPauses(bool no_pauses) {
   return no_pauses ? WriteFile(kNoPausesPath, std::string()) : RemoveFile(kNoPausesPath);
+}
+
+bool Sandbox::SetFixedClock(int64_t t) {
+  const std::string path = platform::SandboxEnv::kFixedClock;
+  if (t < 0) return RemoveFile(path);
+  // Renamed into place: the running device never reads a half-written file.
+  std::error_code ec;
+  if (!WriteFile(path + ".new", std::to_string(t) + "\n")) return false;
+  fs::rename(Path(path + ".new"), Path(path), ec);
+  return !ec;
 }
 
 bool Sandbox::SetFreeBytes(int64_t bytes) {

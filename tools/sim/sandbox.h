@@ -56,6 +56,10 @@ class Sandbox {
   bool SetFreeBytes(int64_t bytes);
   // The device's pauses only yield the processor; read when the device starts.
   bool SetNoPauses(bool no_pauses);
+  // The board's clock stands at `t` (seconds since 1970) and can be moved by
+  // calling this again while the device runs, when set before it starts;
+  // negative: the running clock.
+  bool SetFixedClock(int64_t t);
 
  private:
   Sandbox(std::string dir, bool owned);
