@@ -1,5 +1,6 @@
 #include "host/client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -120,6 +121,7 @@ Answer Client::Call(uint8_t command, const std::string& data) {
 Answer Client::Exchange(uint8_t command, const std::string& data) {
   const CommandInfo* info = FindCommand(command);
   if (info == nullptr) info = &kUnknown;
+  const int wait_ms = policy_.wait_ms > 0 ? policy_.wait_ms : info->wait_ms;
   Answer a;
   a.command = command;
   a.id = NextId();
@@ -139,18 +141,19 @@ Answer Client::Exchange(uint8_t command, const std::string& data) {
       return a;
     }
     Reply r;
-    Heard heard = Await(a.id, info->wait_ms, &r);
+    const bool may_ask = policy_.ask_again > 0 && policy_.ask_after_ms > 0;
+    Heard heard = Await(a.id, may_ask ? std::min(wait_ms, policy_.ask_after_ms) : wait_ms, &r);
     if (heard == Heard::kRefused) {
       if (sends >= policy_.send_again) return answered(r);
-      if (Settle(a.id, info->wait_ms, &r)) return answered(r);
+      if (Settle(a.id, wait_ms, &r)) return answered(r);
       ++stats_.sent_again;
       continue;
     }
-    if (heard == Heard::kNothing && policy_.ask_again > 0) heard = AskAgain(a.id, info->wait_ms, &r);
+    if (heard == Heard::kNothing && policy_.ask_again > 0) heard = AskAgain(a.id, wait_ms, &r);
     if (heard == Heard::kOurs) return answered(r);
     const bool may_send = sends < policy_.send_again;
     if (heard == Heard::kNotCarriedOut && may_send) {
-      if (Settle(a.id, info->wait_ms, &r)) return answered(r);
+      if (Settle(a.id, wait_ms, &r)) return answered(r);
       ++stats_.sent_again;
       continue;
     }

@@ -24,9 +24,11 @@
 // - Time-outs come from the register's own pauses: a command it serves
 //   itself answers after 10 ms, a queued one within about 60 ms; a command
 //   that prints waits for the printer's answer after each print job, up to
-//   1.5 s when the printer is silent, so documents, reports, copies, the
-//   control tape, 48 and 192 to 197 get CommandInfo::wait_ms of 20 s. A late
-//   reply is still recovered by the 05 above.
+//   1.5 s when the printer is silent. So documents, reports, copies, the
+//   control tape and printed text get CommandInfo::wait_ms of 20 s, 48 and
+//   192 (one printer poll) 5 s, the rest 1 s (self-served) or 3 s. A reply
+//   not there after 2 s is asked for with 05 at once (the register answers
+//   it after the command in progress), so a lost reply costs 2 s.
 //
 // REQUIRES: External synchronization (one request at a time).
 #ifndef FR_HOST_CLIENT_H_
@@ -57,8 +59,12 @@ struct RetryPolicy {
   int send_again = 2;   // sends after a frame refused unread (9, 11, 12)
   int clock_waits = 3;  // openings again after 23
   int quiet_ms = 100;   // silence that makes the line quiet
+  int wait_ms = 0;      // a reply's time-out; 0: the command's own wait_ms
+  // A reply not there by then is asked for with 05 at once: harmless, as the
+  // register answers a 05 only after the command in progress.
+  int ask_after_ms = 2000;
   // Every request sent once, its first answer taken as it is.
-  static RetryPolicy None() { return RetryPolicy{0, 0, 0, 100}; }
+  static RetryPolicy None() { return RetryPolicy{0, 0, 0, 100, 0, 0}; }
 };
 
 // The outcome of one request.

@@ -71,12 +71,12 @@ bool FindReply(const std::string& bytes, uint32_t id, Reply* reply) {
     size_t used = 0;
     Reply r;
     const ParseStatus s = ParseFrame(bytes.substr(at), &used, &r);
-    if (s == ParseStatus::kNeedMore) return false;
     if (s == ParseStatus::kComplete && r.has_id && r.id == id) {
       *reply = r;
       return true;
     }
-    // A broken frame may hide a good one behind its start byte.
+    // A broken or unfinished frame (a stray 04) may hide a good one behind
+    // its start byte.
     at += s == ParseStatus::kComplete ? used : 1;
   }
   return false;

@@ -38,8 +38,9 @@ ParseStatus ParseFrame(const std::string& bytes, size_t* used, Reply* reply);
 // of its header, then of its body and CRC. 0 once it is whole.
 size_t MissingBytes(const std::string& bytes);
 
-// The first good frame in `bytes` that carries identifier `id`, skipping
-// whatever else is there (other replies, broken frames, noise).
+// The first good frame in `bytes` (all that came before the line went
+// quiet) that carries identifier `id`, skipping whatever else is there: other
+// replies, broken or unfinished frames, noise.
 bool FindReply(const std::string& bytes, uint32_t id, Reply* reply);
 
 }  // namespace host

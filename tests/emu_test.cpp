@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "documents/tlv_element.h"
+#include "host/client.h"
+#include "host/host_line.h"
+#include "host/session.h"
 #include "tools/emu/emulator.h"
 #include "tools/emu/paper.h"
 #include "tools/sim/device_process.h"
-#include "host/host_line.h"
 #include "tools/sim/sandbox.h"
 #include "util/coding.h"
 
@@ -250,6 +252,102 @@ TEST(EmuTest, PaperOutWhileAReceiptIsOpen) {
   int status = -1;
   ASSERT_TRUE(emu.Wait(10000, &status));
   EXPECT_EQ(0, status);
+}
+
+// The child of `parent` running `name` (its command name), or -1.
+pid_t ChildNamed(pid_t parent, const std::string& name) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string stat = Slurp(e.path().string() + "/stat");
+    const size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent && state != 'Z' && stat.substr(open + 1, close - open - 1) == name)
+      return static_cast<pid_t>(std::stol(e.path().filename().string()));
+  }
+  return -1;
+}
+
+// Gone, or a zombie nobody reaps.
+bool Dead(pid_t pid) {
+  const std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos || stat[close + 2] == 'Z';
+}
+
+class EmuRestartTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(emu_path_)) << emu_path_;
+    ASSERT_TRUE(emu_.Start(emu_path_, {dir_}, dir_, tmp_.dir() + "/emu-log"));
+    ASSERT_TRUE(emu_.WaitForStdout("host line: " + dir_ + "/host", 10000)) << emu_.Stderr();
+    std::string error;
+    ASSERT_TRUE(Eventually([&] { return line_.Open(dir_ + "/host", &error); }, 5000)) << error;
+    ASSERT_TRUE(ServingAgain());
+  }
+
+  // The register answers the version on the line the test holds.
+  bool ServingAgain() {
+    return Eventually([&] { return client_.Call(host::req::Version()).ok(); }, 15000);
+  }
+
+  const std::string emu_path_ = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
+  sim::Sandbox tmp_ = sim::Sandbox::Temp();
+  const std::string dir_ = tmp_.dir() + "/board";
+  sim::DeviceProcess emu_;
+  host::HostLine line_;
+  host::Client client_{&line_};
+  host::Session session_{&client_, host::Login(), "POS"};
+};
+
+// fr-core killed with a receipt open comes back on the same line: the POS
+// keeps its handle, the receipt is gone, and a second program still cannot
+// take the line.
+TEST_F(EmuRestartTest, DeviceKilledMidReceiptComesBackOnTheSameLine) {
+  ASSERT_TRUE(session_.Call(host::req::SetSerialNumber(session_.login(), "4200012345")).ok());
+  std::vector<TlvElement> elements = {TlvElement::fromString(tag::kFirstRegText, "A"),
+                                      TlvElement::fromString(tag::kSecondRegText, "B"),
+                                      TlvElement::fromString(tag::kThirdRegText, "C"),
+                                      host::TaxRateElement({0, 0, 0, "NO TAX"})};
+  ASSERT_TRUE(session_.Registration(elements, "7701234567", "9999078900012345", nullptr).ok());
+  ASSERT_TRUE(session_.ShiftOpen(nullptr).ok());
+  ASSERT_TRUE(session_.Call(host::req::OpenReceipt(session_.login(), receipt::kSale, "POS")).ok());
+  host::DocumentState state;
+  const host::Answer open = session_.Call(host::req::DocumentState());
+  ASSERT_TRUE(open.ok() && host::DecodeDocumentState(open.data, &state) && state.is_receipt);
+
+  const pid_t core = ChildNamed(emu_.pid(), "fr-core");
+  ASSERT_GT(core, 0);
+  ASSERT_EQ(0, kill(core, SIGKILL));
+  EXPECT_TRUE(emu_.WaitForStdout("fr-emu: fr-core ended (signal 9); starting it again", 5000)) << emu_.Stdout();
+  ASSERT_TRUE(ServingAgain());
+  EXPECT_NE(core, ChildNamed(emu_.pid(), "fr-core"));
+  EXPECT_EQ(rc::kNoOpenDocument, session_.Call(host::req::DocumentState()).code);
+
+  const std::string fr_host = fs::path(emu_path_).parent_path().string() + "/fr-host";
+  sim::DeviceProcess second;
+  int status = -1;
+  ASSERT_TRUE(second.Start(fr_host, {"--port", dir_ + "/host", "version"}, dir_, tmp_.dir() + "/second"));
+  ASSERT_TRUE(second.Wait(10000, &status));
+  EXPECT_EQ(1, status);
+  EXPECT_NE(std::string::npos, second.Stderr().find(dir_ + "/host is in use by another program"))
+      << second.Stderr();
+
+  // On purpose, through the restart file.
+  std::ofstream(dir_ + "/restart").close();
+  EXPECT_TRUE(emu_.WaitForStdout("fr-emu: restarting fr-core", 5000)) << emu_.Stdout();
+  ASSERT_TRUE(ServingAgain());
+  EXPECT_FALSE(fs::exists(dir_ + "/restart"));
+}
+
+TEST_F(EmuRestartTest, KilledEmulatorLeavesNoDeviceBehind) {
+  const pid_t core = ChildNamed(emu_.pid(), "fr-core");
+  ASSERT_GT(core, 0);
+  emu_.Kill(SIGKILL);
+  EXPECT_TRUE(Eventually([&] { return Dead(core); }, 5000));
 }
 
 }  // namespace

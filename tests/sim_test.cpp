@@ -26,62 +26,6 @@ int OpenSlave(const PtyPair& pty) {
   return open(pty.slave_name().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
 }
 
-TEST(HostClientTest, EncodesWorkedFrames) {
-  struct Case { uint8_t command; uint32_t id; std::string data; std::string frame; };
-  const Case cases[] = {
-      {0x33, 1, "", "\x04\x05\x00\x33\x01\x00\x00\x00\xE1\x1C"s},
-      {0x00, 1, "\x00\x00\x03"s, "\x04\x08\x00\x00\x01\x00\x00\x00\x00\x00\x03\x70\x23"s},
-      {0x09, 0, "", "\x04\x05\x00\x09\x00\x00\x00\x00\x15\x20"s},
-      {0x11, 0, "", "\x04\x05\x00\x11\x00\x00\x00\x00\x62\x26"s},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(util::HexUpper(c.frame),
-              util::HexUpper(host::EncodeRequest(c.command, c.id, c.data)));
-  }
-}
-
-TEST(HostClientTest, ReadsReplyFramesInPieces) {
-  const std::string good = host::EncodeRequest(0, 0x12345678, "abc");
-  std::string bad_crc = good;
-  bad_crc.back() ^= 1;
-  struct Case {
-    std::vector<std::string> pieces;
-    bool ok;
-    int code;
-    uint32_t id;
-    const char* data;
-  };
-  const Case cases[] = {
-      {{good.substr(0, 2), good.substr(2, 5), good.substr(7)}, true, 0, 0x12345678, "abc"},
-      {{host::EncodeFrame("\x0B")}, true, 11, 0, ""},  // overflow: no identifier
-      {{bad_crc}, false, -1, 0, ""},
-      {{"\x00"s + good}, false, -1, 0, ""},  // nothing is skipped
-      {{good.substr(0, good.size() - 1)}, false, -1, 0, ""},
-  };
-  for (const Case& c : cases) {
-    PtyPair pty;
-    ASSERT_TRUE(pty.Open());
-    const int device = OpenSlave(pty);
-    ASSERT_GE(device, 0);
-    std::thread writer([&] {
-      for (const std::string& piece : c.pieces) {
-        ASSERT_TRUE(host::HostLine(device).Send(piece));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-    });
-    host::Reply reply;
-    EXPECT_EQ(c.ok, host::HostLine(pty.master()).ReadReply(&reply, 300)) << util::HexUpper(reply.raw);
-    writer.join();
-    close(device);
-    if (!c.ok) continue;
-    EXPECT_EQ(c.code, reply.code);
-    EXPECT_EQ(c.id, reply.id);
-    EXPECT_EQ(c.id != 0, reply.has_id);
-    EXPECT_EQ(c.data, reply.data);
-    EXPECT_EQ(c.pieces.size() == 1 ? c.pieces[0] : good, reply.raw);
-  }
-}
-
 // Every byte value both ways, also when written before the device opens its
 // side, and again after it closed it: no hang-up, still raw.
 TEST(PtyPairTest, RawAcrossReopens) {

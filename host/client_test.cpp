@@ -1,0 +1,183 @@
+// The retry policy against a scripted register on a pseudo-terminal: each
+// case makes the register lose, garble, refuse or never see a frame, or
+// restart, and checks what the client then does and how often the register
+// carried the request out.
+#include "host/client.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/frame_format.h"
+#include "tools/sim/pty_pair.h"
+
+namespace host {
+namespace {
+
+enum class Act {
+  kAnswer,   // carries it out and answers
+  kLose,     // carries it out; the reply is lost on the way back
+  kGarble,   // carries it out; the reply arrives with a bad CRC
+  kRefuse,   // the frame arrived in pieces: answered 11, identifier 0
+  kMiss,     // the frame never arrived
+  kRestart,  // the register restarted before reading it: last reply 17, id 0
+};
+
+struct Step {
+  Act act;
+  int code = 0;
+};
+
+// The register's side of the line: frames in, replies by the script (one
+// step a frame), 05 answered with the last reply as the register does.
+class ScriptedRegister {
+ public:
+  ScriptedRegister(int fd, std::vector<Step> script) : fd_(fd), script_(std::move(script)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ScriptedRegister() {
+    stop_ = true;
+    thread_.join();
+  }
+  int frames() { std::lock_guard<std::mutex> l(mu_); return frames_; }
+  int carried_out() { std::lock_guard<std::mutex> l(mu_); return carried_out_; }
+
+ private:
+  void Send(const std::string& b) { HostLine(fd_).Send(b); }
+
+  void Run() {
+    std::string in;
+    last_ = EncodeFrame(std::string("\x11\0\0\0\0", 5));
+    while (!stop_) {
+      struct pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 10) > 0) {
+        char buf[512];
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n > 0) in.append(buf, static_cast<size_t>(n));
+      }
+      while (!in.empty()) {
+        if (static_cast<uint8_t>(in[0]) == frame::kResend) {
+          Send(last_);
+          in.erase(0, 1);
+          continue;
+        }
+        size_t used = 0;
+        Reply request;  // a request has a reply's layout
+        const ParseStatus s = ParseFrame(in, &used, &request);
+        if (s == ParseStatus::kNeedMore) break;
+        in.erase(0, used);
+        if (s == ParseStatus::kComplete) Serve(request);
+      }
+    }
+  }
+
+  void Serve(const Reply& request) {
+    std::lock_guard<std::mutex> l(mu_);
+    const Step step = frames_ < static_cast<int>(script_.size()) ? script_[frames_] : Step{Act::kAnswer};
+    ++frames_;
+    const std::string reply = EncodeRequest(static_cast<uint8_t>(step.code), request.id, "");
+    switch (step.act) {
+      case Act::kAnswer:
+      case Act::kLose:
+      case Act::kGarble: {
+        ++carried_out_;
+        last_ = reply;
+        std::string sent = reply;
+        if (step.act == Act::kGarble) sent.back() ^= 1;
+        if (step.act != Act::kLose) Send(sent);
+        break;
+      }
+      case Act::kRefuse:
+        last_ = EncodeRequest(11, 0, "");
+        Send(last_);
+        break;
+      case Act::kMiss:
+        break;
+      case Act::kRestart:
+        last_ = EncodeRequest(17, 0, "");
+        break;
+    }
+  }
+
+  const int fd_;
+  const std::vector<Step> script_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mu_;
+  int frames_ = 0;       // guarded by mu_
+  int carried_out_ = 0;  // guarded by mu_
+  std::string last_;     // the register's thread only
+};
+
+TEST(ClientTest, RetryPolicy) {
+  RetryPolicy quick;
+  quick.wait_ms = 300;
+  quick.quiet_ms = 50;
+  RetryPolicy none = RetryPolicy::None();
+  none.wait_ms = 300;
+  struct Case {
+    const char* name;
+    uint8_t command;
+    std::vector<Step> script;  // for the frames after a first request answered 0
+    RetryPolicy policy;
+    bool answered;
+    int code, frames, carried_out;
+  };
+  const Case cases[] = {
+      {"lost reply: asked again", cmd::kCloseReceipt, {{Act::kLose}}, quick, true, 0, 1, 1},
+      {"garbled reply: asked again", cmd::kCloseReceipt, {{Act::kGarble}}, quick, true, 0, 1, 1},
+      {"refused in pieces: sent again", cmd::kCloseReceipt, {{Act::kRefuse}}, quick, true, 0, 2, 1},
+      {"refused every time", cmd::kCloseReceipt, {{Act::kRefuse}, {Act::kRefuse}, {Act::kRefuse}}, quick,
+       true, 11, 3, 0},
+      {"never arrived: sent again", cmd::kCloseReceipt, {{Act::kMiss}}, quick, true, 0, 2, 1},
+      {"restarted: a document is not sent again", cmd::kCloseReceipt, {{Act::kRestart}}, quick, false, -1, 1,
+       0},
+      {"restarted: a status query is", cmd::kShiftStatus, {{Act::kRestart}}, quick, true, 0, 2, 1},
+      {"23 at an opening: next second", cmd::kOpenReceipt, {{Act::kAnswer, 23}}, quick, true, 0, 2, 2},
+      {"23 at a close stays", cmd::kCloseReceipt, {{Act::kAnswer, 23}}, quick, true, 23, 1, 1},
+      {"no policy: a lost reply stays lost", cmd::kCloseReceipt, {{Act::kLose}}, none, false, -1, 1, 1},
+      {"no policy: 11 is the answer", cmd::kCloseReceipt, {{Act::kRefuse}}, none, true, 11, 1, 0},
+  };
+  for (const Case& c : cases) {
+    sim::PtyPair pty;
+    ASSERT_TRUE(pty.Open());
+    const int fd = open(pty.slave_name().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<Step> script = {{Act::kAnswer}};  // the client learns a last identifier
+    script.insert(script.end(), c.script.begin(), c.script.end());
+    {
+      ScriptedRegister reg(fd, script);
+      HostLine line(pty.master());
+      Client client(&line, c.policy);
+      ASSERT_TRUE(client.Call(cmd::kVersion, "").ok()) << c.name;
+      const Answer a = client.Call(c.command, "data");
+      EXPECT_EQ(c.answered, a.answered) << c.name << ": " << a.error;
+      if (c.answered) {
+        EXPECT_EQ(c.code, a.code) << c.name;
+      }
+      if (!c.answered) {
+        EXPECT_FALSE(a.error.empty()) << c.name;
+      }
+      EXPECT_EQ(c.frames, reg.frames() - 1) << c.name;
+      EXPECT_EQ(c.carried_out, reg.carried_out() - 1) << c.name;
+      // The line is in step again: the next request gets its own reply.
+      if (c.policy.ask_again > 0) {
+        EXPECT_TRUE(client.Call(cmd::kVersion, "").ok()) << c.name;
+      }
+    }
+    close(fd);
+  }
+}
+
+}  // namespace
+}  // namespace host
