@@ -11,9 +11,11 @@
 #include "app/core_worker.h"
 #include "app/fr_status.h"
 #include "app/identity.h"
+#include "app/status_format.h"
 #include "link/host_link.h"
 #include "platform/fake_env.h"
 #include "host/host_line.h"
+#include "host/protocol.h"
 #include "tools/sim/pty_pair.h"
 
 namespace {
@@ -59,13 +61,14 @@ TEST(CoreLinkStateTest, StatusQueriesWhileTheMainThreadWrites) {
     ASSERT_EQ(rc::kOk, r.code);
     ASSERT_EQ(id, r.id);
     if (shift) {
-      ASSERT_EQ(29u, r.data.size());
-      const std::string cash = r.data.substr(5 + 16, 8);
-      EXPECT_EQ(std::string(8, cash[0]), cash);
+      host::ShiftStatus s;
+      ASSERT_TRUE(host::DecodeShiftStatus(r.data, &s));
+      EXPECT_EQ(Uniform(static_cast<uint8_t>(s.drawer & 0xFF)), s.drawer);
     } else {
-      ASSERT_EQ(31u, r.data.size());
-      EXPECT_EQ("0123456789", r.data.substr(0, 10));
-      EXPECT_EQ(50, r.data[13]);
+      host::DeviceStatus s;
+      ASSERT_TRUE(host::DecodeDeviceStatus(r.data, &s));
+      EXPECT_EQ("0123456789", s.serial);
+      EXPECT_EQ(FrStatus::kConstant, s.constant);
     }
   }
 

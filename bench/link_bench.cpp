@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/codes.h"
 #include "app/core_link_state.h"
 #include "bench/bench_boards.h"
 #include "link/host_link.h"
@@ -127,7 +128,8 @@ void BM_CoreDispatch(benchmark::State& state) {
   }
   const uint8_t command = static_cast<uint8_t>(state.range(0));
   CoreTransaction t;
-  t.command = command == 48 ? 192 : command;  // 48 asks the core for the printer status (192)
+  // 48 asks the core for the printer status (192)
+  t.command = command == cmd::kDeviceStatus ? cmd::kPrinterStatus : command;
   for (auto _ : state) {
     ++t.id;
     benchmark::DoNotOptimize(link.device().core().dispatch(t).code);

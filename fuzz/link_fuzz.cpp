@@ -33,7 +33,9 @@
 #include "app/core_link_state.h"
 #include "app/fr_status.h"
 #include "app/identity.h"
+#include "app/reply_format.h"
 #include "app/version.h"
+#include "host/frame.h"
 #include "link/frame_format.h"
 #include "link/host_link.h"
 #include "platform/fake_env.h"
@@ -41,7 +43,6 @@
 #include "storage/reg_data.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
-#include "util/crc.h"
 
 namespace {
 
@@ -56,7 +57,6 @@ constexpr unsigned kRandomSeed = 1;
 constexpr auto kWatchdog = std::chrono::seconds(10);
 constexpr auto kLoadLimit = std::chrono::seconds(2);
 const char kDeviceKey[] = "0123456789ABCDEF";
-const char kKeyReplyHeader[] = {0x00, 0x00, 0x03, 0x3E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 [[noreturn]] void Fail(const char* what) {
   fprintf(stderr, "link_fuzz: %s\n", what);
@@ -334,10 +334,10 @@ Reply Serve(const std::string& body) {
       break;
     }
     case cmd::kModelData:
-      r.data = model.image().substr(0, 44);
+      r.data = model.image().substr(0, reply::kModelDataSize);
       break;
     case cmd::kDeviceKey:
-      r.data.assign(kKeyReplyHeader, sizeof(kKeyReplyHeader));
+      r.data.assign(reply::kKeyHeader, reply::kKeyHeaderSize);
       r.data += kDeviceKey;
       break;
     case cmd::kVersion:
@@ -404,7 +404,7 @@ std::vector<Reply> Expect(const std::string& in, size_t* skipped) {
     pos += length + frame::kCrcSize;
     if (length == 0) {
       replies.push_back(Error(rc::kFrameLength));
-    } else if (util::Crc16Extend(util::Crc16(length_field), body.data(), body.size()) != crc) {
+    } else if (host::FrameCrc(length_field + body) != crc) {
       replies.push_back(Error(rc::kCrcMismatch));
     } else {
       replies.push_back(Serve(body));
@@ -413,66 +413,54 @@ std::vector<Reply> Expect(const std::string& in, size_t* skipped) {
   return replies;
 }
 
-struct Frame {
-  std::string bytes;
-  std::string body;
-};
-
 // Splits the host's end of the line into reply frames; anything that is not
 // a whole, well-formed frame is a finding.
-std::vector<Frame> SplitReplies(const std::string& out) {
-  std::vector<Frame> frames;
+std::vector<host::Reply> SplitReplies(const std::string& out) {
+  std::vector<host::Reply> frames;
   size_t pos = 0;
   while (pos < out.size()) {
-    Check(static_cast<uint8_t>(out[pos]) == frame::kStart, "reply does not start with 04");
-    Check(out.size() - pos >= kHeaderSize, "reply cut short in its length field");
-    const size_t length = util::GetFixed16(out, pos + 1);
-    Check(length >= 1, "reply with an empty body");
+    // Only the frame begun here: after it may come thousands of resent replies.
+    const std::string head = out.substr(pos, kHeaderSize);
+    size_t used = 0;
+    host::Reply r;
+    const host::ParseStatus parsed =
+        host::ParseFrame(out.substr(pos, head.size() + host::MissingBytes(head)), &used, &r);
+    Check(parsed != host::ParseStatus::kNeedMore, "reply cut short");
+    Check(parsed == host::ParseStatus::kComplete, "reply not a frame: start byte, empty body or CRC wrong");
+    const size_t length = used - kHeaderSize - frame::kCrcSize;
     Check(length <= 1 + frame::kMaxReplyPayload, "reply longer than the format allows");
     // Nothing served here is larger than a request may be.
     Check(length <= frame::kMaxBody, "reply longer than 1024 bytes of body");
-    const size_t total = kHeaderSize + length + frame::kCrcSize;
-    Check(out.size() - pos >= total, "reply cut short");
     // A body is result and identifier, or the lone 11 of an oversize reply.
-    Check(length >= 1 + frame::kIdSize || (length == 1 && out[pos + kHeaderSize] == rc::kFrameLength),
-          "reply body too short");
-    const uint16_t crc = util::Crc16(out.data() + pos + 1, frame::kLengthSize + length);
-    Check(crc == util::GetFixed16(out, pos + kHeaderSize + length), "reply CRC wrong");
-    Frame f;
-    f.bytes = out.substr(pos, total);
-    f.body = out.substr(pos + kHeaderSize, length);
-    frames.push_back(f);
-    pos += total;
+    Check(r.has_id || (length == 1 && r.code == rc::kFrameLength), "reply body too short");
+    frames.push_back(r);
+    pos += used;
   }
   return frames;
 }
 
 // The reply a 05 gets before anything has been answered: code 17, id 0.
 std::string FirstLastReply() {
-  std::string out(1, static_cast<char>(frame::kStart));
-  util::PutFixed16(&out, 1 + frame::kIdSize);
-  out.push_back(static_cast<char>(rc::kNotFound));
-  util::PutFixed32(&out, 0);
-  util::PutFixed16(&out, util::Crc16(out.data() + 1, out.size() - 1));
-  return out;
+  std::string body(1, static_cast<char>(rc::kNotFound));
+  util::PutFixed32(&body, 0);
+  return host::EncodeFrame(body);
 }
 
-void CheckReplies(const std::vector<Frame>& frames, const std::vector<Reply>& expected) {
+void CheckReplies(const std::vector<host::Reply>& frames, const std::vector<Reply>& expected) {
   Check(frames.size() == expected.size(), "not one reply per frame, error and 05");
   std::string last = FirstLastReply();
   for (size_t i = 0; i < frames.size(); ++i) {
-    const Frame& f = frames[i];
+    const host::Reply& f = frames[i];
     const Reply& e = expected[i];
     if (e.resend) {
-      Check(f.bytes == last, "05 did not get the last reply again");
+      Check(f.raw == last, "05 did not get the last reply again");
     } else {
-      Check(f.body.size() >= 1 + frame::kIdSize, "reply without an identifier");
-      Check(static_cast<uint8_t>(f.body[0]) == e.code, "wrong result code");
-      const uint32_t id = util::GetFixed32(f.body, 1);
-      Check(e.id_known ? id == e.id : id != 0, "wrong identifier");
-      Check(f.body.compare(1 + frame::kIdSize, std::string::npos, e.data) == 0, "wrong reply data");
+      Check(f.has_id, "reply without an identifier");
+      Check(f.code == e.code, "wrong result code");
+      Check(e.id_known ? f.id == e.id : f.id != 0, "wrong identifier");
+      Check(f.data == e.data, "wrong reply data");
     }
-    last = f.bytes;
+    last = f.raw;
   }
 }
 

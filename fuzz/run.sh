@@ -10,13 +10,15 @@ CXX="${CXX:-clang++}"
 FLAGS=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=undefined -I"$ROOT" -D_FILE_OFFSET_BITS=64)
 
-# Project sources (no tests, no main). Each target links all of them so the
-# lists cannot drift apart between targets.
+# Project sources (no tests, no main), with the host's framing that link_fuzz
+# reads the replies with. Each target links all of them so the lists cannot
+# drift apart between targets.
 SOURCES=(
   util/coding.cpp util/cp866.cpp util/crc.cpp
   platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
   serial/serialport.cpp
   link/host_link.cpp
+  host/frame.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
   app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp
   documents/base_document.cpp documents/decimal.cpp documents/document_factory.cpp

@@ -240,6 +240,7 @@ bool DecodeDeviceStatus(const std::string& d, DeviceStatus* out) {
   s.serial = d.substr(0, reply::kSerialSize);
   s.flags = util::GetFixed16(r, FrStatus::kFlagsOffset);
   s.registrations = static_cast<uint8_t>(r[FrStatus::kRegistrationCountOffset]);
+  s.constant = static_cast<uint8_t>(r[FrStatus::kConstantOffset]);
   s.shift = util::GetFixed16(r, FrStatus::kShiftNumberOffset);
   s.last_document = util::GetFixed32(r, FrStatus::kLastDocumentNumberOffset);
   s.last_time = static_cast<int32_t>(util::GetFixed32(r, FrStatus::kLastDocumentTimeOffset));

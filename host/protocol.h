@@ -153,6 +153,7 @@ struct DeviceStatus {  // 48
   std::string serial;
   uint16_t flags = 0;  // FrStatus::k* bits (app/status_format.h)
   uint8_t registrations = 0;
+  uint8_t constant = 0;  // always 50
   uint16_t shift = 0;
   uint32_t last_document = 0;
   int32_t last_time = 0;

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "host/protocol.h"
 #include "tools/sim/rig.h"
-#include "util/coding.h"
 
 namespace {
 
@@ -14,8 +14,11 @@ const std::string kSetSerial = std::string("\x14\x1E\x00\x00\x00", 5) + "4200012
 uint16_t Flags(sim::Rig* rig) {
   host::Reply r;
   if (!rig->host().Request(63, 90, kSetSerial, &r)) return 0xFFFF;
-  if (!rig->host().Request(48, 91, "", &r) || r.code != 0 || r.data.size() != 31) return 0xFFFF;
-  return util::GetFixed16(r.data, 10);
+  host::DeviceStatus status;
+  if (!rig->host().Request(48, 91, "", &r) || r.code != 0 || !host::DecodeDeviceStatus(r.data, &status)) {
+    return 0xFFFF;
+  }
+  return status.flags;
 }
 
 TEST(ArchiveLineTest, WithoutACardTheArchiveCommandsAnswer5) {
@@ -72,7 +75,9 @@ TEST(ArchiveLineTest, NewArchiveAndItsTotals) {
   host::Reply r;
   ASSERT_TRUE(rig.host().Request(48, 2, "", &r));
   ASSERT_EQ(0, r.code);
-  EXPECT_EQ(0x0011, util::GetFixed16(r.data, 10) & 0x0011);
+  host::DeviceStatus status;
+  ASSERT_TRUE(host::DecodeDeviceStatus(r.data, &status));
+  EXPECT_EQ(0x0011, status.flags & 0x0011);
   int created = 0;
   for (const std::string& line : rig.process().StdoutLines()) created += line == "CREATE NEW STORAGE FILE ";
   EXPECT_EQ(1, created);

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "host/protocol.h"
 #include "tools/sim/print_decoder.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
@@ -22,10 +23,12 @@ TEST(ConfigLineTest, ClockMovesOnlyInTheSandbox) {
   host::Reply r;
   ASSERT_TRUE(rig.host().Request(4, 1, kService + when, &r));
   ASSERT_EQ(0, r.code);
-  EXPECT_EQ(when, r.data);
+  uint32_t device = 0;
+  ASSERT_TRUE(host::DecodeTime(r.data, &device));
+  EXPECT_EQ(target, device);
   ASSERT_TRUE(rig.host().Request(3, 2, "", &r));
   ASSERT_EQ(0, r.code);
-  const uint32_t device = util::GetFixed32(r.data, 0);
+  ASSERT_TRUE(host::DecodeTime(r.data, &device));
   EXPECT_GE(device, target);
   EXPECT_LE(device, target + 60);
   // The machine's own clock did not move with it.
@@ -35,7 +38,8 @@ TEST(ConfigLineTest, ClockMovesOnlyInTheSandbox) {
   // And the device keeps its clock across a restart.
   ASSERT_TRUE(rig.Restart() && rig.WaitReady());
   ASSERT_TRUE(rig.host().Request(3, 3, "", &r));
-  EXPECT_GE(util::GetFixed32(r.data, 0), target);
+  ASSERT_TRUE(host::DecodeTime(r.data, &device));
+  EXPECT_GE(device, target);
 }
 
 TEST(ConfigLineTest, WidthSettingThroughTheHost) {

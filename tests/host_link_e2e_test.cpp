@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "host/protocol.h"
 #include "tools/sim/rig.h"
-#include "util/coding.h"
 
 namespace {
 
@@ -66,7 +66,9 @@ TEST_P(HostLineTest, LengthAbove1024IsRefusedAnd1024IsServed) {
   ASSERT_TRUE(rig_.host().Request(51, 5, std::string(1019, '\x55'), &r));
   EXPECT_EQ(0, r.code);
   EXPECT_EQ(5u, r.id);
-  EXPECT_EQ(Bytes({0, 0, 3}), r.data);
+  std::string version;
+  ASSERT_TRUE(host::DecodeVersion(r.data, &version));
+  EXPECT_EQ("0.0.3", version);
 }
 
 TEST_P(HostLineTest, IdentifierZeroGetsAnAssignedOne) {

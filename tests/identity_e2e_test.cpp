@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "host/protocol.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
 #include "util/cp866.h"
@@ -46,12 +47,11 @@ TEST(IdentityLineTest, KeySerialNumberAndModelData) {
   EXPECT_EQ(0, r.code);
   ASSERT_TRUE(host.Request(49, 7, "", &r));
   ASSERT_EQ(0, r.code);
-  ASSERT_EQ(44u, r.data.size());
-  EXPECT_EQ(33299, util::GetFixed16(r.data, 0));
-  EXPECT_EQ("4200012345", r.data.substr(2, 10));
-  std::string name = util::Utf8ToCp866("ЗЕЛТА-7ФК");
-  name.resize(32, '\0');
-  EXPECT_EQ(name, r.data.substr(12, 32));
+  host::ModelInfo model;
+  ASSERT_TRUE(host::DecodeModelData(r.data, &model));
+  EXPECT_EQ(33299, model.code);
+  EXPECT_EQ("4200012345", model.serial);
+  EXPECT_EQ(util::Utf8ToCp866("ЗЕЛТА-7ФК"), model.name);
 
   std::string stored;
   ASSERT_TRUE(rig.sandbox().ReadFile(sim::Sandbox::kEepromPath, &stored));
@@ -64,17 +64,20 @@ TEST(IdentityLineTest, KeySerialNumberAndModelData) {
   // Status queries answer now that the model data is valid.
   ASSERT_TRUE(host.Request(48, 9, "", &r));
   EXPECT_EQ(0, r.code);
-  EXPECT_EQ("4200012345", r.data.substr(0, 10));
-  ASSERT_EQ(31u, r.data.size());
+  host::DeviceStatus status;
+  ASSERT_TRUE(host::DecodeDeviceStatus(r.data, &status));
+  EXPECT_EQ("4200012345", status.serial);
   ASSERT_TRUE(host.Request(16, 10, "", &r));
   EXPECT_EQ(0, r.code);
-  EXPECT_EQ(29u, r.data.size());
+  host::ShiftStatus shift;
+  EXPECT_TRUE(host::DecodeShiftStatus(r.data, &shift));
 
   // The serial number survives a restart.
   ASSERT_TRUE(rig.Restart() && rig.WaitReady());
   ASSERT_TRUE(host.Request(49, 11, "", &r));
   EXPECT_EQ(0, r.code);
-  EXPECT_EQ("4200012345", r.data.substr(2, 10));
+  ASSERT_TRUE(host::DecodeModelData(r.data, &model));
+  EXPECT_EQ("4200012345", model.serial);
 }
 
 TEST(IdentityLineTest, BlankEepromGetsAKeyThatStays) {
@@ -84,8 +87,8 @@ TEST(IdentityLineTest, BlankEepromGetsAKeyThatStays) {
   host::Reply first, second;
   ASSERT_TRUE(rig.host().Request(50, 1, "", &first));
   ASSERT_EQ(0, first.code);
-  ASSERT_EQ(27u, first.data.size());
-  const std::string key = first.data.substr(11);
+  std::string key;
+  ASSERT_TRUE(host::DecodeDeviceKey(first.data, &key));
   EXPECT_NE(std::string(16, '\xFF'), key);
   std::string stored;
   ASSERT_TRUE(rig.sandbox().ReadFile(sim::Sandbox::kEepromPath, &stored));

@@ -28,7 +28,9 @@
 #include <string>
 #include <thread>
 
+#include "app/codes.h"
 #include "host/frame.h"
+#include "host/protocol.h"
 #include "platform/env.h"
 #include "storage/archive_format.h"
 #include "tests/register_text.h"
@@ -141,7 +143,8 @@ class PowerCutTest : public testing::Test {
   }
 
   static bool IsClose(uint8_t command) {
-    return command == 9 || command == 18 || command == 20 || command == 22 || command == 163 || command == 165;
+    return command == cmd::kCloseRegistration || command == cmd::kCloseShiftOpen || command == cmd::kCloseShiftClose ||
+           command == cmd::kCloseReceipt || command == cmd::kCloseCashIn || command == cmd::kCloseCashOut;
   }
 
   // Kills the device `delay_us` after the `closes`-th close from now, or
@@ -184,16 +187,18 @@ class PowerCutTest : public testing::Test {
     return Ok(4, Prefix() + U32(target));
   }
 
-  // Records a close reply: number (4), sign (4), time (4), then the type's
-  // own, starting with the shift number for all but the registration.
-  bool Closed(const host::Reply& r, Confirmed c) {
-    if (r.data.size() < (c.type == 1 ? 12u : 14u)) {
+  // Records a close reply: number and time, and the shift number for all
+  // but the registration. *out, when given, gets the whole decoded reply.
+  bool Closed(const host::Reply& r, Confirmed c, host::CloseReply* out = nullptr) {
+    host::CloseReply closed;
+    if (!host::DecodeCloseReply(r.data, &closed) || (c.type != 1 && !closed.has_shift)) {
       ADD_FAILURE() << "close reply " << util::HexUpper(r.data);
       return false;
     }
-    c.number = util::GetFixed32(r.data, 0);
-    c.time = util::GetFixed32(r.data, 8);
-    if (c.type != 1) c.shift = util::GetFixed16(r.data, 12);
+    if (out != nullptr) *out = closed;
+    c.number = closed.number;
+    c.time = closed.time;
+    if (c.type != 1) c.shift = closed.shift;
     EXPECT_EQ(last_number_ + 1, c.number) << "document numbers from the close replies";
     EXPECT_GT(c.time, last_time_);
     last_number_ = c.number;
@@ -244,9 +249,11 @@ class PowerCutTest : public testing::Test {
     Confirmed c;
     c.type = in ? 5 : 6;
     c.amount = amount;
-    if (!Closed(r, c)) return false;
+    host::CloseReply closed;
+    if (!Closed(r, c, &closed)) return false;
     drawer_ = in ? drawer_ + amount : std::max<int64_t>(0, drawer_ - amount);
-    EXPECT_EQ(drawer_, static_cast<int64_t>(util::GetFixed64(r.data, 14))) << "drawer in the reply";
+    EXPECT_TRUE(closed.has_drawer) << "close reply " << util::HexUpper(r.data);
+    EXPECT_EQ(drawer_, closed.drawer) << "drawer in the reply";
     return true;
   }
 
@@ -276,11 +283,12 @@ class PowerCutTest : public testing::Test {
       if (!Ok(7, RandomLine())) return false;
     }
     if (!Ok(176, "", &r)) return false;
-    if (r.data.size() != 14) {
+    host::DocumentState state;
+    if (!host::DecodeDocumentState(r.data, &state) || !state.is_receipt) {
       ADD_FAILURE() << "state " << util::HexUpper(r.data);
       return false;
     }
-    const int64_t total = static_cast<int64_t>(util::GetFixed64(r.data, 6));
+    const int64_t total = state.total;
     int64_t cash = 0, cashless = 0;
     if (incoming) {
       switch (Rand(0, 3)) {
@@ -303,15 +311,16 @@ class PowerCutTest : public testing::Test {
       cashless = total - cash;
     }
     if (!Ok(22, U64(cash) + U64(cashless), &r)) return false;
-    if (r.data.size() != 32) {
+    host::CloseReply closed;
+    if (!host::DecodeCloseReply(r.data, &closed) || !closed.is_receipt) {
       ADD_FAILURE() << "receipt close reply " << util::HexUpper(r.data);
       return false;
     }
     Confirmed c;
     c.type = 3;
     c.receipt_type = type;
-    c.total = static_cast<int64_t>(util::GetFixed64(r.data, 16));
-    const int64_t change = static_cast<int64_t>(util::GetFixed64(r.data, 24));
+    c.total = closed.total;
+    const int64_t change = closed.change;
     EXPECT_EQ(total, c.total);
     if (cash == 0 && cashless == 0) cash = total;
     c.cash = incoming ? cash - change : cash;
@@ -376,28 +385,30 @@ class PowerCutTest : public testing::Test {
     if (s.last_number > last_number_) ++counts_.stores_cut;
 
     host::Reply r48, r16;
-    if (!Ok(48, "", &r48) || !Ok(16, "", &r16) || r48.data.size() != 31 || r16.data.size() != 29) {
+    host::DeviceStatus device;
+    host::ShiftStatus shift;
+    if (!Ok(48, "", &r48) || !Ok(16, "", &r16) || !host::DecodeDeviceStatus(r48.data, &device) ||
+        !host::DecodeShiftStatus(r16.data, &shift)) {
       ADD_FAILURE() << when << ": status records " << util::HexUpper(r48.data) << " / " << util::HexUpper(r16.data);
       return false;
     }
     const uint32_t last_time = s.documents.empty() ? 0 : s.documents.back().time;
-    EXPECT_EQ(s.last_number, util::GetFixed32(r48.data, 16)) << when << ": 48 last document";
-    EXPECT_EQ(last_time, util::GetFixed32(r48.data, 20)) << when << ": 48 last document time";
-    EXPECT_EQ(s.shift_number, util::GetFixed16(r48.data, 14)) << when << ": 48 shift";
-    EXPECT_EQ(s.shift.receiptCount(), util::GetFixed16(r48.data, 24)) << when << ": 48 receipts";
-    EXPECT_EQ(s.shift_open ? 1 : 0, r16.data[0]) << when << ": 16 shift open";
-    EXPECT_EQ(s.shift_number, util::GetFixed16(r16.data, 1)) << when << ": 16 shift";
-    EXPECT_EQ(s.shift.receiptCount(), util::GetFixed16(r16.data, 3)) << when << ": 16 receipts";
-    EXPECT_EQ(s.shift_open_document, util::GetFixed32(r16.data, 5)) << when << ": 16 shift open document";
-    EXPECT_EQ(s.shift.cashInDrawer(), static_cast<int64_t>(util::GetFixed64(r16.data, 21)))
-        << when << ": 16 drawer";
+    EXPECT_EQ(s.last_number, device.last_document) << when << ": 48 last document";
+    EXPECT_EQ(last_time, static_cast<uint32_t>(device.last_time)) << when << ": 48 last document time";
+    EXPECT_EQ(s.shift_number, device.shift) << when << ": 48 shift";
+    EXPECT_EQ(s.shift.receiptCount(), device.receipts) << when << ": 48 receipts";
+    EXPECT_EQ(s.shift_open, shift.open) << when << ": 16 shift open";
+    EXPECT_EQ(s.shift_number, shift.shift) << when << ": 16 shift";
+    EXPECT_EQ(s.shift.receiptCount(), shift.receipts) << when << ": 16 receipts";
+    EXPECT_EQ(s.shift_open_document, shift.open_document) << when << ": 16 shift open document";
+    EXPECT_EQ(s.shift.cashInDrawer(), shift.drawer) << when << ": 16 drawer";
     ok = ok && !testing::Test::HasFailure();
 
     // The host goes on from what the device says.
-    last_number_ = util::GetFixed32(r48.data, 16);
-    last_time_ = util::GetFixed32(r48.data, 20);
-    shift_open_ = r16.data[0] != 0;
-    drawer_ = static_cast<int64_t>(util::GetFixed64(r16.data, 21));
+    last_number_ = device.last_document;
+    last_time_ = static_cast<uint32_t>(device.last_time);
+    shift_open_ = shift.open;
+    drawer_ = shift.drawer;
     return ok;
   }
 

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/codes.h"
+#include "host/protocol.h"
 #include "tools/sim/print_decoder.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
@@ -212,7 +214,7 @@ std::string Status16(const Status& s) {
 struct Closed {
   bool ok = false;
   uint32_t number = 0, sign = 0, time = 0;
-  std::string reply;
+  host::CloseReply reply;
 };
 
 class RegisterDayTest : public testing::Test {
@@ -290,8 +292,12 @@ class RegisterDayTest : public testing::Test {
     EXPECT_EQ(0, r.code) << "close " << int(command) << " data " << util::HexUpper(r.data);
     EXPECT_EQ(reply_size, r.data.size()) << "close " << int(command);
     if (r.code != 0 || r.data.size() != reply_size) return c;
-    c = {true, util::GetFixed32(r.data, 0), util::GetFixed32(r.data, 4), util::GetFixed32(r.data, 8),
-         r.data};
+    host::CloseReply reply;
+    if (!host::DecodeCloseReply(r.data, &reply)) {
+      ADD_FAILURE() << "close " << int(command) << " reply not decoded";
+      return c;
+    }
+    c = {true, reply.number, reply.sign, reply.time, reply};
     EXPECT_EQ(status_.last_doc + 1, c.number);
     EXPECT_GT(c.time, status_.last_time);
     status_.last_doc = c.number;
@@ -366,7 +372,7 @@ class RegisterDayTest : public testing::Test {
     const Closed c = Close(18, "", 14);
     ASSERT_TRUE(c.ok);
     const uint16_t n = status_.shift + 1;
-    EXPECT_EQ(n, util::GetFixed16(c.reply, 12));
+    EXPECT_EQ(n, c.reply.shift);
     CheckStored(c, 7, n, Base(7, c, c.sign) + Tlv(11038, U16(n)),
                 kR + U16(n) + U32(c.number) + U32(c.time));
     status_.flags |= 0x0008;
@@ -392,7 +398,7 @@ class RegisterDayTest : public testing::Test {
     const Closed c = Close(20, "", 14);
     if (!c.ok) return {};
     const uint16_t s = status_.shift;
-    EXPECT_EQ(s, util::GetFixed16(c.reply, 12));
+    EXPECT_EQ(s, c.reply.shift);
     CheckStored(c, 2, s, Base(2, c, c.sign) + Tlv(11038, U16(s)) + CountersTlv(11194, books_.shift, false),
                 kR + U32(c.number) + U16(s) + U32(c.time));
     status_.flags &= ~0x0008;
@@ -411,8 +417,8 @@ class RegisterDayTest : public testing::Test {
     const uint16_t s = status_.shift;
     status_.drawer = in ? status_.drawer + amount : std::max<int64_t>(0, status_.drawer - amount);
     status_.shift_last_doc = c.number;
-    EXPECT_EQ(s, util::GetFixed16(c.reply, 12));
-    EXPECT_EQ(status_.drawer, static_cast<int64_t>(util::GetFixed64(c.reply, 14))) << "drawer in the reply";
+    EXPECT_EQ(s, c.reply.shift);
+    EXPECT_EQ(status_.drawer, c.reply.drawer) << "drawer in the reply";
     CheckStored(c, in ? 5 : 6, s, Base(in ? 5 : 6, c, c.sign) + Tlv(11031, Vln(amount)) + Tlv(11038, U16(s)),
                 kR + U16(s) + U32(c.number) + U32(c.time) + Money(amount));
     int64_t a = amount;
@@ -446,10 +452,10 @@ class RegisterDayTest : public testing::Test {
     const uint16_t s = status_.shift, number = status_.receipts + 1;
     if (cash + cashless == 0) cash = total;
     const int64_t kept = incoming ? cash - change : cash;
-    EXPECT_EQ(s, util::GetFixed16(c.reply, 12));
-    EXPECT_EQ(number, util::GetFixed16(c.reply, 14));
-    EXPECT_EQ(total, static_cast<int64_t>(util::GetFixed64(c.reply, 16)));
-    EXPECT_EQ(change, static_cast<int64_t>(util::GetFixed64(c.reply, 24)));
+    EXPECT_EQ(s, c.reply.shift);
+    EXPECT_EQ(number, c.reply.receipt);
+    EXPECT_EQ(total, c.reply.total);
+    EXPECT_EQ(change, c.reply.change);
 
     auto main = [&](uint32_t sign) {
       return Base(3, c, sign) + Tlv(11042, U16(number)) + Tlv(11020, Vln(total)) +
@@ -520,7 +526,7 @@ class RegisterDayTest : public testing::Test {
     EXPECT_EQ(mark, ArchiveMark()) << "command " << int(command) << " changed the archive";
   }
   std::string OpenData(uint8_t command) const {
-    return Prefix() + (command == 21 ? U8(0) : "") + Named();
+    return Prefix() + (command == cmd::kOpenReceipt ? U8(0) : "") + Named();
   }
   void SleepUntil(int64_t real_second) {
     while (time(nullptr) < real_second) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -586,8 +592,9 @@ TEST_F(RegisterDayTest, FullDayFromABlankDevice) {
     EXPECT_EQ(0, r.code);
     EXPECT_TRUE(SameBytes(state, r.data)) << "176 of the open receipt";
     r = Call(48, "");
-    ASSERT_EQ(31u, r.data.size());
-    EXPECT_EQ(3, r.data[10 + 16]) << "open-document type";
+    host::DeviceStatus device;
+    ASSERT_TRUE(host::DecodeDeviceStatus(r.data, &device));
+    EXPECT_EQ(3, device.open_document) << "open-document type";
     for (uint8_t command : kOpenCommands) ExpectRefused(command, OpenData(command), 28);
     const std::pair<uint8_t, std::string> other_closes[] = {
         {9, kInn + std::string(2, '\0') + kFn}, {18, ""}, {20, ""}, {25, ""}, {163, U64(100)}, {165, U64(100)}};

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/codes.h"
+#include "host/protocol.h"
 #include "tools/sim/print_decoder.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
@@ -91,47 +93,27 @@ struct Counters {
   int64_t drawer = 0;
   Op op[4];
 };
-int64_t I64(const std::string& s, size_t at) { return static_cast<int64_t>(util::GetFixed64(s, at)); }
-// The current-shift and since-registration records (54, 55).
-bool ParseShift(const std::string& s, Counters* c) {
-  if (s.size() != 34 + 4 * 93) return false;
-  *c = Counters();
-  c->number = util::GetFixed16(s, 0);
-  c->ins = util::GetFixed16(s, 2);
-  c->outs = util::GetFixed16(s, 4);
-  c->in_sum = I64(s, 6);
-  c->out_sum = I64(s, 14);
-  c->receipts = util::GetFixed32(s, 22);
-  c->drawer = I64(s, 26);
-  for (int t = 0; t < 4; ++t) {
-    const size_t b = 34 + 93 * t;
-    Op& o = c->op[t];
-    o.count = util::GetFixed32(s, b + 1);
-    o.total = I64(s, b + 5);
-    o.cash = I64(s, b + 13);
-    o.cashless = I64(s, b + 21);
-    for (int i = 0; i < 5; ++i) o.tax[i] = I64(s, b + 53 + 8 * i);
+// The test's copy of a decoded totals record; gross records have no tax
+// sums (their blocks read 0) and no drawer.
+template <typename Record>
+Counters FromRecord(const Record& r) {
+  Counters c;
+  c.number = r.shiftNumber();
+  c.ins = r.cashInCount();
+  c.outs = r.cashOutCount();
+  c.in_sum = r.cashInSum();
+  c.out_sum = r.cashOutSum();
+  c.receipts = r.receiptCount();
+  for (size_t t = 0; t < 4; ++t) {
+    const OperationCounters b = r.block(t);
+    Op& o = c.op[t];
+    o.count = b.receiptCount();
+    o.total = b.total();
+    o.cash = b.cash();
+    o.cashless = b.cashless();
+    for (size_t i = 0; i < 5; ++i) o.tax[i] = b.tax(i);
   }
-  return true;
-}
-// The gross totals record (56).
-bool ParseGross(const std::string& s, Counters* c) {
-  if (s.size() != 26 + 4 * 53) return false;
-  *c = Counters();
-  c->number = util::GetFixed16(s, 0);
-  c->ins = util::GetFixed16(s, 2);
-  c->outs = util::GetFixed16(s, 4);
-  c->in_sum = I64(s, 6);
-  c->out_sum = I64(s, 14);
-  c->receipts = util::GetFixed32(s, 22);
-  for (int t = 0; t < 4; ++t) {
-    const size_t b = 26 + 53 * t;
-    c->op[t].count = util::GetFixed32(s, b + 1);
-    c->op[t].total = I64(s, b + 5);
-    c->op[t].cash = I64(s, b + 13);
-    c->op[t].cashless = I64(s, b + 21);
-  }
-  return true;
+  return c;
 }
 // What range totals hold: the shift records summed, shifts counted, no drawer, no taxes.
 Counters Sum(const std::vector<Counters>& shifts) {
@@ -228,7 +210,12 @@ class ReportsLineTest : public testing::Test {
     EXPECT_EQ(0, r.code) << "close " << int(command);
     EXPECT_EQ(reply_size, r.data.size()) << "close " << int(command);
     if (r.code != 0 || r.data.size() != reply_size) return d;
-    d = {type, util::GetFixed32(r.data, 0), util::GetFixed32(r.data, 8), util::GetFixed32(r.data, 4)};
+    host::CloseReply closed;
+    if (!host::DecodeCloseReply(r.data, &closed)) {
+      ADD_FAILURE() << "close " << int(command) << " reply not decoded";
+      return d;
+    }
+    d = {type, closed.number, closed.time, closed.sign};
     EXPECT_EQ(docs_.size() + 1, d.number);
     last_time_ = d.time;
     docs_.push_back(d);
@@ -245,12 +232,21 @@ class ReportsLineTest : public testing::Test {
     return code;
   }
   Counters Record(uint8_t command) {
-    Counters c;
     const host::Reply r = Call(command, "");
     EXPECT_EQ(0, r.code);
-    EXPECT_TRUE(command == 56 ? ParseGross(r.data, &c) : ParseShift(r.data, &c))
-        << "record " << int(command) << " of " << r.data.size() << " bytes";
-    return c;
+    if (command == cmd::kGrandTotals) {
+      GrossCounters gross;
+      if (host::DecodeGrossTotals(r.data, &gross)) return FromRecord(gross);
+    } else {
+      ShiftCounters shift;
+      if (host::DecodeShiftTotals(r.data, &shift)) {
+        Counters c = FromRecord(shift);
+        c.drawer = shift.cashInDrawer();
+        return c;
+      }
+    }
+    ADD_FAILURE() << "record " << int(command) << " of " << r.data.size() << " bytes";
+    return Counters();
   }
 
   void Register() {

@@ -20,6 +20,8 @@
 #include <sstream>
 #include <string>
 
+#include "host/protocol.h"
+#include "link/frame_format.h"
 #include "tests/register_text.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
@@ -140,12 +142,16 @@ class SoakTest : public testing::Test {
     const uint32_t target = std::max<uint32_t>(last_time_ + 1, static_cast<uint32_t>(time(nullptr)));
     return Ok(4, Prefix() + U32(target));
   }
-  bool Closed(const std::string& reply) {
-    if (reply.size() < 12) {
+  // Takes the document time of a close reply; *out, when given, gets the
+  // whole decoded reply.
+  bool Closed(const std::string& reply, host::CloseReply* out = nullptr) {
+    host::CloseReply closed;
+    if (!host::DecodeCloseReply(reply, &closed)) {
       ADD_FAILURE() << "close reply " << util::HexUpper(reply);
       return false;
     }
-    last_time_ = util::GetFixed32(reply, 8);
+    if (out != nullptr) *out = closed;
+    last_time_ = closed.time;
     return true;
   }
   bool Register() {
@@ -193,18 +199,19 @@ class SoakTest : public testing::Test {
     for (int i = Rand(1, 3); i > 0; --i) {
       if (!Ok(7, RandomLine())) return false;
     }
-    std::string state;
-    if (!Ok(176, "", &state) || state.size() != 14) return false;
-    if (Rand(0, 2) == 0) return Ok(6, "");
-    const int64_t total = static_cast<int64_t>(util::GetFixed64(state, 6));
-    const int64_t cash = sale ? total + Rand64(0, 5000) : std::min(total, drawer_);
     std::string reply;
-    if (!Ok(22, U64(cash) + U64(total - std::min(total, cash)), &reply) || !Closed(reply) || reply.size() != 32) {
+    host::DocumentState state;
+    if (!Ok(176, "", &reply) || !host::DecodeDocumentState(reply, &state) || !state.is_receipt) return false;
+    if (Rand(0, 2) == 0) return Ok(6, "");
+    const int64_t total = state.total;
+    const int64_t cash = sale ? total + Rand64(0, 5000) : std::min(total, drawer_);
+    host::CloseReply closed;
+    if (!Ok(22, U64(cash) + U64(total - std::min(total, cash)), &reply) || !Closed(reply, &closed) ||
+        !closed.is_receipt) {
       return false;
     }
-    const int64_t change = static_cast<int64_t>(util::GetFixed64(reply, 24));
-    drawer_ += sale ? cash - change : -cash;
-    receipts_ = util::GetFixed16(reply, 14);
+    drawer_ += sale ? cash - closed.change : -cash;
+    receipts_ = closed.receipt;
     return true;
   }
 
@@ -238,7 +245,7 @@ class SoakTest : public testing::Test {
     }
     if (pick < 91) {
       // The length alone: the device refuses it before any body.
-      return BadFrame(U8(4) + U16(static_cast<uint16_t>(Rand(1025, 65535))), 11, "too long");
+      return BadFrame(U8(frame::kStart) + U16(static_cast<uint16_t>(Rand(1025, 65535))), 11, "too long");
     }
     if (pick < 92) return BadFrame(host::EncodeFrame(""), 11, "empty body");
     if (pick < 95) {
@@ -259,10 +266,12 @@ class SoakTest : public testing::Test {
       return false;
     }
     std::string reply;
-    if (!SetClock() || !Ok(162, Prefix() + Named()) || !Ok(163, U64(Rand64(1, 100000)), &reply) || !Closed(reply)) {
+    host::CloseReply closed;
+    if (!SetClock() || !Ok(162, Prefix() + Named()) || !Ok(163, U64(Rand64(1, 100000)), &reply) ||
+        !Closed(reply, &closed) || !closed.has_drawer) {
       return false;
     }
-    drawer_ = static_cast<int64_t>(util::GetFixed64(reply, 14));
+    drawer_ = closed.drawer;
     return true;
   }
 
