@@ -241,10 +241,12 @@ int ReportsWorker::report(const std::string& payload) {
   const uint8_t kind = static_cast<uint8_t>(payload[0]);
   if (kind < report::kXReport || kind > report::kShiftRange) return rc::kWrongDocumentType;
   const size_t args = payload.size() - 1;
-  if ((kind == report::kPeriod && args != kPeriodArgsSize) || (kind == report::kShiftRange && args != kShiftRangeArgsSize)) {
+  if ((kind == report::kPeriod && args != kPeriodArgsSize) ||
+      (kind == report::kShiftRange && args != kShiftRangeArgsSize)) {
     return rc::kBadData;
   }
-  int code = kind == report::kXReport ? FrStatus::check(FrStatus::Check::H, env_->Now()) : FrStatus::readiness();
+  int code =
+      kind == report::kXReport ? FrStatus::check(FrStatus::Check::H, env_->Now()) : FrStatus::readiness();
   if (code != rc::kOk) return code;
   if (FrStatus::shiftNumber() == 0) return rc::kNotFound;
   if (archive_ == nullptr) return rc::kArchiveUnusable;

@@ -4,7 +4,7 @@
 //   <dir>/dev/            serial line links, the card <dir>/dev/mmcblk0p1
 //   <dir>/nv/             the tables
 //   <dir>/mnt/            mount points
-//   <dir>/sandbox/        control files (mount-fails, free-bytes, no-pauses)
+//   <dir>/sandbox/        control files (mount-fails, free-bytes, no-pauses, clock)
 //   <dir>/sys/bus/i2c/devices/0-0050/eeprom   the identity EEPROM, 4096 bytes
 #ifndef FR_TOOLS_SIM_SANDBOX_H_
 #define FR_TOOLS_SIM_SANDBOX_H_
