@@ -48,8 +48,12 @@ TEST(FrameTest, ParsesFramesAndTellsWhatIsMissing) {
     size_t used = 99;
     Reply r;
     EXPECT_EQ(c.status, ParseFrame(c.bytes, &used, &r)) << util::HexUpper(c.bytes);
-    if (c.status != ParseStatus::kNeedMore) EXPECT_EQ(c.used, used) << util::HexUpper(c.bytes);
-    if (c.bytes.empty() || c.bytes[0] == 0x04) EXPECT_EQ(c.missing, MissingBytes(c.bytes)) << util::HexUpper(c.bytes);
+    if (c.status != ParseStatus::kNeedMore) {
+      EXPECT_EQ(c.used, used) << util::HexUpper(c.bytes);
+    }
+    if (c.bytes.empty() || c.bytes[0] == 0x04) {
+      EXPECT_EQ(c.missing, MissingBytes(c.bytes)) << util::HexUpper(c.bytes);
+    }
   }
   size_t used = 0;
   Reply r;

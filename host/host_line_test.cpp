@@ -49,7 +49,9 @@ TEST(HostLineTest, ReadsReplyFramesInPieces) {
     writer.join();
     close(device);
     EXPECT_EQ(util::HexUpper(c.raw), util::HexUpper(reply.raw));
-    if (c.ok) EXPECT_EQ("abc", reply.data);
+    if (c.ok) {
+      EXPECT_EQ("abc", reply.data);
+    }
   }
 }
 

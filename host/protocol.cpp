@@ -10,24 +10,13 @@
 namespace host {
 namespace {
 
-std::string U8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
-std::string U16(uint16_t v) {
-  std::string s;
-  util::PutFixed16(&s, v);
-  return s;
-}
-std::string U32(uint32_t v) {
-  std::string s;
-  util::PutFixed32(&s, v);
-  return s;
-}
-std::string U64(uint64_t v) {
-  std::string s;
-  util::PutFixed64(&s, v);
-  return s;
-}
+using util::Fixed16;
+using util::Fixed32;
+using util::Fixed64;
 
-std::string Prefix(const Login& login) { return U8(login.cashier) + U32(static_cast<uint32_t>(login.password)); }
+std::string U8(uint8_t v) { return std::string(1, static_cast<char>(v)); }
+
+std::string Prefix(const Login& login) { return U8(login.cashier) + Fixed32(static_cast<uint32_t>(login.password)); }
 
 // A length-prefixed text, as the open commands take the cashier's name.
 std::string Counted(const std::string& text) {
@@ -92,7 +81,9 @@ TlvElement LineElement(const Line& l) {
   parts.push_back(TlvElement::fromString(tag::kLineName, l.name));
   if (!l.unit.empty()) parts.push_back(TlvElement::fromString(tag::kUnit, l.unit));
   parts.push_back(TlvElement::fromVln(tag::kPrice, l.price));
-  parts.push_back(TlvElement::fromString(tag::kQuantity, U8(l.places) + TlvElement::fromVln(0, l.quantity).value()));
+  uint32_t scale = 1;
+  for (uint8_t i = 0; i < l.places; ++i) scale *= 10;
+  parts.push_back(TlvElement::fromFvln(tag::kQuantity, Decimal(scale, l.quantity)));
   parts.push_back(TlvElement::fromByte(tag::kLineTaxNumber, l.tax));
   parts.push_back(TlvElement::fromByte(tag::kSectionNumber, l.section));
   if (l.discount != 0) parts.push_back(TlvElement::fromByte(tag::kDiscountNumber, l.discount));
@@ -102,7 +93,7 @@ TlvElement LineElement(const Line& l) {
   return TlvElement::fromList(tag::kReceiptLine, parts);
 }
 
-TlvElement TaxRateElement(const TaxRateSpec& t) {
+TlvElement TaxRateElement(const TaxRateSetting& t) {
   return TlvElement::fromList(static_cast<uint16_t>(tag::kTaxRateFirst + t.index),
                               {TlvElement::fromByte(tag::kTaxRateType, t.type),
                                TlvElement::fromU16(tag::kTaxRateWord, t.rate),
@@ -116,9 +107,9 @@ Request DeviceStatus() { return {cmd::kDeviceStatus, ""}; }
 Request ModelData() { return {cmd::kModelData, ""}; }
 Request DeviceKey() { return {cmd::kDeviceKey, ""}; }
 Request Version() { return {cmd::kVersion, ""}; }
-Request RegistrationField(uint16_t tag) { return {cmd::kRegistrationField, U16(tag)}; }
+Request RegistrationField(uint16_t tag) { return {cmd::kRegistrationField, Fixed16(tag)}; }
 Request ReadClock() { return {cmd::kReadClock, ""}; }
-Request SetClock(const Login& login, uint32_t t) { return {cmd::kSetClock, Prefix(login) + U32(t)}; }
+Request SetClock(const Login& login, uint32_t t) { return {cmd::kSetClock, Prefix(login) + Fixed32(t)}; }
 Request ReadRecord(const Login& login, uint8_t table, uint8_t number) {
   return {cmd::kReadTableRecord, Prefix(login) + U8(table) + U8(number)};
 }
@@ -142,10 +133,10 @@ Request OpenReceipt(const Login& login, uint8_t receipt_type, const std::string&
 }
 Request Add(const TlvElement& element) { return {cmd::kAddDocumentData, element.encode()}; }
 Request CloseReceipt(int64_t cash, int64_t cashless) {
-  return {cmd::kCloseReceipt, U64(static_cast<uint64_t>(cash)) + U64(static_cast<uint64_t>(cashless))};
+  return {cmd::kCloseReceipt, Fixed64(static_cast<uint64_t>(cash)) + Fixed64(static_cast<uint64_t>(cashless))};
 }
 Request CloseCash(uint8_t close_command, int64_t amount) {
-  return {close_command, U64(static_cast<uint64_t>(amount))};
+  return {close_command, Fixed64(static_cast<uint64_t>(amount))};
 }
 Request CloseRegistration(const std::string& inn, const std::string& fn) {
   std::string i = inn.substr(0, identity::kInnSize), f = fn.substr(0, identity::kFnSize);
@@ -158,16 +149,16 @@ Request Cancel() { return {cmd::kCancelDocument, ""}; }
 Request DocumentState() { return {cmd::kDocumentState, ""}; }
 Request Totals(uint8_t command) { return {command, ""}; }
 Request ControlTape(const Login& login, uint32_t from) {
-  return {cmd::kControlTape, Prefix(login) + (from != 0 ? U32(from) : "")};
+  return {cmd::kControlTape, Prefix(login) + (from != 0 ? Fixed32(from) : "")};
 }
 Request Report(const Login& login, uint8_t kind) { return {cmd::kPrintReport, Prefix(login) + U8(kind)}; }
 Request PeriodReport(const Login& login, uint32_t from, uint32_t to) {
-  return {cmd::kPrintReport, Prefix(login) + U8(report::kPeriod) + U32(from) + U32(to)};
+  return {cmd::kPrintReport, Prefix(login) + U8(report::kPeriod) + Fixed32(from) + Fixed32(to)};
 }
 Request ShiftRangeReport(const Login& login, uint16_t first, uint16_t last) {
-  return {cmd::kPrintReport, Prefix(login) + U8(report::kShiftRange) + U16(first) + U16(last)};
+  return {cmd::kPrintReport, Prefix(login) + U8(report::kShiftRange) + Fixed16(first) + Fixed16(last)};
 }
-Request Copy(const Login& login, uint32_t number) { return {cmd::kPrintCopy, Prefix(login) + U32(number)}; }
+Request Copy(const Login& login, uint32_t number) { return {cmd::kPrintCopy, Prefix(login) + Fixed32(number)}; }
 Request PrinterStatus() { return {cmd::kPrinterStatus, ""}; }
 Request ReadPrinterSetting(const Login& login, uint8_t number) {
   return {cmd::kReadPrinterSetting, Prefix(login) + U8(number)};

@@ -48,7 +48,7 @@ uint8_t CloseCommandOf(uint8_t open_command);
 // ---- requests --------------------------------------------------------------
 
 // A receipt line. Texts are CP866; amounts kopecks; the quantity is
-// quantity / 10^places (places 0 to 9).
+// quantity / 10^places (places 0 to 9, TlvElement::kMaxFvlnPlaces).
 struct Line {
   std::string name;
   int64_t price = 0;
@@ -65,13 +65,13 @@ TlvElement LineElement(const Line& line);
 // A tax rate of the registration: index 0 to 4 (rate 1 to 5 on paper),
 // type 0 no tax, 1 included in the price, 2 on top; rate in hundredths of a
 // per cent; name CP866, 1 to 30 bytes.
-struct TaxRateSpec {
+struct TaxRateSetting {
   uint8_t index = 0;
   uint8_t type = 1;
   uint16_t rate = 0;
   std::string name;
 };
-TlvElement TaxRateElement(const TaxRateSpec& t);
+TlvElement TaxRateElement(const TaxRateSetting& t);
 
 namespace req {
 

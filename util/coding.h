@@ -60,6 +60,23 @@ inline void PutFixed64(std::string* dst, uint64_t v) {
   dst->append(reinterpret_cast<char*>(buf), sizeof(buf));
 }
 
+// The same, as byte strings of their own.
+inline std::string Fixed16(uint16_t v) {
+  std::string s;
+  PutFixed16(&s, v);
+  return s;
+}
+inline std::string Fixed32(uint32_t v) {
+  std::string s;
+  PutFixed32(&s, v);
+  return s;
+}
+inline std::string Fixed64(uint64_t v) {
+  std::string s;
+  PutFixed64(&s, v);
+  return s;
+}
+
 // REQUIRES: s.size() >= offset + width of the value.
 inline uint16_t GetFixed16(const std::string& s, size_t offset) {
   return DecodeFixed16(Bytes(s) + offset);

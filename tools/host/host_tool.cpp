@@ -327,12 +327,12 @@ bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::s
         std::stringstream in(t);
         for (std::string part; std::getline(in, part, ';');) f.push_back(part);
         if (f.size() != 4) throw std::invalid_argument("a tax rate is INDEX;TYPE;RATE;NAME: " + t);
-        host::TaxRateSpec spec;
-        spec.index = static_cast<uint8_t>(Number(f[0], 0, 4, "tax index"));
-        spec.type = static_cast<uint8_t>(Number(f[1], 0, 255, "tax type"));
-        spec.rate = static_cast<uint16_t>(Number(f[2], 0, 65535, "rate"));
-        spec.name = util::Utf8ToCp866(f[3]);
-        elements.push_back(host::TaxRateElement(spec));
+        host::TaxRateSetting rate;
+        rate.index = static_cast<uint8_t>(Number(f[0], 0, 4, "tax index"));
+        rate.type = static_cast<uint8_t>(Number(f[1], 0, 255, "tax type"));
+        rate.rate = static_cast<uint16_t>(Number(f[2], 0, 65535, "rate"));
+        rate.name = util::Utf8ToCp866(f[3]);
+        elements.push_back(host::TaxRateElement(rate));
       }
     }
     return s.Registration(elements, inn, fn, nullptr).ok();
