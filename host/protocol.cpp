@@ -113,14 +113,17 @@ Request SetClock(const Login& login, uint32_t t) { return {cmd::kSetClock, Prefi
 Request ReadRecord(const Login& login, uint8_t table, uint8_t number) {
   return {cmd::kReadTableRecord, Prefix(login) + U8(table) + U8(number)};
 }
+Request WriteRecord(const Login& login, uint8_t table, const std::string& image) {
+  return {cmd::kWriteTableRecord, Prefix(login) + U8(table) + image};
+}
 Request WriteCashier(const Login& login, const Cashier& c) {
-  return {cmd::kWriteTableRecord, Prefix(login) + U8(table::kCashiers) + tables::cashierImage(c)};
+  return WriteRecord(login, table::kCashiers, tables::cashierImage(c));
 }
 Request WriteSection(const Login& login, const Section& s) {
-  return {cmd::kWriteTableRecord, Prefix(login) + U8(table::kSections) + tables::sectionImage(s)};
+  return WriteRecord(login, table::kSections, tables::sectionImage(s));
 }
 Request WriteDiscount(const Login& login, const Discount& d) {
-  return {cmd::kWriteTableRecord, Prefix(login) + U8(table::kDiscounts) + tables::discountImage(d)};
+  return WriteRecord(login, table::kDiscounts, tables::discountImage(d));
 }
 Request SetSerialNumber(const Login& login, const std::string& digits) {
   return {cmd::kSetSerialNumber, Prefix(login) + digits};

@@ -84,7 +84,10 @@ Request RegistrationField(uint16_t tag);     // 68
 Request ReadClock();                         // 3
 Request SetClock(const Login& login, uint32_t t);  // 4
 Request ReadRecord(const Login& login, uint8_t table, uint8_t number);  // 1
-Request WriteCashier(const Login& login, const Cashier& c);             // 2
+// A record image as it is (a service engineer's bytes), or one of the
+// register's own record types.
+Request WriteRecord(const Login& login, uint8_t table, const std::string& image);  // 2
+Request WriteCashier(const Login& login, const Cashier& c);
 Request WriteSection(const Login& login, const Section& s);
 Request WriteDiscount(const Login& login, const Discount& d);
 Request SetSerialNumber(const Login& login, const std::string& digits);  // 63

@@ -24,7 +24,9 @@
 #include "tools/emu/emulator.h"
 #include "tools/sim/device_process.h"
 #include "tools/sim/rig.h"
+#include "documents/tlv_element.h"
 #include "util/coding.h"
+#include "util/cp866.h"
 
 namespace {
 
@@ -188,6 +190,52 @@ TEST(ProtocolDocTest, EveryExampleIsWhatTheRegisterAnswers) {
   }
   std::ofstream out(kDoc);
   for (const std::string& line : doc) out << line << "\n";
+}
+
+// "1.500" as a quantity: places and mantissa.
+Decimal DecimalText(const std::string& text) {
+  const size_t dot = text.find('.');
+  const std::string digits = dot == std::string::npos ? text : text.substr(0, dot) + text.substr(dot + 1);
+  uint32_t scale = 1;
+  for (size_t i = dot == std::string::npos ? 0 : text.size() - dot - 1; i > 0; --i) scale *= 10;
+  return Decimal(scale, std::stoll(digits));
+}
+
+// The value encodings the document shows, each made by the register's own
+// encoder: "amount 129.90  BE 32 ..." and so on, in ```encodings blocks.
+TEST(ProtocolDocTest, EncodingExamplesAreTheRegistersOwn) {
+  std::ifstream in(kDoc);
+  ASSERT_TRUE(in) << kDoc;
+  const std::vector<std::string> doc = Lines(std::string(std::istreambuf_iterator<char>(in), {}));
+  bool in_block = false;
+  int checked = 0;
+  for (size_t i = 0; i < doc.size(); ++i) {
+    if (doc[i].compare(0, 3, "```") == 0) {
+      in_block = !in_block && doc[i] == "```encodings";
+      continue;
+    }
+    if (!in_block || doc[i].empty()) continue;
+    std::istringstream words(doc[i]);
+    std::string kind, value, rest;
+    words >> kind >> value;
+    std::getline(words, rest);
+    std::string made;
+    if (kind == "amount") {
+      made = util::Fixed64(static_cast<uint64_t>(DecimalText(value).mantissa()));
+    } else if (kind == "text") {
+      made = util::Utf8ToCp866(value);
+    } else if (kind == "vln") {
+      made = TlvElement::fromVln(0, std::stoll(value)).value();
+    } else if (kind == "fvln") {
+      made = TlvElement::fromFvln(0, DecimalText(value)).value();
+    } else {
+      ADD_FAILURE() << "docs/host-protocol.md:" << i + 1 << ": unknown encoding " << kind;
+      continue;
+    }
+    EXPECT_EQ(Spaced(HexBytes(rest)), Spaced(made)) << "docs/host-protocol.md:" << i + 1 << ": " << value;
+    ++checked;
+  }
+  EXPECT_GE(checked, 8);
 }
 
 // The ```sh block of "A day with fr-host", run as written by bash -e with the

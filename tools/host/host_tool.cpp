@@ -229,10 +229,12 @@ class Printer {
   void operator()(const host::Answer& a) {
     if (!a.ok()) ok_ = false;
     if (!a.answered) {
+      const host::CommandInfo* info = host::FindCommand(a.command);
+      const std::string name = info != nullptr ? info->name : "unknown command";
       if (o_.json)
-        out_ << json{{"command", a.command}, {"error", a.error}}.dump() << "\n";
+        out_ << json{{"command", a.command}, {"name", name}, {"error", a.error}}.dump() << "\n";
       else
-        out_ << "command " << int(a.command) << ": " << a.error << "\n";
+        out_ << "command " << int(a.command) << " (" << name << "): " << a.error << "\n";
       return;
     }
     const json fields = Decode(a.command, a.data);
@@ -380,14 +382,9 @@ bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::s
   if (sub == "table-read")
     return call(host::req::ReadRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
                                       static_cast<uint8_t>(Number(Arg(a, 1, "record number"), 0, 255, "record"))));
-  if (sub == "table-write") {
-    const uint8_t table = static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table"));
-    // The image goes as it is, so that a service engineer can write any bytes.
-    host::Request r = host::req::ReadRecord(L, table, 0);
-    r.command = cmd::kWriteTableRecord;
-    r.data = r.data.substr(0, r.data.size() - 1) + FromHex(Arg(a, 1, "record image"));
-    return call(r);
-  }
+  if (sub == "table-write")
+    return call(host::req::WriteRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
+                                       FromHex(Arg(a, 1, "record image"))));
   if (sub == "clock") {
     if (!p.count("set")) return call(host::req::ReadClock());
     return call(host::req::SetClock(L, static_cast<uint32_t>(Number(p["set"].as<std::string>(), 0, UINT32_MAX, "time"))));
