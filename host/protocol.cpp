@@ -61,19 +61,6 @@ const char* DocumentTypeName(uint8_t type) {
   }
 }
 
-uint8_t CloseCommandOf(uint8_t open_command) {
-  switch (open_command) {
-    case cmd::kOpenRegistration: return cmd::kCloseRegistration;
-    case cmd::kOpenShiftOpen: return cmd::kCloseShiftOpen;
-    case cmd::kOpenShiftClose: return cmd::kCloseShiftClose;
-    case cmd::kOpenReceipt: return cmd::kCloseReceipt;
-    case cmd::kOpenArchiveClose: return cmd::kCloseArchiveClose;
-    case cmd::kOpenCashIn: return cmd::kCloseCashIn;
-    case cmd::kOpenCashOut: return cmd::kCloseCashOut;
-    default: return 0;
-  }
-}
-
 TlvElement LineElement(const Line& l) {
   std::vector<TlvElement> parts;
   if (!l.code.empty()) parts.push_back(TlvElement::fromString(tag::kLineCode, l.code));

@@ -42,8 +42,6 @@ int DrawerDirection(uint8_t receipt_type);
 // "registration", "shift close", "receipt", "archive close", "cash in",
 // "cash out", "shift open"; nullptr for another type.
 const char* DocumentTypeName(uint8_t type);
-// The close command of a document's open command, or 0.
-uint8_t CloseCommandOf(uint8_t open_command);
 
 // ---- requests --------------------------------------------------------------
 

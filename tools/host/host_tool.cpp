@@ -151,6 +151,8 @@ json Decode(uint8_t command, const std::string& d) {
       f["last_time"] = s.last_time;
       f["receipts"] = s.receipts;
       f["open_document"] = s.open_document;
+      if (host::DocumentTypeName(s.open_document) != nullptr)
+        f["open_document_name"] = host::DocumentTypeName(s.open_document);
       f["capacity"] = s.capacity;
       break;
     }
@@ -185,8 +187,14 @@ json Decode(uint8_t command, const std::string& d) {
       host::DocumentState s;
       if (!host::DecodeDocumentState(d, &s)) break;
       f["document_type"] = s.type;
+      if (host::DocumentTypeName(s.type) != nullptr) f["document"] = host::DocumentTypeName(s.type);
       if (s.is_receipt) {
         f["receipt_type"] = s.receipt_type;
+        if (host::ReceiptTypeName(s.receipt_type) != nullptr) {
+          f["receipt_kind"] = host::ReceiptTypeName(s.receipt_type);
+          // As the register books it: a return of sale counts as cash in.
+          f["drawer"] = host::DrawerDirection(s.receipt_type) > 0 ? "in" : "out";
+        }
         f["receipt"] = s.receipt_number;
         f["lines"] = s.lines;
         f["total"] = s.total;
