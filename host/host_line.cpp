@@ -13,8 +13,6 @@
 #include <cstring>
 #include <utility>
 
-#include "link/frame_format.h"
-#include "util/coding.h"
 
 namespace host {
 namespace {

@@ -53,7 +53,6 @@ class Emulator {
   // the printer. Paper cut before this is written.
   void Stop();
 
-  bool device_running() { return device_.running(); }
   std::string host_path() const { return dir_ + kHostLink; }
   std::string paper_dir() const { return dir_ + kPaperDir + std::string("/"); }
 
