@@ -59,12 +59,6 @@ std::string HexBytes(const std::string& text) {
   return out;
 }
 
-std::string Spaced(const std::string& bytes) {
-  std::string hex = util::HexUpper(bytes), out;
-  for (size_t i = 0; i < hex.size(); i += 2) out += (i ? " " : "") + hex.substr(i, 2);
-  return out;
-}
-
 // One step of an example: what the host sends, what the register must answer,
 // or a change of the register's clock or printer.
 struct Step {
@@ -119,7 +113,7 @@ std::vector<Step> Examples(const std::vector<std::string>& doc) {
 std::vector<std::string> ReplyLines(const std::string& bytes) {
   std::vector<std::string> out;
   for (size_t at = 0; at < bytes.size(); at += kBytesPerLine)
-    out.push_back((at == 0 ? "<- " : "   ") + Spaced(bytes.substr(at, kBytesPerLine)));
+    out.push_back((at == 0 ? "<- " : "   ") + util::HexSpaced(bytes.substr(at, kBytesPerLine)));
   return out;
 }
 
@@ -176,13 +170,13 @@ TEST(ProtocolDocTest, EveryExampleIsWhatTheRegisterAnswers) {
           edits.push_back({s.first, s.last - s.first + 1, ReplyLines(r.raw)});
           break;
         }
-        EXPECT_TRUE(got) << where << ": no reply, or not a frame: " << Spaced(r.raw);
-        EXPECT_EQ(Spaced(s.bytes), Spaced(r.raw)) << where;
+        EXPECT_TRUE(got) << where << ": no reply, or not a frame: " << util::HexSpaced(r.raw);
+        EXPECT_EQ(util::HexSpaced(s.bytes), util::HexSpaced(r.raw)) << where;
         break;
       }
     }
   }
-  EXPECT_EQ("", Spaced(rig.host().ReadRaw(1, 200))) << "a reply the document does not show";
+  EXPECT_EQ("", util::HexSpaced(rig.host().ReadRaw(1, 200))) << "a reply the document does not show";
   if (!update) return;
   for (auto it = edits.rbegin(); it != edits.rend(); ++it) {
     const auto at = doc.begin() + static_cast<long>(it->at);
@@ -232,7 +226,7 @@ TEST(ProtocolDocTest, EncodingExamplesAreTheRegistersOwn) {
       ADD_FAILURE() << "docs/host-protocol.md:" << i + 1 << ": unknown encoding " << kind;
       continue;
     }
-    EXPECT_EQ(Spaced(HexBytes(rest)), Spaced(made)) << "docs/host-protocol.md:" << i + 1 << ": " << value;
+    EXPECT_EQ(util::HexSpaced(HexBytes(rest)), util::HexSpaced(made)) << "docs/host-protocol.md:" << i + 1 << ": " << value;
     ++checked;
   }
   EXPECT_GE(checked, 8);

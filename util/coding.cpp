@@ -13,4 +13,14 @@ std::string HexUpper(const std::string& bytes) {
   return out;
 }
 
+std::string HexSpaced(const std::string& bytes) {
+  const std::string hex = HexUpper(bytes);
+  std::string out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    if (i > 0) out.push_back(' ');
+    out.append(hex, i, 2);
+  }
+  return out;
+}
+
 }  // namespace util

@@ -90,6 +90,8 @@ inline uint64_t GetFixed64(const std::string& s, size_t offset) {
 
 // Uppercase hexadecimal, two digits a byte, no separators.
 std::string HexUpper(const std::string& bytes);
+// The same with a space between bytes ("04 05 00"), as people read frames.
+std::string HexSpaced(const std::string& bytes);
 
 }  // namespace util
 

@@ -1,6 +1,5 @@
 #include "tools/host/host_tool.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -19,6 +18,7 @@
 #include "host/host_line.h"
 #include "host/protocol.h"
 #include "host/session.h"
+#include "util/coding.h"
 #include "util/cp866.h"
 
 namespace hosttool {
@@ -26,22 +26,8 @@ namespace {
 
 using nlohmann::json;
 
-std::string HexSpaced(const std::string& bytes) {
-  static const char* kDigits = "0123456789ABCDEF";
-  std::string s;
-  for (unsigned char c : bytes) {
-    if (!s.empty()) s += ' ';
-    s += kDigits[c >> 4];
-    s += kDigits[c & 15];
-  }
-  return s;
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string s = HexSpaced(bytes);
-  s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
-  return s;
-}
+using util::HexSpaced;
+using util::HexUpper;
 
 std::string FromHex(const std::string& text) {
   std::string digits;
@@ -248,7 +234,7 @@ class Printer {
     const json fields = Decode(a.command, a.data);
     if (o_.json) {
       json j = {{"command", a.command}, {"code", a.code}, {"meaning", rc::Meaning(a.code)},
-                {"data", Hex(a.data)}};
+                {"data", HexUpper(a.data)}};
       uint16_t missing = 0;
       if (a.code == rc::kCloseData && host::DecodeMissingTag(a.data, &missing)) j["missing_tag"] = missing;
       for (auto it = fields.begin(); it != fields.end(); ++it) j[it.key()] = it.value();
