@@ -2,62 +2,86 @@
 
 namespace rc {
 
-const char* Meaning(int code) {
-  switch (code) {
-    case kOk: return "success";
-    case kNoDocumentObject: return "no document object";
-    case kEncodeFailed: return "document not serialisable";
-    case kArchiveUnusable: return "archive not usable";
-    case kCapacityLow: return "archive capacity low";
-    case kDocumentTooLarge: return "document too large";
-    case kNoResult: return "the command produced no result";
-    case kCrcMismatch: return "CRC mismatch";
-    case kUnknownCommand: return "unknown command";
-    case kFrameLength: return "bad frame length or body not in one piece";
-    case kNoFrame: return "no frame start could be read";
-    case kNoSerialNumber: return "no factory serial number";
-    case kNoArchiveStorage: return "no SD card";
-    case kNoRight: return "right missing";
-    case kNotFound: return "not found";
-    case kCashierRefused: return "cashier refused";
-    case kBadCashierPrefix: return "cashier prefix, record number or line contents missing";
-    case kOutOfRange: return "out of range";
-    case kNotSaved: return "not saved";
-    case kBadData: return "bad data";
-    case kClockNotLater: return "clock not later than the last document";
-    case kSerialAlreadySet: return "serial number already set";
-    case kIdentityFailure: return "identity failure or no key";
-    case kShiftOpen: return "shift open";
-    case kShiftNotOpen: return "no shift open";
-    case kDocumentOpen: return "a document is open";
-    case kNoOpenDocument: return "no document open";
-    case kWrongDocumentType: return "wrong document type";
-    case kArchiveClosed: return "archive closed";
-    case kForeignArchive: return "archive of another device";
-    case kRegistrationLimit: return "registration limit";
-    case kUnknownTag: return "element not taken";
-    case kBadRegistrationData: return "bad registration data";
-    case kCheckValueFailed: return "check value failed";
-    case kCloseData: return "item missing at close";
-    case kNoRegistration: return "not registered";
-    case kTlvShort: return "cashier text short";
-    case kNoCash: return "not enough cash";
-    case kCashInTooLarge: return "cash in too large";
-    case kBadReceiptType: return "bad receipt type";
-    case kSectionNotFound: return "section not found";
-    case kDiscountNotFound: return "discount not found";
-    case kTaxNotFound: return "tax rate not usable";
-    case kBadLine: return "bad line";
-    case kUnderpaid: return "underpaid";
-    case kOverpaid: return "overpaid";
-    case kReceiptLimit: return "3000 receipts in the shift";
-    case kShiftTooLong: return "shift older than 24 hours";
-    case kCashNotZero: return "cash in the drawer";
-    case kPrinterSilent: return "printer does not answer";
-    case kPaperOut: return "paper out";
-    case kNotFilled: return "no result was filled in";
-    default: return "unknown result code";
+namespace {
+
+struct CodeText {
+  int code;
+  const char* name;     // stable, for programs: "paper-out"
+  const char* meaning;  // for people
+};
+
+const CodeText kCodeTexts[] = {
+    {kOk, "ok", "success"},
+    {kNoDocumentObject, "no-document-object", "no document object"},
+    {kEncodeFailed, "encode-failed", "document not serialisable"},
+    {kArchiveUnusable, "archive-unusable", "archive not usable"},
+    {kCapacityLow, "capacity-low", "archive capacity low"},
+    {kDocumentTooLarge, "document-too-large", "document too large"},
+    {kNoResult, "no-result", "the command produced no result"},
+    {kCrcMismatch, "crc-mismatch", "CRC mismatch"},
+    {kUnknownCommand, "unknown-command", "unknown command"},
+    {kFrameLength, "frame-length", "bad frame length or body not in one piece"},
+    {kNoFrame, "no-frame", "no frame start could be read"},
+    {kNoSerialNumber, "no-serial-number", "no factory serial number"},
+    {kNoArchiveStorage, "no-archive-storage", "no SD card"},
+    {kNoRight, "no-right", "right missing"},
+    {kNotFound, "not-found", "not found"},
+    {kCashierRefused, "cashier-refused", "cashier refused"},
+    {kBadCashierPrefix, "bad-cashier-prefix", "cashier prefix, record number or line contents missing"},
+    {kOutOfRange, "out-of-range", "out of range"},
+    {kNotSaved, "not-saved", "not saved"},
+    {kBadData, "bad-data", "bad data"},
+    {kClockNotLater, "clock-not-later", "clock not later than the last document"},
+    {kSerialAlreadySet, "serial-already-set", "serial number already set"},
+    {kIdentityFailure, "identity-failure", "identity failure or no key"},
+    {kShiftOpen, "shift-open", "shift open"},
+    {kShiftNotOpen, "shift-not-open", "no shift open"},
+    {kDocumentOpen, "document-open", "a document is open"},
+    {kNoOpenDocument, "no-open-document", "no document open"},
+    {kWrongDocumentType, "wrong-document-type", "wrong document type"},
+    {kArchiveClosed, "archive-closed", "archive closed"},
+    {kForeignArchive, "foreign-archive", "archive of another device"},
+    {kRegistrationLimit, "registration-limit", "registration limit"},
+    {kUnknownTag, "unknown-tag", "element not taken"},
+    {kBadRegistrationData, "bad-registration-data", "bad registration data"},
+    {kCheckValueFailed, "check-value-failed", "check value failed"},
+    {kCloseData, "close-data", "item missing at close"},
+    {kNoRegistration, "no-registration", "not registered"},
+    {kTlvShort, "tlv-short", "cashier text short"},
+    {kNoCash, "no-cash", "not enough cash"},
+    {kCashInTooLarge, "cash-in-too-large", "cash in too large"},
+    {kBadReceiptType, "bad-receipt-type", "bad receipt type"},
+    {kSectionNotFound, "section-not-found", "section not found"},
+    {kDiscountNotFound, "discount-not-found", "discount not found"},
+    {kTaxNotFound, "tax-not-found", "tax rate not usable"},
+    {kBadLine, "bad-line", "bad line"},
+    {kUnderpaid, "underpaid", "underpaid"},
+    {kOverpaid, "overpaid", "overpaid"},
+    {kReceiptLimit, "receipt-limit", "3000 receipts in the shift"},
+    {kShiftTooLong, "shift-too-long", "shift older than 24 hours"},
+    {kCashNotZero, "cash-not-zero", "cash in the drawer"},
+    {kPrinterSilent, "printer-silent", "printer does not answer"},
+    {kPaperOut, "paper-out", "paper out"},
+    {kNotFilled, "not-filled", "no result was filled in"},
+};
+
+const CodeText* Find(int code) {
+  for (const CodeText& t : kCodeTexts) {
+    if (t.code == code) return &t;
   }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* Meaning(int code) {
+  const CodeText* t = Find(code);
+  return t != nullptr ? t->meaning : "unknown result code";
+}
+
+const char* Name(int code) {
+  const CodeText* t = Find(code);
+  return t != nullptr ? t->name : "unknown";
 }
 
 }  // namespace rc

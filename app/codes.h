@@ -144,6 +144,9 @@ constexpr int kNotFilled = 255;
 // What a result code means, in a few words for people (host tools, logs, the
 // protocol reference); "unknown result code" for a number not listed above.
 const char* Meaning(int code);
+// Its constant's name as a stable word for programs ("paper-out" for
+// kPaperOut); "unknown" for a number not listed above.
+const char* Name(int code);
 
 }  // namespace rc
 

@@ -92,6 +92,8 @@ class Client {
   void set_trace(std::function<void(bool out, const std::string& bytes)> trace) { trace_ = std::move(trace); }
   // Identifiers are the client's: consecutive, never 0, from this one on.
   void set_next_id(uint32_t id) { next_id_ = id; }
+  // The identifier the next request will go with.
+  uint32_t next_id() const { return next_id_ == 0 ? 1 : next_id_; }
 
   // How often the policy stepped in.
   struct Stats {

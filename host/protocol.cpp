@@ -61,6 +61,36 @@ const char* DocumentTypeName(uint8_t type) {
   }
 }
 
+bool ClosesDocument(uint8_t command) {
+  switch (command) {
+    case cmd::kCloseRegistration:
+    case cmd::kCloseShiftOpen:
+    case cmd::kCloseShiftClose:
+    case cmd::kCloseReceipt:
+    case cmd::kCloseArchiveClose:
+    case cmd::kCloseCashIn:
+    case cmd::kCloseCashOut:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ParseQuantity(const std::string& text, Line* line) {
+  const size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  const std::string places = dot == std::string::npos ? "" : text.substr(dot + 1);
+  const std::string digits = whole + places;
+  if (whole.empty() || (dot != std::string::npos && places.empty()) ||
+      places.size() > static_cast<size_t>(TlvElement::kMaxFvlnPlaces) || digits.size() > 18 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  line->quantity = std::stoll(digits);
+  line->places = static_cast<uint8_t>(places.size());
+  return true;
+}
+
 TlvElement LineElement(const Line& l) {
   std::vector<TlvElement> parts;
   if (!l.code.empty()) parts.push_back(TlvElement::fromString(tag::kLineCode, l.code));

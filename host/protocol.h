@@ -42,6 +42,9 @@ int DrawerDirection(uint8_t receipt_type);
 // "registration", "shift close", "receipt", "archive close", "cash in",
 // "cash out", "shift open"; nullptr for another type.
 const char* DocumentTypeName(uint8_t type);
+// True for the commands that close a document and answer a CloseReply (9,
+// 18, 20, 22, 25, 163, 165).
+bool ClosesDocument(uint8_t command);
 
 // ---- requests --------------------------------------------------------------
 
@@ -59,6 +62,10 @@ struct Line {
   std::string code, unit, extra;
 };
 TlvElement LineElement(const Line& line);
+// A quantity written as "2", "1.5" or "0.250" into line->quantity and
+// line->places. False, leaving the line unchanged, for anything else: a sign,
+// spaces, more than 9 places or more than 18 digits.
+bool ParseQuantity(const std::string& text, Line* line);
 
 // A tax rate of the registration: index 0 to 4 (rate 1 to 5 on paper),
 // type 0 no tax, 1 included in the price, 2 on top; rate in hundredths of a

@@ -58,18 +58,8 @@ int64_t Number(const std::string& text, int64_t min, int64_t max, const char* wh
   return v;
 }
 
-// A quantity such as "1.500" as places and mantissa.
 void Quantity(const std::string& text, host::Line* l) {
-  const size_t dot = text.find('.');
-  std::string digits = text;
-  l->places = 0;
-  if (dot != std::string::npos) {
-    if (text.size() - dot - 1 > static_cast<size_t>(TlvElement::kMaxFvlnPlaces))
-      throw std::invalid_argument("bad quantity: " + text);
-    l->places = static_cast<uint8_t>(text.size() - dot - 1);
-    digits = text.substr(0, dot) + text.substr(dot + 1);
-  }
-  l->quantity = Number(digits, 0, INT64_MAX, "quantity");
+  if (!host::ParseQuantity(text, l)) throw std::invalid_argument("bad quantity: " + text);
 }
 
 host::Line ParseLine(const std::string& text) {
@@ -119,6 +109,21 @@ std::string Time(uint32_t t) {
 // The decoded fields of a reply, when the library knows its form.
 json Decode(uint8_t command, const std::string& d) {
   json f = json::object();
+  if (host::ClosesDocument(command)) {
+    host::CloseReply c;
+    if (!host::DecodeCloseReply(d, &c)) return f;
+    f["number"] = c.number;
+    f["sign"] = c.sign;
+    f["time"] = c.time;
+    if (c.has_shift) f["shift"] = c.shift;
+    if (c.is_receipt) {
+      f["receipt"] = c.receipt;
+      f["total"] = c.total;
+      f["change"] = c.change;
+    }
+    if (c.has_drawer) f["drawer"] = c.drawer;
+    return f;
+  }
   switch (command) {
     case cmd::kVersion: {
       std::string text;
@@ -185,23 +190,6 @@ json Decode(uint8_t command, const std::string& d) {
         f["lines"] = s.lines;
         f["total"] = s.total;
       }
-      break;
-    }
-    case cmd::kCloseRegistration: case cmd::kCloseShiftOpen: case cmd::kCloseShiftClose:
-    case cmd::kCloseReceipt: case cmd::kCloseArchiveClose: case cmd::kCloseCashIn:
-    case cmd::kCloseCashOut: {
-      host::CloseReply c;
-      if (!host::DecodeCloseReply(d, &c)) break;
-      f["number"] = c.number;
-      f["sign"] = c.sign;
-      f["time"] = c.time;
-      if (c.has_shift) f["shift"] = c.shift;
-      if (c.is_receipt) {
-        f["receipt"] = c.receipt;
-        f["total"] = c.total;
-        f["change"] = c.change;
-      }
-      if (c.has_drawer) f["drawer"] = c.drawer;
       break;
     }
     default:
