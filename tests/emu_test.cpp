@@ -184,6 +184,41 @@ TEST(EmuTest, PrinterStatesMapToStatusBytes) {
   EXPECT_FALSE(PrinterStatusFor("jammed", &status));
 }
 
+TEST(EmuTest, LoseRepliesContents) {
+  struct Case {
+    const char* text;
+    bool valid;
+    ReplyLoss::Mode mode;
+    double share;
+    uint32_t seed;  // 99: the time's
+  };
+  const Case cases[] = {
+      {"", true, ReplyLoss::kNone, 0, 0},
+      {" \n", true, ReplyLoss::kNone, 0, 0},
+      {"next-close\n", true, ReplyLoss::kNextClose, 0, 0},
+      {"share 0.2", true, ReplyLoss::kShare, 0.2, 99},
+      {" share  1  4294967295\n", true, ReplyLoss::kShare, 1, 4294967295u},
+      {"share .5 0", true, ReplyLoss::kShare, 0.5, 0},
+      {"share 1.01", false, ReplyLoss::kNone, 0, 0},
+      {"share -0.1", false, ReplyLoss::kNone, 0, 0},
+      {"share 0.2.1", false, ReplyLoss::kNone, 0, 0},
+      {"share 0.2 4294967296", false, ReplyLoss::kNone, 0, 0},
+      {"share 0.2 7 8", false, ReplyLoss::kNone, 0, 0},
+      {"share", false, ReplyLoss::kNone, 0, 0},
+      {"next-close share 1", false, ReplyLoss::kNone, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ReplyLoss loss;
+    loss.seed = 1234;
+    ASSERT_EQ(c.valid, ParseReplyLoss(c.text, 99, &loss));
+    if (!c.valid) continue;
+    EXPECT_EQ(c.mode, loss.mode);
+    EXPECT_DOUBLE_EQ(c.share, loss.share);
+    EXPECT_EQ(c.seed, loss.seed);
+  }
+}
+
 
 // Paper runs out while a receipt is open: the next line answers 54 and
 // leaves the receipt open; a close without paper discards it.
@@ -278,7 +313,9 @@ bool Dead(pid_t pid) {
   return close == std::string::npos || stat[close + 2] == 'Z';
 }
 
-class EmuRestartTest : public testing::Test {
+// fr-emu started on a fresh board, with the POS line held through the host
+// library.
+class EmuLineTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fs::exists(emu_path_)) << emu_path_;
@@ -294,6 +331,17 @@ class EmuRestartTest : public testing::Test {
     return Eventually([&] { return client_.Call(host::req::Version()).ok(); }, 15000);
   }
 
+  // Registered, with a shift open.
+  void Register() {
+    ASSERT_TRUE(session_.Call(host::req::SetSerialNumber(session_.login(), "4200012345")).ok());
+    std::vector<TlvElement> elements = {TlvElement::fromString(tag::kFirstRegText, "A"),
+                                        TlvElement::fromString(tag::kSecondRegText, "B"),
+                                        TlvElement::fromString(tag::kThirdRegText, "C"),
+                                        host::TaxRateElement({0, 0, 0, "NO TAX"})};
+    ASSERT_TRUE(session_.Registration(elements, "7701234567", "9999078900012345", nullptr).ok());
+    ASSERT_TRUE(session_.ShiftOpen(nullptr).ok());
+  }
+
   const std::string emu_path_ = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
   sim::Sandbox tmp_ = sim::Sandbox::Temp();
   const std::string dir_ = tmp_.dir() + "/board";
@@ -303,17 +351,13 @@ class EmuRestartTest : public testing::Test {
   host::Session session_{&client_, host::Login(), "POS"};
 };
 
+class EmuRestartTest : public EmuLineTest {};
+
 // fr-core killed with a receipt open comes back on the same line: the POS
 // keeps its handle, the receipt is gone, and a second program still cannot
 // take the line.
 TEST_F(EmuRestartTest, DeviceKilledMidReceiptComesBackOnTheSameLine) {
-  ASSERT_TRUE(session_.Call(host::req::SetSerialNumber(session_.login(), "4200012345")).ok());
-  std::vector<TlvElement> elements = {TlvElement::fromString(tag::kFirstRegText, "A"),
-                                      TlvElement::fromString(tag::kSecondRegText, "B"),
-                                      TlvElement::fromString(tag::kThirdRegText, "C"),
-                                      host::TaxRateElement({0, 0, 0, "NO TAX"})};
-  ASSERT_TRUE(session_.Registration(elements, "7701234567", "9999078900012345", nullptr).ok());
-  ASSERT_TRUE(session_.ShiftOpen(nullptr).ok());
+  ASSERT_NO_FATAL_FAILURE(Register());
   ASSERT_TRUE(session_.Call(host::req::OpenReceipt(session_.login(), receipt::kSale, "POS")).ok());
   host::DocumentState state;
   const host::Answer open = session_.Call(host::req::DocumentState());
@@ -348,6 +392,72 @@ TEST_F(EmuRestartTest, KilledEmulatorLeavesNoDeviceBehind) {
   ASSERT_GT(core, 0);
   emu_.Kill(SIGKILL);
   EXPECT_TRUE(Eventually([&] { return Dead(core); }, 5000));
+}
+
+class EmuLoseRepliesTest : public EmuLineTest {
+ protected:
+  uint32_t LastDocument() {
+    client_.set_policy(host::RetryPolicy());
+    host::DeviceStatus s;
+    const host::Answer a = client_.Call(host::req::DeviceStatus());
+    EXPECT_TRUE(a.ok() && host::DecodeDeviceStatus(a.data, &s)) << a.error;
+    return s.last_document;
+  }
+};
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// The register does the work and only its answer is lost: a POS gets it
+// back with 05, unless the loss takes those answers too.
+TEST_F(EmuLoseRepliesTest, LosesRepliesAsTheFileSays) {
+  ASSERT_NO_FATAL_FAILURE(Register());
+  host::RetryPolicy none = host::RetryPolicy::None();
+  none.clock_waits = 3;  // documents one second apart is not what is tried here
+  none.wait_ms = 5000;   // not a close's 20 s
+  host::Line tea;
+  tea.name = "TEA";
+  tea.price = 100;
+  struct Case {
+    const char* name;
+    const char* contents;  // of lose-replies
+    const char* applied;   // what fr-emu says once it has read them
+    bool retries;          // the default policy, else none
+    bool receipt;          // a receipt, else the version
+    bool answered;
+  };
+  const Case cases[] = {
+      {"next-close, no retries: the close's answer is lost", "next-close\n",
+       "the reply to the next close will be lost", false, true, false},
+      {"next-close: 05 brings the same answer back", " next-close ", "the reply to the next close will be lost",
+       true, true, true},
+      {"share 1: the answers to 05 are lost too", "share 1 7", "at a share of 1 (seed 7)", true, false, false},
+      {"share 0: nothing is lost", "share 0", "at a share of 0 (seed ", false, true, true},
+      {"unknown contents: nothing is lost", "often", "unknown lose-replies \"often\" ignored", false, true, true},
+  };
+  const std::string file = dir_ + Emulator::kLoseReplies;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t said = Count(emu_.Stdout() + emu_.Stderr(), c.applied);
+    std::ofstream(file) << c.contents;
+    ASSERT_TRUE(Eventually([&] { return Count(emu_.Stdout() + emu_.Stderr(), c.applied) > said; }, 5000));
+    const uint32_t before = c.receipt ? LastDocument() : 0;
+    client_.set_policy(c.retries ? host::RetryPolicy() : none);
+    const int asked = client_.stats().asked_again;
+    const host::Answer a = c.receipt ? session_.Receipt(receipt::kSale, {tea}, 100, 0, nullptr)
+                                     : client_.Call(host::req::Version());
+    EXPECT_EQ(c.answered, a.answered) << a.error;
+    EXPECT_EQ(c.answered, a.ok()) << a.code;
+    EXPECT_EQ(c.retries, client_.stats().asked_again > asked);
+    if (c.receipt) {
+      EXPECT_EQ(before + 1, LastDocument());  // stored, answered or not
+    }
+    // next-close works once: its file is gone.
+    EXPECT_EQ(std::string(c.contents).find("next-close") == std::string::npos, fs::exists(file));
+  }
 }
 
 }  // namespace

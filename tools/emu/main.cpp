@@ -1,6 +1,6 @@
 // fr-emu DIR: the virtual register for POS developers. See emulator.h.
 // Ctrl-C or SIGTERM stops it; SIGHUP (or creating DIR/restart) restarts
-// fr-core as a power cut would.
+// fr-core as a power cut would; DIR/lose-replies loses replies on the way.
 #include <poll.h>
 #include <signal.h>
 
@@ -23,7 +23,14 @@ void OnHangUp(int) { g_restart = 1; }
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: fr-emu DIR\n");
+    std::fprintf(stderr,
+                 "usage: fr-emu DIR\n"
+                 "  DIR/host           the register's line, for a POS program\n"
+                 "  DIR/paper/         what it printed, one set of files per cut\n"
+                 "  DIR/printer-state  ready, near-end, paper-out or silent\n"
+                 "  DIR/restart        created: fr-core is killed and started again\n"
+                 "  DIR/lose-replies   next-close (once) or share P [SEED]: replies lost\n"
+                 "                     on their way to the POS\n");
     return 2;
   }
   struct sigaction sa = {};
