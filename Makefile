@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
-           libcxxopts-dev fonts-dejavu-core
+           libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
 .PHONY: all build deps configure test check sanitize fuzz demo run bench cost cross clean
 

@@ -1,0 +1,185 @@
+#include "bridge/answer.h"
+
+#include "app/status_format.h"
+#include "util/cp866.h"
+
+namespace bridge {
+
+namespace {
+
+// Totals blocks are kept by receipt type, 0 to 3.
+const char* OperationName(size_t type) { return ReceiptTypeSlug(static_cast<uint8_t>(type)); }
+
+json OperationJson(const OperationCounters& op) {
+  json j = {{"receipts", op.receiptCount()}};
+  PutAmount(&j, "total", op.total());
+  PutAmount(&j, "cash", op.cash());
+  PutAmount(&j, "cashless", op.cashless());
+  if (op.hasTaxes()) {
+    json taxes = json::array();
+    for (size_t i = 0; i < 5; ++i) taxes.push_back(op.tax(i));
+    j["taxes"] = taxes;
+  }
+  return j;
+}
+
+template <typename Record>
+json RecordJson(const Record& r) {
+  json j = {{"shift", r.shiftNumber()}, {"receipts", r.receiptCount()}};
+  json in = {{"count", r.cashInCount()}}, out = {{"count", r.cashOutCount()}};
+  PutAmount(&in, "sum", r.cashInSum());
+  PutAmount(&out, "sum", r.cashOutSum());
+  j["cash_in"] = in;
+  j["cash_out"] = out;
+  json ops = json::object();
+  for (size_t t = 0; t < 4; ++t) ops[OperationName(t)] = OperationJson(r.block(t));
+  j["operations"] = ops;
+  return j;
+}
+
+}  // namespace
+
+void PutAmount(json* j, const std::string& name, int64_t kopecks) {
+  (*j)[name] = kopecks;
+  (*j)[name + "_decimal"] = Decimal2(kopecks);
+}
+
+json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c) {
+  json j = {{"register", register_name},
+            {"document", DocumentSlug(job.action)},
+            {"number", c.number},
+            {"fiscal_sign", c.sign},
+            {"time", FormatTime(c.time)}};
+  if (c.has_shift) j["shift"] = c.shift;
+  if (job.action == Action::kReceipt) j["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+  if (c.is_receipt) {
+    j["receipt_number"] = c.receipt;
+    PutAmount(&j, "total", c.total);
+    PutAmount(&j, "change", c.change);
+  }
+  if (job.action == Action::kCashIn || job.action == Action::kCashOut) PutAmount(&j, "amount", job.amount);
+  if (c.has_drawer) PutAmount(&j, "drawer", c.drawer);
+  return j;
+}
+
+const char* PaperState(const StatusSnapshot& s) {
+  if (!s.valid) return "unknown";
+  if (s.device.flag(FrStatus::kPaperOut)) return "out";
+  if (s.device.flag(FrStatus::kPaperNearEnd)) return "near-end";
+  return "ready";
+}
+
+const char* PrinterState(const StatusSnapshot& s) {
+  if (!s.valid) return "unknown";
+  return s.device.flag(FrStatus::kPrinterSilent) ? "silent" : "ready";
+}
+
+json StatusJson(const std::string& register_name, bool online, const StatusSnapshot& s, int64_t now_ms) {
+  json j = {{"register", register_name}, {"online", online}};
+  if (!s.valid) {
+    if (s.refused != 0) {
+      j["result_code"] = s.refused;
+      j["result_meaning"] = rc::Meaning(s.refused);
+    }
+    return j;
+  }
+  const host::DeviceStatus& d = s.device;
+  j["age_ms"] = now_ms - s.taken_ms;
+  j["serial"] = d.serial;
+  j["flags"] = host::FlagNames(d.flags);
+  j["registrations"] = d.registrations;
+  json shift = {{"open", s.shift.open}, {"number", d.shift}, {"receipts", d.receipts}};
+  if (s.shift.open_time != 0) shift["opened"] = FormatTime(s.shift.open_time);
+  if (s.shift.close_time != 0) shift["closed"] = FormatTime(s.shift.close_time);
+  j["shift"] = shift;
+  json last = {{"number", d.last_document}};
+  if (d.last_time > 0) last["time"] = FormatTime(static_cast<uint32_t>(d.last_time));
+  j["last_document"] = last;
+  if (d.open_document != 0) {
+    const char* name = host::DocumentTypeName(d.open_document);
+    j["open_document"] = {{"type", name != nullptr ? name : "unknown"}};
+  } else {
+    j["open_document"] = nullptr;
+  }
+  PutAmount(&j, "drawer", s.shift.drawer);
+  j["paper"] = PaperState(s);
+  j["printer"] = PrinterState(s);
+  j["capacity"] = d.capacity;
+  return j;
+}
+
+std::vector<std::string> StatusChanges(const StatusSnapshot& a, const StatusSnapshot& b) {
+  std::vector<std::string> changed;
+  if (a.valid != b.valid) return {"shift", "drawer", "paper", "printer", "open_document", "last_document"};
+  if (!b.valid) return changed;
+  if (a.shift.open != b.shift.open || a.device.shift != b.device.shift) changed.push_back("shift");
+  if (a.shift.drawer != b.shift.drawer) changed.push_back("drawer");
+  if (std::string(PaperState(a)) != PaperState(b)) changed.push_back("paper");
+  if (std::string(PrinterState(a)) != PrinterState(b)) changed.push_back("printer");
+  if (a.device.open_document != b.device.open_document) changed.push_back("open_document");
+  if (a.device.last_document != b.device.last_document) changed.push_back("last_document");
+  return changed;
+}
+
+bool TableRecordJson(uint8_t table, const std::string& data, json* out) {
+  if (table == table::kCashiers) {
+    Cashier c;
+    if (!host::DecodeCashier(data, &c)) return false;
+    // The password stays on the register.
+    *out = {{"number", c.number}, {"name", util::Cp866ToUtf8(c.name)}, {"rights", c.rights}};
+    return true;
+  }
+  if (table == table::kSections) {
+    Section s;
+    if (!host::DecodeSection(data, &s)) return false;
+    *out = {{"number", s.number}, {"name", util::Cp866ToUtf8(s.name)}};
+    return true;
+  }
+  Discount d;
+  if (!host::DecodeDiscount(data, &d)) return false;
+  const char* type = d.type == tables::kPercentDiscount ? "percent" : d.type == 0 ? "amount" : "empty";
+  *out = {{"number", d.number}, {"type", type}, {"value", d.value}, {"name", util::Cp866ToUtf8(d.name)}};
+  return true;
+}
+
+bool TotalsJson(const std::string& record, const std::string& data, json* out) {
+  if (record == "shift" || record == "registration") {
+    ShiftCounters c;
+    if (!host::DecodeShiftTotals(data, &c)) return false;
+    *out = RecordJson(c);
+    if (record == "shift") PutAmount(out, "drawer", c.cashInDrawer());
+  } else if (record == "gross") {
+    GrossCounters c;
+    if (!host::DecodeGrossTotals(data, &c)) return false;
+    *out = RecordJson(c);
+  } else {
+    SectionTotals t;
+    if (!host::DecodeSectionTotals(data, &t)) return false;
+    json ops = json::object();
+    for (size_t type = 0; type < 4; ++type) {
+      json sections = json::array();
+      for (size_t s = 0; s < 20; ++s) sections.push_back(t.amount(type, s));
+      ops[OperationName(type)] = sections;
+    }
+    *out = {{"operations", ops}};
+  }
+  (*out)["record"] = record;
+  return true;
+}
+
+json ProblemJson(const Problem& p) {
+  json j = {{"type", "urn:fr-bridge:problem:" + p.code},
+            {"title", p.title},
+            {"status", p.status},
+            {"code", p.code},
+            {"detail", p.detail}};
+  if (!p.pointer.empty()) j["pointer"] = p.pointer;
+  if (!p.register_name.empty()) j["register"] = p.register_name;
+  if (p.result_code >= 0) {
+    j["result_code"] = p.result_code;
+    j["result_meaning"] = rc::Meaning(p.result_code);
+  }
+  return j;
+}
+
+}  // namespace bridge

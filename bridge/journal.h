@@ -1,0 +1,69 @@
+// The bridge's memory of state-changing requests, on disk (SQLite), so that
+// a request repeated with its Idempotency-Key gets the first one's outcome,
+// also after the bridge restarted. Every write is synced before it returns:
+// an entry is on disk before the first byte of its job goes to the register,
+// and an outcome before the POS hears it.
+//
+// Thread-safe.
+#ifndef FR_BRIDGE_JOURNAL_H_
+#define FR_BRIDGE_JOURNAL_H_
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace bridge {
+
+struct JournalEntry {
+  std::string key;
+  std::string register_name;
+  std::string action;   // "receipt", "cash-in", ...
+  std::string hash;     // of the request (method, route, body), keyed
+  bool done = false;    // else started and not settled
+  uint32_t last_document = 0;  // the register's, before the job
+  uint32_t close_id = 0;       // identifier of the frame that closes the document
+  int status = 0;              // HTTP status of the outcome
+  std::string response;        // its body
+  int64_t created = 0;         // seconds since 1970
+};
+
+class Journal {
+ public:
+  Journal() = default;
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+  ~Journal();
+
+  // Opens or creates the journal file. False with *error on failure.
+  bool Open(const std::string& path, std::string* error);
+
+  // False when there is no entry (or on a read failure: then *error).
+  bool Find(const std::string& key, JournalEntry* out);
+  // The job is about to start: key, hash and where the register stood.
+  bool Begin(const JournalEntry& e);
+  // The close's identifier, before the close goes out.
+  bool SetCloseId(const std::string& key, uint32_t close_id);
+  bool Finish(const std::string& key, int status, const std::string& response);
+  // Forgets a job known to have left no trace on the register, so that a
+  // retry with its key runs it again.
+  bool Release(const std::string& key);
+  // Entries started and never settled (the bridge died during their job).
+  std::vector<JournalEntry> Unfinished();
+
+  const std::string& last_error() const { return last_error_; }
+
+ private:
+  bool Exec(const char* sql);
+  bool Fail(const char* what);
+
+  std::mutex mu_;
+  sqlite3* db_ = nullptr;
+  std::string last_error_;
+};
+
+}  // namespace bridge
+
+#endif  // FR_BRIDGE_JOURNAL_H_

@@ -1,0 +1,235 @@
+// fr-bridge: registers behind an HTTP/JSON interface (docs/bridge.md).
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include <cxxopts.hpp>
+#include <nlohmann/json.hpp>
+
+#include "bridge/server.h"
+#include "util/coding.h"
+
+namespace {
+
+using nlohmann::json;
+
+bool ReadFile(const std::string& path, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *out = s.str();
+  return true;
+}
+
+// A file only its owner may read, written whole before it is visible.
+bool WritePrivate(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".new";
+  const mode_t old = umask(077);
+  FILE* f = std::fopen(tmp.c_str(), "w");
+  umask(old);
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 &&
+                  fsync(fileno(f)) == 0;
+  std::fclose(f);
+  return ok && chmod(tmp.c_str(), 0600) == 0 && rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+bool ParseRegister(const std::string& spec, bridge::RegisterConfig* r) {
+  const size_t eq = spec.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size()) return false;
+  r->name = spec.substr(0, eq);
+  r->device = spec.substr(eq + 1);
+  return r->name.size() <= 32 && r->name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") == std::string::npos;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "fr-bridge: %s\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cxxopts::Options options("fr-bridge", "Registers behind an HTTP/JSON interface.");
+  options.add_options()
+      ("register", "a register and its line, NAME=DEVICE (repeatable)", cxxopts::value<std::vector<std::string>>())
+      ("emu", "the register NAME is the virtual one in fr-emu's DIR, NAME=DIR", cxxopts::value<std::vector<std::string>>())
+      ("listen", "HOST:PORT to listen on", cxxopts::value<std::string>())
+      ("state", "the journal's and the default token file's directory", cxxopts::value<std::string>())
+      ("tokens", "bearer tokens, lines of ROLE TOKEN NAME", cxxopts::value<std::string>())
+      ("allow-origin", "a browser origin that may call the bridge (repeatable)", cxxopts::value<std::vector<std::string>>())
+      ("config", "the same settings as JSON", cxxopts::value<std::string>())
+      ("log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())
+      ("wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))
+      ("routes", "print the routes served and exit")
+      ("h,help", "this text");
+  cxxopts::ParseResult p;
+  try {
+    p = options.parse(argc, argv);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  if (p.count("help")) {
+    std::cout << options.help() << "\nSee docs/bridge.md.\n";
+    return 0;
+  }
+  if (p.count("routes")) {
+    for (const std::string& r : bridge::Server::Routes()) std::cout << r << "\n";
+    return 0;
+  }
+
+  // The configuration file first; the command line wins.
+  json config = json::object();
+  if (p.count("config")) {
+    std::string text;
+    if (!ReadFile(p["config"].as<std::string>(), &text)) return Fail("cannot read " + p["config"].as<std::string>());
+    config = json::parse(text, nullptr, false);
+    if (!config.is_object()) return Fail(p["config"].as<std::string>() + " is not a JSON object");
+  }
+  auto setting = [&](const char* name, const char* key) -> std::string {
+    if (p.count(name)) return p[name].as<std::string>();
+    return config.contains(key) && config[key].is_string() ? config[key].get<std::string>() : "";
+  };
+  std::vector<bridge::RegisterConfig> registers;
+  if (config.contains("registers") && config["registers"].is_array()) {
+    for (const json& r : config["registers"]) {
+      bridge::RegisterConfig rc;
+      if (!r.is_object() || !ParseRegister(r.value("name", "") + "=" + r.value("device", ""), &rc)) {
+        return Fail("a register in the configuration needs a name ([a-z0-9_-], up to 32) and a device");
+      }
+      rc.emu_dir = r.value("emu", "");
+      if (r.contains("service") && r["service"].is_object()) {
+        rc.service.cashier = static_cast<uint8_t>(r["service"].value("number", static_cast<int>(rc.service.cashier)));
+        rc.service.password = r["service"].value("password", rc.service.password);
+      }
+      registers.push_back(rc);
+    }
+  }
+  if (p.count("register")) {
+    for (const std::string& spec : p["register"].as<std::vector<std::string>>()) {
+      bridge::RegisterConfig rc;
+      if (!ParseRegister(spec, &rc)) return Fail("--register NAME=DEVICE, NAME of [a-z0-9_-] up to 32: " + spec);
+      registers.push_back(rc);
+    }
+  }
+  if (p.count("emu")) {
+    for (const std::string& spec : p["emu"].as<std::vector<std::string>>()) {
+      bridge::RegisterConfig e;
+      if (!ParseRegister(spec, &e)) return Fail("--emu NAME=DIR: " + spec);
+      bool found = false;
+      for (auto& r : registers) {
+        if (r.name == e.name) {
+          r.emu_dir = e.device;
+          found = true;
+        }
+      }
+      // A virtual register alone: its line is the emulator's.
+      if (!found) registers.push_back({e.name, e.device + "/host", e.device, host::Login()});
+    }
+  }
+  if (registers.empty()) return Fail("no register: give --register NAME=DEVICE");
+  for (size_t i = 0; i < registers.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (registers[i].name == registers[j].name) return Fail("two registers named " + registers[i].name);
+    }
+  }
+
+  bridge::ServerOptions so;
+  const std::string listen = setting("listen", "listen").empty() ? "127.0.0.1:8780" : setting("listen", "listen");
+  const size_t colon = listen.rfind(':');
+  try {
+    if (colon == std::string::npos) throw std::invalid_argument(listen);
+    so.host = listen.substr(0, colon);
+    so.port = std::stoi(listen.substr(colon + 1));
+    if (so.port < 0 || so.port > 65535) throw std::invalid_argument(listen);
+  } catch (const std::exception&) {
+    return Fail("--listen HOST:PORT: " + listen);
+  }
+  so.wait_ms = p["wait"].as<int>() * 1000;
+  if (config.contains("allow_origin") && config["allow_origin"].is_array()) {
+    for (const json& o : config["allow_origin"]) {
+      if (o.is_string()) so.allow_origins.push_back(o.get<std::string>());
+    }
+  }
+  if (p.count("allow-origin")) {
+    for (const std::string& o : p["allow-origin"].as<std::vector<std::string>>()) so.allow_origins.push_back(o);
+  }
+
+  const std::string state = setting("state", "state");
+  if (state.empty()) return Fail("--state DIR is required (the journal lives there)");
+  if (mkdir(state.c_str(), 0700) != 0 && errno != EEXIST) return Fail("cannot make " + state);
+
+  // Tokens: the file given, else DIR/tokens, made with one admin token.
+  std::string tokens_path = setting("tokens", "tokens");
+  std::string text;
+  if (tokens_path.empty()) {
+    tokens_path = state + "/tokens";
+    if (access(tokens_path.c_str(), F_OK) != 0) {
+      if (!WritePrivate(tokens_path, "# ROLE TOKEN NAME (roles: admin, pos)\nadmin " + bridge::NewToken() + " admin\n")) {
+        return Fail("cannot write " + tokens_path);
+      }
+      std::fprintf(stderr, "fr-bridge: made %s with a new admin token (readable by this user only)\n",
+                   tokens_path.c_str());
+    }
+  }
+  if (!ReadFile(tokens_path, &text)) return Fail("cannot read " + tokens_path);
+  std::string error;
+  if (!bridge::ParseTokens(text, &so.tokens, &error)) return Fail(tokens_path + ": " + error);
+  if (so.tokens.empty()) return Fail(tokens_path + " has no token");
+
+  // The key of the request hashes, so the journal gives no password away.
+  const std::string secret_path = state + "/secret";
+  if (!ReadFile(secret_path, &so.secret) || so.secret.size() < 32) {
+    so.secret = bridge::NewToken();
+    if (!WritePrivate(secret_path, so.secret)) return Fail("cannot write " + secret_path);
+  }
+
+  FILE* log_file = stderr;
+  if (!setting("log", "log").empty()) {
+    log_file = std::fopen(setting("log", "log").c_str(), "a");
+    if (log_file == nullptr) return Fail("cannot open " + setting("log", "log"));
+  }
+
+  signal(SIGPIPE, SIG_IGN);
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // every thread after this one too
+
+  bridge::Log log(log_file);
+  bridge::Journal journal;
+  if (!journal.Open(state + "/journal.sqlite", &error)) return Fail(error);
+  bridge::Events events;
+  bridge::Metrics metrics;
+  bridge::Server server(so, &journal, &events, &metrics, &log);
+  std::vector<std::unique_ptr<bridge::Worker>> workers;
+  for (const auto& r : registers) {
+    workers.push_back(std::make_unique<bridge::Worker>(r, &journal, &events, &metrics, &log));
+    server.AddWorker(workers.back().get());
+  }
+  for (const bridge::JournalEntry& e : journal.Unfinished()) server.AddInDoubt(e);
+  if (!server.Bind(&error)) return Fail(error);
+  for (auto& w : workers) w->Start();
+  std::fprintf(stderr, "fr-bridge: listening on http://%s:%d/ (tokens in %s)\n", so.host.c_str(), server.port(),
+               tokens_path.c_str());
+
+  std::thread stopper([&] {
+    int sig = 0;
+    sigwait(&stop_signals, &sig);
+    server.Stop();
+  });
+  server.Run();
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
+  for (auto& w : workers) w->Stop();
+  return 0;
+}

@@ -1,0 +1,165 @@
+#include "bridge/request.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "bridge/journal.h"
+#include "tools/sim/sandbox.h"
+
+namespace bridge {
+namespace {
+
+const std::string kCashier = R"("cashier": {"number": 1, "password": 1111})";
+
+std::string Receipt(const std::string& lines, const std::string& extra = "") {
+  return R"({"type": "sale", )" + kCashier + R"(, "lines": )" + lines + R"(, "payment": {"cash": 100})" + extra + "}";
+}
+
+TEST(RequestTest, BadBodiesAreRefusedWithThePointerOfTheField) {
+  std::string many = "[";
+  for (size_t i = 0; i <= kMaxLines; ++i) many += std::string(i ? "," : "") + R"({"name":"a","price":1,"quantity":1,"tax":1})";
+  many += "]";
+  const struct {
+    Action action;
+    std::string segment, body;
+    int status;
+    std::string code, pointer;
+  } cases[] = {
+      {Action::kReceipt, "", "{", 400, "request.invalid-json", ""},
+      {Action::kReceipt, "", "[1]", 400, "request.invalid", ""},
+      {Action::kReceipt, "", std::string(20, '[') + std::string(20, ']'), 400, "request.invalid-json", ""},
+      {Action::kReceipt, "", std::string(kMaxBodyBytes + 1, ' '), 400, "request.too-large", ""},
+      {Action::kReceipt, "", R"({"type": "sale", "lines": []})", 400, "request.invalid", "/cashier"},
+      {Action::kReceipt, "", R"({"type": "gift", )" + kCashier + "}", 400, "request.invalid", "/type"},
+      {Action::kReceipt, "", Receipt("[]"), 400, "request.invalid", "/lines"},
+      {Action::kReceipt, "", Receipt(many), 400, "request.invalid", "/lines"},
+      {Action::kReceipt, "", Receipt("[1]"), 400, "request.invalid", "/lines/0"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":"1","quantity":1,"tax":1}])"), 400, "request.invalid",
+       "/lines/0/price"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":-1,"quantity":1,"tax":1}])"), 400, "request.invalid",
+       "/lines/0/price"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":100000000001,"quantity":1,"tax":1}])"), 400,
+       "request.invalid", "/lines/0/price"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1000000,"quantity":"1000000","tax":1}])"), 400,
+       "request.invalid", "/lines/0/quantity"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":"1.1234567890","tax":1}])"), 400,
+       "request.invalid", "/lines/0/quantity"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":-1,"tax":1}])"), 400, "request.invalid",
+       "/lines/0/quantity"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":6}])"), 400, "request.invalid",
+       "/lines/0/tax"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"","price":1,"quantity":1,"tax":1}])"), 400, "request.invalid",
+       "/lines/0/name"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"colour":1}])"), 400,
+       "request.invalid", "/lines/0/colour"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1}])", R"(, "tip": 1)"), 400,
+       "request.invalid", "/tip"},
+      {Action::kCashIn, "", "{" + kCashier + R"(, "amount": 100000000001})", 400, "request.invalid", "/amount"},
+      {Action::kCashIn, "", "{" + kCashier + R"(, "amount": 1.5})", 400, "request.invalid", "/amount"},
+      {Action::kShiftOpen, "", R"({"cashier": {"number": 21, "password": 1}})", 400, "request.invalid",
+       "/cashier/number"},
+      {Action::kReport, "z", "{" + kCashier + "}", 404, "route.not-found", ""},
+      {Action::kReport, "period", "{" + kCashier + R"(, "from": "yesterday", "to": "2035-01-01T00:00:00Z"})", 400,
+       "request.invalid", "/from"},
+      {Action::kSetSerial, "", R"({"serial": "12345"})", 400, "request.invalid", "/serial"},
+      {Action::kRegistration, "", R"({"inn": "77", "fn": "99", "tax_rates": [{"number": 6}]})", 400, "request.invalid",
+       "/tax_rates/0/number"},
+  };
+  for (const auto& c : cases) {
+    Job job;
+    Problem p;
+    EXPECT_FALSE(DecodeJob(c.action, c.segment, "", c.body, &job, &p)) << c.body.substr(0, 200);
+    EXPECT_EQ(p.status, c.status) << c.body.substr(0, 200);
+    EXPECT_EQ(p.code, c.code) << c.body.substr(0, 200);
+    EXPECT_EQ(p.pointer, c.pointer) << c.body.substr(0, 200) << ": " << p.detail;
+  }
+}
+
+TEST(RequestTest, AReceiptBecomesItsFrames) {
+  Job job;
+  Problem p;
+  ASSERT_TRUE(DecodeJob(Action::kReceipt, "", "",
+                        Receipt(R"([{"name":"Чай","price":12990,"quantity":"1.500","tax":5,"section":3,"discount":2},
+                                    {"name":"b","price":1,"quantity":2,"tax":1}])"),
+                        &job, &p))
+      << p.detail;
+  ASSERT_EQ(job.lines.size(), 2u);
+  EXPECT_EQ(job.lines[0].quantity, 1500);
+  EXPECT_EQ(job.lines[0].places, 3);
+  EXPECT_EQ(job.lines[0].tax, 5);
+  EXPECT_EQ(job.lines[0].section, 3);
+  EXPECT_EQ(job.lines[0].discount, 2);
+  EXPECT_EQ(job.lines[1].section, 1) << "section 1 unless given";
+  const Plan plan = DocumentPlan(job, job.login);
+  EXPECT_EQ(plan.open.command, cmd::kOpenReceipt);
+  ASSERT_EQ(plan.steps.size(), 3u);
+  EXPECT_EQ(plan.steps.back().command, cmd::kCloseReceipt);
+}
+
+TEST(RequestTest, TimesAndAmounts) {
+  const struct {
+    const char* text;
+    bool ok;
+    uint32_t t;
+  } times[] = {
+      {"2035-01-02T10:00:00Z", true, 2051344800},
+      {"2035-01-02T13:00:00.250+03:00", true, 2051344800},
+      {"2035-01-02 10:00:00Z", false, 0},
+      {"2035-13-02T10:00:00Z", false, 0},
+      {"2035-01-02T10:00:00", false, 0},
+      {"1969-12-31T23:59:59Z", false, 0},
+  };
+  for (const auto& c : times) {
+    uint32_t t = 0;
+    EXPECT_EQ(ParseTime(c.text, &t), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(t, c.t) << c.text;
+      EXPECT_EQ(FormatTime(t), "2035-01-02T10:00:00Z");
+    }
+  }
+  EXPECT_EQ(Decimal2(12990), "129.90");
+  EXPECT_EQ(Decimal2(-5), "-0.05");
+  EXPECT_EQ(Decimal2(INT64_MIN), "-92233720368547758.08");
+}
+
+TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  const std::string path = tmp.dir() + "/journal.sqlite";
+  std::string error;
+  {
+    Journal j;
+    ASSERT_TRUE(j.Open(path, &error)) << error;
+    JournalEntry e;
+    e.key = "a";
+    e.register_name = "main";
+    e.action = "receipt";
+    e.hash = "H";
+    e.last_document = 7;
+    e.close_id = 99;
+    ASSERT_TRUE(j.Begin(e));
+    EXPECT_FALSE(j.Begin(e)) << "a key is begun once";
+    e.key = "b";
+    ASSERT_TRUE(j.Begin(e));
+    e.key = "c";
+    ASSERT_TRUE(j.Begin(e));
+    ASSERT_TRUE(j.Finish("a", 201, R"({"number": 8})"));
+    ASSERT_TRUE(j.Release("c"));
+  }
+  Journal j;
+  ASSERT_TRUE(j.Open(path, &error)) << error;
+  JournalEntry e;
+  ASSERT_TRUE(j.Find("a", &e));
+  EXPECT_TRUE(e.done);
+  EXPECT_EQ(e.status, 201);
+  EXPECT_EQ(e.response, R"({"number": 8})");
+  EXPECT_FALSE(j.Find("c", &e));
+  const std::vector<JournalEntry> open = j.Unfinished();
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].key, "b");
+  EXPECT_EQ(open[0].last_document, 7u);
+  EXPECT_EQ(open[0].close_id, 99u);
+}
+
+}  // namespace
+}  // namespace bridge

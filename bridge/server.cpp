@@ -1,0 +1,596 @@
+#include "bridge/server.h"
+
+#include <openssl/crypto.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+#include <openssl/sha.h>
+
+#include <chrono>
+#include <functional>
+#include <sstream>
+
+#include <httplib.h>
+
+#include "util/coding.h"
+
+namespace bridge {
+
+// docs/bridge-openapi.json, built in.
+extern const char kOpenApiJson[];
+
+namespace {
+
+constexpr size_t kKeptTasks = 10000;
+constexpr size_t kMaxPayload = 1024 * 1024;  // beyond it the connection is refused outright
+
+// What the logger and the metrics need of the request being served; each
+// request is served on one thread from start to end.
+thread_local std::string t_route;
+thread_local std::string t_task;
+thread_local std::chrono::steady_clock::time_point t_started;
+
+bool HeaderKeyOk(const std::string& key) {
+  if (key.empty() || key.size() > kMaxKeyLength) return false;
+  for (unsigned char c : key) {
+    if (c < 0x21 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+std::string RandomHex(size_t bytes) {
+  std::string raw(bytes, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(&raw[0]), static_cast<int>(bytes)) != 1) {
+    throw std::runtime_error("no random bytes");
+  }
+  return util::HexUpper(raw);
+}
+
+}  // namespace
+
+// ---- tokens and hashes -------------------------------------------------------
+
+std::string Sha256(const std::string& data) {
+  unsigned char out[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), out);
+  return std::string(reinterpret_cast<char*>(out), sizeof out);
+}
+
+std::string HmacHex(const std::string& secret, const std::string& data) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
+       reinterpret_cast<const unsigned char*>(data.data()), data.size(), out, &n);
+  return util::HexUpper(std::string(reinterpret_cast<char*>(out), n));
+}
+
+std::string NewToken() {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  unsigned char raw[43];
+  if (RAND_bytes(raw, sizeof raw) != 1) throw std::runtime_error("no random bytes");
+  std::string t;
+  for (unsigned char c : raw) t += kAlphabet[c % 64];
+  return t;
+}
+
+bool ParseTokens(const std::string& text, std::vector<Token>* out, std::string* error) {
+  std::istringstream in(text);
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::string role, token, name;
+    if (!(words >> role)) continue;
+    words >> token;
+    std::getline(words, name);
+    name.erase(0, name.find_first_not_of(" \t"));
+    Token t;
+    t.role = role == "admin" ? Role::kAdmin : role == "pos" ? Role::kPos : Role::kNone;
+    if (t.role == Role::kNone || token.size() < 16) {
+      *error = "line " + std::to_string(n) + ": expected ROLE TOKEN NAME, ROLE admin or pos, TOKEN 16 characters or more";
+      return false;
+    }
+    t.digest = Sha256(token);
+    t.name = name;
+    out->push_back(t);
+  }
+  return true;
+}
+
+// ---- routes ------------------------------------------------------------------
+
+using Req = httplib::Request;
+using Res = httplib::Response;
+
+struct Server::Route {
+  const char* method;
+  const char* path;     // as documented: /v1/registers/{name}/status
+  const char* pattern;  // as matched; groups are the path's parameters
+  bool open;            // no token needed
+  std::function<void(Server*, const Req&, Res&, Role)> serve;
+};
+
+const std::vector<Server::Route>& Server::Table() {
+  auto job = [](Action action, int segment = 0, int record = 0) {
+    return [=](Server* s, const Req& req, Res& res, Role role) {
+      s->RunJob(req, res, role, action, segment > 0 ? req.matches[segment].str() : "",
+                record > 0 ? req.matches[record].str() : "");
+    };
+  };
+  auto page = [](void (Server::*f)(const Req&, Res&, Role)) {
+    return [f](Server* s, const Req& req, Res& res, Role role) { (s->*f)(req, res, role); };
+  };
+#define FR_REG "/v1/registers/([a-z0-9_-]{1,32})"
+  static const std::vector<Route> table = {
+      {"GET", "/healthz", "/healthz", true, page(&Server::Health)},
+      {"GET", "/metrics", "/metrics", false, page(&Server::MetricsPage)},
+      {"GET", "/v1/openapi.json", "/v1/openapi.json", true, page(&Server::OpenApi)},
+      {"GET", "/v1/registers", "/v1/registers", false, page(&Server::Registers)},
+      {"GET", "/v1/registers/{name}", FR_REG, false, page(&Server::OneRegister)},
+      {"GET", "/v1/registers/{name}/status", FR_REG "/status", false, page(&Server::Status)},
+      {"POST", "/v1/registers/{name}/receipts", FR_REG "/receipts", false, job(Action::kReceipt)},
+      {"POST", "/v1/registers/{name}/cancel", FR_REG "/cancel", false, job(Action::kCancel)},
+      {"POST", "/v1/registers/{name}/shift/open", FR_REG "/shift/open", false, job(Action::kShiftOpen)},
+      {"POST", "/v1/registers/{name}/shift/close", FR_REG "/shift/close", false, job(Action::kShiftClose)},
+      {"POST", "/v1/registers/{name}/cash-in", FR_REG "/cash-in", false, job(Action::kCashIn)},
+      {"POST", "/v1/registers/{name}/cash-out", FR_REG "/cash-out", false, job(Action::kCashOut)},
+      {"POST", "/v1/registers/{name}/reports/{kind}", FR_REG "/reports/([a-z-]{1,32})", false,
+       job(Action::kReport, 2)},
+      {"POST", "/v1/registers/{name}/copies", FR_REG "/copies", false, job(Action::kCopy)},
+      {"GET", "/v1/registers/{name}/tables/{table}/{number}", FR_REG "/tables/([a-z]{1,16})/([0-9]{1,3})", false,
+       job(Action::kReadTable, 2, 3)},
+      {"PUT", "/v1/registers/{name}/tables/{table}/{number}", FR_REG "/tables/([a-z]{1,16})/([0-9]{1,3})", false,
+       job(Action::kWriteTable, 2, 3)},
+      {"GET", "/v1/registers/{name}/clock", FR_REG "/clock", false, job(Action::kReadClock)},
+      {"PUT", "/v1/registers/{name}/clock", FR_REG "/clock", false, job(Action::kSetClock)},
+      {"PUT", "/v1/registers/{name}/serial-number", FR_REG "/serial-number", false, job(Action::kSetSerial)},
+      {"POST", "/v1/registers/{name}/registration", FR_REG "/registration", false, job(Action::kRegistration)},
+      {"GET", "/v1/registers/{name}/totals/{record}", FR_REG "/totals/([a-z]{1,16})", false, job(Action::kTotals, 2)},
+      {"GET", "/v1/tasks/{id}", "/v1/tasks/([0-9A-F]{1,64})", false, page(&Server::TaskPage)},
+      {"GET", "/v1/events", "/v1/events", false, page(&Server::EventStream)},
+  };
+#undef FR_REG
+  return table;
+}
+
+std::vector<std::string> Server::Routes() {
+  std::vector<std::string> out;
+  for (const Route& r : Table()) out.push_back(std::string(r.method) + " " + r.path);
+  return out;
+}
+
+// ---- the server ----------------------------------------------------------------
+
+Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics* metrics, Log* log)
+    : options_(std::move(options)), journal_(journal), events_(events), metrics_(metrics), log_(log),
+      http_(std::make_unique<httplib::Server>()) {
+  Install();
+}
+
+Server::~Server() { Stop(); }
+
+void Server::AddWorker(Worker* w) { workers_.push_back(w); }
+
+void Server::AddInDoubt(const JournalEntry& e) {
+  auto t = std::make_shared<Ticket>();
+  t->id = RandomHex(8);
+  t->key = e.key;
+  t->hash = e.hash;
+  t->register_name = e.register_name;
+  t->route = e.action;
+  t->created = e.created;
+  Worker* w = Find(e.register_name);
+  if (w == nullptr) {
+    log_->Write({{"key", e.key}, {"register", e.register_name}, {"error", "journal entry of an unknown register"}});
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    running_[e.key] = t;
+  }
+  Remember(t);
+  w->AddInDoubt(t, e);
+}
+
+Worker* Server::Find(const std::string& name) {
+  for (Worker* w : workers_) {
+    if (w->config().name == name) return w;
+  }
+  return nullptr;
+}
+
+void Server::Install() {
+  httplib::Server& h = *http_;
+  const int threads = options_.threads;
+  h.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  h.set_payload_max_length(kMaxPayload);
+  h.set_read_timeout(10, 0);
+  h.set_write_timeout(10, 0);
+  h.set_keep_alive_timeout(5);
+  h.set_keep_alive_max_count(100000);
+
+  h.set_pre_routing_handler([this](const Req& req, Res& res) {
+    t_route = "unmatched";
+    t_task.clear();
+    t_started = std::chrono::steady_clock::now();
+    std::string origin;
+    if (!OriginAllowed(req, &origin)) {
+      t_route = "cors";
+      ReplyProblem(res, MakeProblem(403, "auth.origin", "the origin " + origin + " may not call this bridge"));
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!origin.empty()) {
+      res.set_header("Access-Control-Allow-Origin", origin);
+      res.set_header("Vary", "Origin");
+      res.set_header("Access-Control-Expose-Headers", "Location, Idempotent-Replayed");
+    }
+    if (req.method == "OPTIONS") {
+      t_route = "preflight";
+      Preflight(req, res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  for (const Route& r : Table()) {
+    const Route* route = &r;
+    auto serve = [this, route](const Req& req, Res& res) {
+      t_route = route->path;
+      Role role = Role::kNone;
+      if (!route->open) {
+        role = Authenticate(req);
+        if (role == Role::kNone) {
+          res.set_header("WWW-Authenticate", "Bearer");
+          return ReplyProblem(res, MakeProblem(401, "auth.token-required", "a bearer token is required"));
+        }
+      }
+      route->serve(this, req, res, role);
+    };
+    const std::string method = r.method;
+    if (method == "GET") h.Get(r.pattern, serve);
+    if (method == "POST") h.Post(r.pattern, serve);
+    if (method == "PUT") h.Put(r.pattern, serve);
+  }
+
+  h.set_error_handler([this](const Req& req, Res& res) {
+    if (!res.body.empty()) return;
+    if (res.status == 404) {
+      ReplyProblem(res, MakeProblem(404, "route.not-found", "no route " + req.method + " " + req.path));
+    } else if (res.status == 413) {
+      Problem p = MakeProblem(413, "request.too-large", "the body is too large");
+      ReplyProblem(res, p);
+    } else {
+      ReplyProblem(res, MakeProblem(res.status, "request.invalid", "the request could not be served"));
+    }
+  });
+  h.set_exception_handler([this](const Req&, Res& res, std::exception_ptr e) {
+    std::string what = "unknown";
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      what = x.what();
+    } catch (...) {
+    }
+    log_->Write({{"error", what}, {"route", t_route}});
+    ReplyProblem(res, MakeProblem(500, "bridge.error", "the bridge failed to serve the request"));
+  });
+  h.set_logger([this](const Req& req, const Res& res) {
+    const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                          t_started).count() / 1000.0;
+    metrics_->Request(t_route, res.status);
+    json line = {{"method", req.method}, {"path", req.path}, {"route", t_route}, {"status", res.status},
+                 {"ms", ms}};
+    const std::string key = req.get_header_value("Idempotency-Key");
+    if (!key.empty() && HeaderKeyOk(key)) line["key"] = key;
+    if (!t_task.empty()) line["task"] = t_task;
+    log_->Write(line);
+  });
+}
+
+bool Server::Bind(std::string* error) {
+  bound_port_ = options_.port == 0 ? http_->bind_to_any_port(options_.host) : options_.port;
+  if (options_.port != 0 && !http_->bind_to_port(options_.host, options_.port)) bound_port_ = -1;
+  if (bound_port_ <= 0) {
+    *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
+    return false;
+  }
+  return true;
+}
+
+void Server::Run() { http_->listen_after_bind(); }
+
+void Server::Stop() {
+  events_->Close();
+  http_->stop();
+}
+
+Role Server::Authenticate(const Req& req) {
+  const std::string header = req.get_header_value("Authorization");
+  static const std::string kBearer = "Bearer ";
+  if (header.size() <= kBearer.size() || header.compare(0, kBearer.size(), kBearer) != 0) return Role::kNone;
+  const std::string digest = Sha256(header.substr(kBearer.size()));
+  Role role = Role::kNone;
+  // Every token is compared, each in constant time: the answer's timing
+  // tells nothing of how close a guess came.
+  for (const Token& t : options_.tokens) {
+    if (CRYPTO_memcmp(digest.data(), t.digest.data(), digest.size()) == 0) role = t.role;
+  }
+  return role;
+}
+
+bool Server::OriginAllowed(const Req& req, std::string* origin) {
+  *origin = req.get_header_value("Origin");
+  if (origin->empty()) return true;
+  // The bridge's own pages (the console) are same-origin.
+  if (*origin == "http://" + req.get_header_value("Host")) {
+    origin->clear();
+    return true;
+  }
+  for (const std::string& o : options_.allow_origins) {
+    if (o == *origin) return true;
+  }
+  return false;
+}
+
+void Server::Preflight(const Req& req, Res& res) {
+  res.status = 204;
+  res.set_header("Access-Control-Allow-Methods", "GET, POST, PUT, OPTIONS");
+  res.set_header("Access-Control-Allow-Headers", "Authorization, Content-Type, Idempotency-Key, Prefer, Last-Event-ID");
+  res.set_header("Access-Control-Max-Age", "600");
+  // Browsers ask before a public page may reach a server on this machine.
+  if (req.get_header_value("Access-Control-Request-Private-Network") == "true") {
+    res.set_header("Access-Control-Allow-Private-Network", "true");
+  }
+}
+
+void Server::Reply(Res& res, const Outcome& o) {
+  res.status = o.status;
+  res.set_content(o.body, o.problem ? "application/problem+json" : "application/json");
+}
+
+void Server::ReplyProblem(Res& res, const Problem& p) {
+  res.status = p.status;
+  res.set_content(ProblemJson(p).dump(-1, ' ', false, json::error_handler_t::replace), "application/problem+json");
+}
+
+// ---- pages -----------------------------------------------------------------------
+
+void Server::Health(const Req&, Res& res, Role) {
+  json regs = json::object();
+  for (Worker* w : workers_) regs[w->config().name] = w->online() ? "online" : "offline";
+  res.set_content(json({{"status", "ok"}, {"registers", regs}}).dump(), "application/json");
+}
+
+void Server::MetricsPage(const Req&, Res& res, Role) {
+  res.set_content(metrics_->Render(), "text/plain; version=0.0.4");
+}
+
+void Server::OpenApi(const Req&, Res& res, Role) { res.set_content(kOpenApiJson, "application/json"); }
+
+namespace {
+
+json RegisterJson(Worker* w) {
+  return {{"name", w->config().name},
+          {"device", w->config().device},
+          {"online", w->online()},
+          {"virtual", !w->config().emu_dir.empty()},
+          {"queue", w->queue_depth()},
+          {"in_doubt", w->in_doubt()}};
+}
+
+}  // namespace
+
+void Server::Registers(const Req&, Res& res, Role) {
+  json list = json::array();
+  for (Worker* w : workers_) list.push_back(RegisterJson(w));
+  res.set_content(json({{"registers", list}}).dump(), "application/json");
+}
+
+void Server::OneRegister(const Req& req, Res& res, Role) {
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, MakeProblem(404, "register.not-found", "no register " + req.matches[1].str()));
+  res.set_content(RegisterJson(w).dump(), "application/json");
+}
+
+void Server::Status(const Req& req, Res& res, Role) {
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, MakeProblem(404, "register.not-found", "no register " + req.matches[1].str()));
+  json status;
+  if (req.get_param_value("fresh") == "1") {
+    if (!w->FreshStatusJson(options_.wait_ms, &status)) {
+      Problem p = MakeProblem(503, "register.offline", "the register does not answer");
+      p.register_name = w->config().name;
+      return ReplyProblem(res, p);
+    }
+  } else {
+    status = w->StatusJson();
+  }
+  res.set_content(status.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+json Server::TaskJson(const std::shared_ptr<Ticket>& t) {
+  Outcome o;
+  const std::string state = t->state(&o);
+  json j = {{"id", t->id}, {"register", t->register_name}, {"route", t->route}, {"state", state},
+            {"created", FormatTime(static_cast<uint32_t>(t->created))}};
+  if (!t->key.empty()) j["key"] = t->key;
+  if (state == "done") {
+    j["status"] = o.status;
+    j["result"] = json::parse(o.body, nullptr, false);
+  }
+  return j;
+}
+
+void Server::Remember(const std::shared_ptr<Ticket>& t) {
+  std::lock_guard<std::mutex> l(mu_);
+  tasks_[t->id] = t;
+  task_order_.push_back(t->id);
+  if (task_order_.size() > kKeptTasks) {
+    tasks_.erase(task_order_.front());
+    task_order_.erase(task_order_.begin());
+  }
+}
+
+void Server::TaskPage(const Req& req, Res& res, Role) {
+  std::shared_ptr<Ticket> t;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    auto it = tasks_.find(req.matches[1]);
+    if (it != tasks_.end()) t = it->second;
+  }
+  if (t == nullptr) return ReplyProblem(res, MakeProblem(404, "task.not-found", "no task " + req.matches[1].str()));
+  res.set_content(TaskJson(t).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+void Server::EventStream(const Req& req, Res& res, Role) {
+  if (streams_.fetch_add(1) >= options_.max_streams) {
+    streams_.fetch_sub(1);
+    return ReplyProblem(res, MakeProblem(503, "bridge.busy", "too many event streams are open"));
+  }
+  auto last = std::make_shared<uint64_t>(events_->last_id());
+  const std::string resume = req.get_header_value("Last-Event-ID");
+  if (!resume.empty() && resume.size() < 20 && resume.find_first_not_of("0123456789") == std::string::npos) {
+    *last = std::stoull(resume);
+  }
+  res.set_header("Cache-Control", "no-store");
+  res.set_chunked_content_provider(
+      "text/event-stream",
+      [this, last](size_t, httplib::DataSink& sink) {
+        std::vector<Event> got;
+        std::string out;
+        if (!events_->Since(*last, 15000, &got)) {
+          out += "event: reset\ndata: {}\n\n";  // some were no longer kept
+        }
+        for (const Event& e : got) {
+          out += "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.data + "\n\n";
+          *last = e.id;
+        }
+        if (out.empty()) out = ": still here\n\n";
+        if (events_->closed()) {
+          sink.done();
+          return false;
+        }
+        return sink.write(out.data(), out.size());
+      },
+      [this](bool) { streams_.fetch_sub(1); });
+}
+
+// ---- jobs ------------------------------------------------------------------------
+
+void Server::RunJob(const Req& req, Res& res, Role role, Action action, const std::string& segment,
+                    const std::string& record) {
+  const ActionInfo& info = InfoOf(action);
+  if (info.admin && role != Role::kAdmin) {
+    return ReplyProblem(res, MakeProblem(403, "auth.forbidden", "this needs an admin token"));
+  }
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, MakeProblem(404, "register.not-found", "no register " + req.matches[1].str()));
+  auto t = std::make_shared<Ticket>();
+  Problem p;
+  if (!DecodeJob(action, segment, record, req.body, &t->job, &p)) return ReplyProblem(res, p);
+  const std::string key = req.get_header_value("Idempotency-Key");
+  if (req.has_header("Idempotency-Key") && !HeaderKeyOk(key)) {
+    return ReplyProblem(res, MakeProblem(400, "request.invalid", "an Idempotency-Key is 1 to 128 printable characters"));
+  }
+  if (key.empty() && info.key_required) {
+    return ReplyProblem(res, MakeProblem(400, "request.idempotency-key-required",
+                                         std::string("a ") + info.name + " needs an Idempotency-Key header, so that "
+                                         "a repeat of this request cannot make a second document"));
+  }
+  const bool keyed = !key.empty() && info.changes_state;
+  t->id = RandomHex(8);
+  t->key = keyed ? key : "";
+  t->hash = keyed ? HmacHex(options_.secret, req.method + " " + req.path + "\n" + req.body) : "";
+  t->register_name = w->config().name;
+  t->route = t_route;
+  t->created = static_cast<int64_t>(time(nullptr));
+  const bool async = req.get_header_value("Prefer").find("respond-async") != std::string::npos;
+
+  std::shared_ptr<Ticket> ticket;
+  for (int attempt = 0; ticket == nullptr && attempt < 3; ++attempt) {
+    std::shared_ptr<Ticket> earlier;
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      if (keyed) {
+        auto it = running_.find(key);
+        if (it != running_.end()) earlier = it->second;
+      }
+      if (earlier == nullptr && keyed) {
+        JournalEntry e;
+        if (journal_->Find(key, &e)) {
+          if (e.hash != t->hash) {
+            return ReplyProblem(res, MakeProblem(409, "idempotency.conflict",
+                                                 "this Idempotency-Key was used with another request"));
+          }
+          if (!e.done) {
+            return ReplyProblem(res, MakeProblem(504, "register.unsettled",
+                                                 "the outcome of this key is not settled yet; ask again"));
+          }
+          res.set_header("Idempotent-Replayed", "true");
+          return Reply(res, Outcome{e.status, e.response, e.status >= 400, false});
+        }
+      }
+      if (earlier == nullptr) {
+        if (keyed) running_[key] = t;
+        ticket = t;
+      } else if (earlier->hash != t->hash) {
+        return ReplyProblem(res, MakeProblem(409, "idempotency.conflict",
+                                             "this Idempotency-Key was used with another request"));
+      }
+    }
+    if (ticket == nullptr) {
+      // The same request is running: its outcome is ours.
+      Outcome o;
+      const bool done = earlier->Wait(async ? 0 : options_.wait_ms, &o);
+      if (done && o.released) {
+        std::lock_guard<std::mutex> l(mu_);
+        if (running_[key] == earlier) running_.erase(key);
+        continue;  // it left no trace: run it afresh
+      }
+      t_task = earlier->id;
+      if (async || !done) {
+        res.status = async ? 202 : 504;
+        res.set_header("Location", "/v1/tasks/" + earlier->id);
+        if (!done && !async) {
+          Problem p = MakeProblem(504, "register.unsettled", "the job is still running; ask again with the same key");
+          p.register_name = w->config().name;
+          return ReplyProblem(res, p);
+        }
+        return res.set_content(TaskJson(earlier).dump(-1, ' ', false, json::error_handler_t::replace),
+                               "application/json");
+      }
+      res.set_header("Idempotent-Replayed", "true");
+      return Reply(res, o);
+    }
+  }
+  if (ticket == nullptr) return ReplyProblem(res, MakeProblem(503, "register.offline", "try again"));
+
+  t_task = t->id;
+  Remember(t);
+  if (!w->Submit(t)) {
+    std::lock_guard<std::mutex> l(mu_);
+    if (keyed) running_.erase(key);
+    Problem p = MakeProblem(503, "register.offline", "the register does not answer; nothing was sent");
+    p.register_name = w->config().name;
+    return ReplyProblem(res, p);
+  }
+  if (async) {
+    res.status = 202;
+    res.set_header("Location", "/v1/tasks/" + t->id);
+    res.set_header("Preference-Applied", "respond-async");
+    return res.set_content(TaskJson(t).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+  }
+  Outcome o;
+  if (!t->Wait(options_.wait_ms, &o)) {
+    res.set_header("Location", "/v1/tasks/" + t->id);
+    Problem p = MakeProblem(504, "register.unsettled", "the job is not finished yet; ask again with the same key");
+    p.register_name = w->config().name;
+    return ReplyProblem(res, p);
+  }
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    if (keyed && running_[key] == t) running_.erase(key);
+  }
+  Reply(res, o);
+}
+
+}  // namespace bridge

@@ -1,0 +1,120 @@
+// The bridge's HTTP side: routes, tokens, CORS, idempotency keys, tasks,
+// events, metrics and the request log. Each register's commands go through
+// its Worker.
+#ifndef FR_BRIDGE_SERVER_H_
+#define FR_BRIDGE_SERVER_H_
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bridge/events.h"
+#include "bridge/journal.h"
+#include "bridge/log.h"
+#include "bridge/metrics.h"
+#include "bridge/worker.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace bridge {
+
+enum class Role { kNone, kPos, kAdmin };
+
+struct Token {
+  Role role = Role::kNone;
+  std::string digest;  // SHA-256 of the token: compared in constant time
+  std::string name;
+};
+
+// Reads `ROLE TOKEN NAME` lines ('#' starts a comment). False with *error
+// naming the line for anything else.
+bool ParseTokens(const std::string& text, std::vector<Token>* out, std::string* error);
+// A new random token, 43 URL-safe characters.
+std::string NewToken();
+std::string Sha256(const std::string& data);
+// HMAC-SHA-256 in hexadecimal.
+std::string HmacHex(const std::string& secret, const std::string& data);
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  int port = 8780;
+  std::vector<std::string> allow_origins;
+  std::vector<Token> tokens;
+  std::string secret;      // keys the hashes of request bodies
+  int wait_ms = 60000;     // a synchronous request's longest wait for its job
+  int threads = 64;        // HTTP connections served at once
+  int max_streams = 32;    // event streams at once
+};
+
+class Server {
+ public:
+  Server(ServerOptions options, Journal* journal, Events* events, Metrics* metrics, Log* log);
+  ~Server();
+
+  // Registers a worker (before Listen); the server does not own it.
+  void AddWorker(Worker* w);
+  // A journal entry left without an outcome: its key waits for its settling.
+  void AddInDoubt(const JournalEntry& e);
+
+  // Binds; false with *error when the address is taken or bad. Then Run
+  // serves until Stop.
+  bool Bind(std::string* error);
+  int port() const { return bound_port_; }
+  void Run();
+  void Stop();
+
+  // "METHOD /route/{param}" for every route served.
+  static std::vector<std::string> Routes();
+
+ private:
+  struct Route;
+  static const std::vector<Route>& Table();
+
+  void Install();
+  Role Authenticate(const httplib::Request& req);
+  bool OriginAllowed(const httplib::Request& req, std::string* origin);
+  void Preflight(const httplib::Request& req, httplib::Response& res);
+
+  void Health(const httplib::Request&, httplib::Response&, Role);
+  void MetricsPage(const httplib::Request&, httplib::Response&, Role);
+  void OpenApi(const httplib::Request&, httplib::Response&, Role);
+  void Registers(const httplib::Request&, httplib::Response&, Role);
+  void OneRegister(const httplib::Request&, httplib::Response&, Role);
+  void Status(const httplib::Request&, httplib::Response&, Role);
+  void TaskPage(const httplib::Request&, httplib::Response&, Role);
+  void EventStream(const httplib::Request&, httplib::Response&, Role);
+  void RunJob(const httplib::Request& req, httplib::Response& res, Role role, Action action,
+              const std::string& segment, const std::string& record);
+
+  Worker* Find(const std::string& name);
+  void Reply(httplib::Response& res, const Outcome& o);
+  void ReplyProblem(httplib::Response& res, const Problem& p);
+  json TaskJson(const std::shared_ptr<Ticket>& t);
+  void Remember(const std::shared_ptr<Ticket>& t);
+
+  const ServerOptions options_;
+  Journal* const journal_;
+  Events* const events_;
+  Metrics* const metrics_;
+  Log* const log_;
+  std::unique_ptr<httplib::Server> http_;
+  int bound_port_ = 0;
+  std::vector<Worker*> workers_;
+  std::atomic<int> streams_{0};
+
+  std::mutex mu_;  // guards the two maps
+  std::map<std::string, std::shared_ptr<Ticket>> running_;  // by key, until settled
+  std::map<std::string, std::shared_ptr<Ticket>> tasks_;    // by task id, the newest kept
+  std::vector<std::string> task_order_;
+};
+
+}  // namespace bridge
+
+#endif  // FR_BRIDGE_SERVER_H_

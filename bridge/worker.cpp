@@ -1,0 +1,531 @@
+#include "bridge/worker.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "app/codes.h"
+
+namespace bridge {
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+constexpr int kIdleRefreshMs = 1000;   // status poll while no job comes
+constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register
+constexpr int kAskAgainTries = 3;      // 05s when settling
+constexpr int kAskAgainWaitMs = 1000;
+
+Outcome JsonOutcome(int status, const json& body) {
+  Outcome o;
+  o.status = status;
+  o.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
+  return o;
+}
+
+// The job's action by its journaled name.
+bool ActionByName(const std::string& name, Action* out) {
+  for (int a = 0; a <= static_cast<int>(Action::kTotals); ++a) {
+    if (name == InfoOf(static_cast<Action>(a)).name) {
+      *out = static_cast<Action>(a);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Outcome ProblemOutcome(Problem p, const std::string& register_name) {
+  if (p.register_name.empty()) p.register_name = register_name;
+  Outcome o = JsonOutcome(p.status, ProblemJson(p));
+  o.problem = true;
+  return o;
+}
+
+// ---- Ticket ----------------------------------------------------------------
+
+void Ticket::SetRunning() {
+  std::lock_guard<std::mutex> l(mu_);
+  if (state_ == "queued") state_ = "running";
+}
+
+void Ticket::Finish(const Outcome& o) {
+  std::lock_guard<std::mutex> l(mu_);
+  outcome_ = o;
+  state_ = "done";
+  cv_.notify_all();
+}
+
+bool Ticket::Wait(int timeout_ms, Outcome* o) {
+  std::unique_lock<std::mutex> l(mu_);
+  if (!cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [&] { return state_ == "done"; })) return false;
+  *o = outcome_;
+  return true;
+}
+
+std::string Ticket::state(Outcome* o) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (o != nullptr) *o = outcome_;
+  return state_;
+}
+
+// ---- Worker ----------------------------------------------------------------
+
+Worker::Worker(RegisterConfig config, Journal* journal, Events* events, Metrics* metrics, Log* log)
+    : config_(std::move(config)), journal_(journal), events_(events), metrics_(metrics), log_(log) {}
+
+Worker::~Worker() { Stop(); }
+
+void Worker::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void Worker::Stop() {
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    stopping_ = true;
+    cv_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+bool Worker::Submit(std::shared_ptr<Ticket> t) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!online_ || stopping_) return false;
+  queue_.push_back(std::move(t));
+  cv_.notify_all();
+  return true;
+}
+
+void Worker::AddInDoubt(std::shared_ptr<Ticket> t, const JournalEntry& e) {
+  std::lock_guard<std::mutex> l(mu_);
+  doubts_.push_back(Doubt{std::move(t), e});
+  cv_.notify_all();
+}
+
+size_t Worker::queue_depth() {
+  std::lock_guard<std::mutex> l(mu_);
+  return queue_.size();
+}
+
+size_t Worker::in_doubt() {
+  std::lock_guard<std::mutex> l(mu_);
+  return doubts_.size();
+}
+
+json Worker::StatusJson() {
+  std::lock_guard<std::mutex> l(mu_);
+  return bridge::StatusJson(config_.name, online_, status_, NowMs());
+}
+
+bool Worker::FreshStatusJson(int timeout_ms, json* out) {
+  std::unique_lock<std::mutex> l(mu_);
+  if (!online_) return false;
+  const uint64_t wanted = fresh_done_ + 1;
+  ++fresh_requests_;
+  cv_.notify_all();
+  const bool done = cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [&] { return fresh_done_ >= wanted; });
+  *out = bridge::StatusJson(config_.name, online_, status_, NowMs());
+  return done && online_;
+}
+
+void Worker::Run() {
+  int backoff_ms = 100;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      if (stopping_) break;
+    }
+    if (line_ == nullptr && !Connect()) {
+      std::unique_lock<std::mutex> l(mu_);
+      cv_.wait_for(l, std::chrono::milliseconds(backoff_ms), [&] { return stopping_; });
+      backoff_ms = std::min(backoff_ms * 2, kMaxBackoffMs);
+      continue;
+    }
+    backoff_ms = 100;
+    if (!SettleAll()) {
+      Disconnect();
+      continue;
+    }
+    std::shared_ptr<Ticket> t;
+    bool fresh = false;
+    {
+      std::unique_lock<std::mutex> l(mu_);
+      cv_.wait_for(l, std::chrono::milliseconds(kIdleRefreshMs),
+                   [&] { return stopping_ || !queue_.empty() || fresh_requests_ > 0 || !doubts_.empty(); });
+      if (stopping_) break;
+      if (!doubts_.empty()) continue;
+      if (!queue_.empty()) {
+        t = queue_.front();
+        queue_.pop_front();
+      }
+      fresh = fresh_requests_ > 0;
+    }
+    if (t != nullptr) Execute(t);
+    const bool answered = Refresh();
+    if (fresh || t != nullptr) {
+      std::lock_guard<std::mutex> l(mu_);
+      fresh_done_ += fresh_requests_ > 0;
+      fresh_requests_ = 0;
+      cv_.notify_all();
+    }
+    if (!answered) Disconnect();
+  }
+  Disconnect();
+  FailQueued(MakeProblem(503, "register.offline", "the bridge is stopping"));
+}
+
+bool Worker::Connect() {
+  auto line = std::make_unique<host::HostLine>();
+  std::string error;
+  if (!line->Open(config_.device, &error)) return false;
+  line_ = std::move(line);
+  client_ = std::make_unique<host::Client>(line_.get());
+  if (!Refresh()) {
+    Disconnect();
+    return false;
+  }
+  SetOnline(true);
+  return true;
+}
+
+void Worker::Disconnect() {
+  client_.reset();
+  line_.reset();
+  SetOnline(false);
+  FailQueued(MakeProblem(503, "register.offline", "the register does not answer; nothing was sent"));
+}
+
+void Worker::SetOnline(bool online) {
+  if (online_.exchange(online) == online) return;
+  if (!online) {
+    std::lock_guard<std::mutex> l(mu_);
+    cv_.notify_all();  // requests waiting for a fresh status
+  }
+  Publish("register", {{"register", config_.name}, {"online", online}});
+  log_->Write({{"register", config_.name}, {"online", online}});
+  UpdateMetrics();
+}
+
+void Worker::FailQueued(const Problem& p) {
+  std::deque<std::shared_ptr<Ticket>> failed;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    failed.swap(queue_);
+  }
+  for (auto& t : failed) {
+    Outcome o = ProblemOutcome(p, config_.name);
+    o.released = true;
+    t->Finish(o);
+  }
+  UpdateMetrics();
+}
+
+host::Answer Worker::Call(const host::Request& r) {
+  host::Answer a = client_->Call(r);
+  if (a.answered) metrics_->Result(config_.name, a.code);
+  return a;
+}
+
+void Worker::Publish(const std::string& name, json data) {
+  events_->Publish(name, data.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+void Worker::UpdateMetrics() {
+  std::string paper;
+  size_t queue, doubts;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    paper = PaperState(status_);
+    queue = queue_.size();
+    doubts = doubts_.size();
+  }
+  metrics_->SetRegister(config_.name, online_, queue, doubts, paper);
+}
+
+bool Worker::Refresh() {
+  StatusSnapshot s;
+  const host::Answer d = Call(host::req::DeviceStatus());
+  const host::Answer sh = d.ok() ? Call(host::req::ShiftStatus()) : d;
+  if (!d.answered || !sh.answered) return false;
+  s.valid = d.ok() && sh.ok() && host::DecodeDeviceStatus(d.data, &s.device) &&
+            host::DecodeShiftStatus(sh.data, &s.shift);
+  s.refused = !d.ok() ? d.code : !sh.ok() ? sh.code : 0;
+  s.taken_ms = NowMs();
+  StatusSnapshot before;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    before = status_;
+    status_ = s;
+  }
+  const std::vector<std::string> changed = StatusChanges(before, s);
+  if (!changed.empty()) {
+    Publish("status", {{"register", config_.name},
+                       {"changed", changed},
+                       {"status", bridge::StatusJson(config_.name, online_, s, s.taken_ms)}});
+  }
+  UpdateMetrics();
+  return true;
+}
+
+void Worker::Execute(const std::shared_ptr<Ticket>& t) {
+  t->SetRunning();
+  UpdateMetrics();
+  Publish("task", {{"id", t->id}, {"register", config_.name}, {"state", "running"}});
+  const int64_t started = NowMs();
+  const Outcome o = InfoOf(t->job.action).document ? RunDocument(t) : RunSingle(t);
+  const double seconds = (NowMs() - started) / 1000.0;
+  metrics_->JobSeconds(seconds);
+  log_->Write({{"job", t->id}, {"register", config_.name}, {"action", InfoOf(t->job.action).name},
+               {"key", t->key}, {"status", o.status}, {"ms", NowMs() - started}});
+  // A job left in doubt finishes when it is settled.
+  if (o.status != 0) {
+    t->Finish(o);
+    Publish("task", {{"id", t->id}, {"register", config_.name}, {"state", "done"}, {"status", o.status}});
+  }
+}
+
+Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
+  const Job& job = t->job;
+  const Plan plan = DocumentPlan(job, job.has_login ? job.login : config_.service);
+  // Where the register stands before the job: settling a lost outcome
+  // compares against it.
+  const host::Answer st = Call(host::req::DeviceStatus());
+  host::DeviceStatus before;
+  if (!st.ok() || !host::DecodeDeviceStatus(st.data, &before)) {
+    Outcome o = ProblemOutcome(st.answered ? RefusalProblem(st.code)
+                                           : MakeProblem(503, "register.offline",
+                                                         "the register does not answer; nothing was sent"),
+                               config_.name);
+    o.released = true;
+    return o;
+  }
+  // Identifiers far from wrapping, so the close's is first + steps.
+  if (client_->next_id() > UINT32_MAX - 4096) client_->set_next_id(1);
+  const uint32_t close_id = client_->next_id() + static_cast<uint32_t>(plan.steps.size());
+  JournalEntry entry;
+  entry.key = t->key;
+  entry.register_name = config_.name;
+  entry.action = InfoOf(job.action).name;
+  entry.hash = t->hash;
+  entry.last_document = before.last_document;
+  entry.close_id = close_id;
+  if (!t->key.empty() && !journal_->Begin(entry)) {
+    log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
+    Outcome o = ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"),
+                               config_.name);
+    o.released = true;
+    return o;
+  }
+  auto finish = [&](const Outcome& o) {
+    if (!t->key.empty() && !journal_->Finish(t->key, o.status, o.body)) {
+      log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
+    }
+    return o;
+  };
+  host::Answer a = Call(plan.open);
+  for (size_t i = 0; a.ok() && i < plan.steps.size(); ++i) a = Call(plan.steps[i]);
+  if (a.answered && a.ok()) {
+    host::CloseReply c;
+    if (!host::DecodeCloseReply(a.data, &c)) c = host::CloseReply();
+    const json doc = DocumentJson(config_.name, job, c);
+    Publish("document", {{"register", config_.name}, {"document", doc}});
+    return finish(JsonOutcome(201, doc));
+  }
+  if (a.answered) {
+    // Refused: nothing half-made stays open (29 when it was the opening).
+    if (a.command != plan.open.command) Call(host::req::Cancel());
+    return finish(ProblemOutcome(RefusalProblem(a.code), config_.name));
+  }
+  // No answer the client could settle: the register decides, now or later.
+  Doubt d{t, entry};
+  Outcome o;
+  switch (Settle(&d, &o)) {
+    case Settled::kDone:
+      return o;
+    case Settled::kReleased:
+      return o;
+    case Settled::kUnknown:
+      break;
+  }
+  std::lock_guard<std::mutex> l(mu_);
+  doubts_.push_back(d);
+  return Outcome();  // status 0: the ticket stays open
+}
+
+Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
+  const Job& job = t->job;
+  const bool journaled = !t->key.empty() && InfoOf(job.action).changes_state;
+  if (journaled) {
+    JournalEntry e;
+    e.key = t->key;
+    e.register_name = config_.name;
+    e.action = InfoOf(job.action).name;
+    e.hash = t->hash;
+    if (!journal_->Begin(e)) {
+      Outcome o = ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"),
+                                 config_.name);
+      o.released = true;
+      return o;
+    }
+  }
+  const host::Answer a = Call(SingleRequest(job, job.has_login ? job.login : config_.service));
+  Outcome o;
+  if (!a.answered) {
+    // These requests leave the register the same when carried out twice.
+    o = ProblemOutcome(MakeProblem(503, "register.interrupted",
+                                   "the register did not answer (" + a.error + "); send the request again"),
+                       config_.name);
+    o.released = true;
+    if (journaled) journal_->Release(t->key);
+    return o;
+  }
+  if (a.code == rc::kNoOpenDocument && job.action == Action::kCancel) {
+    o = JsonOutcome(200, {{"register", config_.name}, {"cancelled", false}});
+  } else if (!a.ok()) {
+    o = ProblemOutcome(RefusalProblem(a.code), config_.name);
+  } else {
+    json body;
+    uint32_t time = 0;
+    switch (job.action) {
+      case Action::kCancel: body = {{"register", config_.name}, {"cancelled", true}}; break;
+      case Action::kReport: body = {{"register", config_.name}, {"report", job.report}, {"printed", true}}; break;
+      case Action::kCopy: body = {{"register", config_.name}, {"number", job.number}, {"printed", true}}; break;
+      case Action::kReadClock:
+      case Action::kSetClock:
+        if (!host::DecodeTime(a.data, &time)) time = job.time;
+        body = {{"register", config_.name}, {"time", FormatTime(time)}};
+        break;
+      case Action::kSetSerial: body = {{"register", config_.name}, {"serial", job.serial}}; break;
+      case Action::kReadTable:
+      case Action::kWriteTable:
+        if (!TableRecordJson(job.table, a.data, &body)) {
+          // A write answers no record: read it back as stored.
+          const host::Answer r = Call(host::req::ReadRecord(job.has_login ? job.login : config_.service, job.table,
+                                                            job.record));
+          if (!r.ok() || !TableRecordJson(job.table, r.data, &body)) body = json::object();
+        }
+        body["register"] = config_.name;
+        break;
+      case Action::kTotals:
+        if (!TotalsJson(job.totals, a.data, &body)) body = json::object();
+        body["register"] = config_.name;
+        break;
+      default:
+        break;
+    }
+    o = JsonOutcome(200, body);
+  }
+  if (journaled) journal_->Finish(t->key, o.status, o.body);
+  return o;
+}
+
+bool Worker::SettleAll() {
+  for (;;) {
+    Doubt d;
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      if (doubts_.empty()) return true;
+      d = doubts_.front();
+    }
+    UpdateMetrics();
+    Outcome o;
+    const Settled s = Settle(&d, &o);
+    if (s == Settled::kUnknown) return false;  // the register is away again
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      doubts_.erase(doubts_.begin());
+    }
+    d.ticket->Finish(o);
+    Publish("task", {{"id", d.ticket->id}, {"register", config_.name}, {"state", "done"}, {"status", o.status}});
+    UpdateMetrics();
+  }
+}
+
+Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
+  const JournalEntry& e = d->entry;
+  Action action = Action::kReceipt;
+  ActionByName(e.action, &action);
+  Job job = d->ticket->job;
+  job.action = action;
+  // 1. The register's last reply, if it was the close's, is the outcome.
+  line_->WaitQuiet(100, 2000);
+  for (int i = 0; i < kAskAgainTries; ++i) {
+    host::Reply r;
+    if (!line_->Send(std::string(1, '\x05'))) return Settled::kUnknown;
+    if (!line_->ReadReply(&r, kAskAgainWaitMs)) continue;
+    if (r.has_id && r.id == e.close_id && e.close_id != 0) {
+      if (r.code == rc::kOk) {
+        host::CloseReply c;
+        if (!host::DecodeCloseReply(r.data, &c)) c = host::CloseReply();
+        const json doc = DocumentJson(config_.name, job, c);
+        Publish("document", {{"register", config_.name}, {"document", doc}});
+        *out = JsonOutcome(201, doc);
+      } else {
+        Call(host::req::Cancel());
+        *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
+      }
+      journal_->Finish(e.key, out->status, out->body);
+      log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "last reply"}, {"status", out->status}});
+      return Settled::kDone;
+    }
+    break;  // another reply: the register has moved on
+  }
+  line_->WaitQuiet(100, 2000);
+  // 2. Its status: was a document stored since the job began?
+  const host::Answer st = Call(host::req::DeviceStatus());
+  host::DeviceStatus now;
+  if (!st.ok() || !host::DecodeDeviceStatus(st.data, &now)) return Settled::kUnknown;
+  if (now.open_document != 0) Call(host::req::Cancel());  // the job's leftover
+  if (now.last_document == e.last_document) {
+    *out = ProblemOutcome(MakeProblem(503, "register.interrupted",
+                                      "the register lost the job (it restarted or the line dropped) and stored "
+                                      "nothing; send it again with the same key"),
+                          config_.name);
+    out->released = true;
+    journal_->Release(e.key);
+    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "not stored"}});
+    return Settled::kReleased;
+  }
+  if (now.last_document == e.last_document + 1) {
+    // Stored, its reply lost: what the register still tells, nothing guessed.
+    json doc = {{"register", config_.name},
+                {"document", DocumentSlug(action) != nullptr ? DocumentSlug(action) : e.action},
+                {"number", now.last_document},
+                {"shift", now.shift},
+                {"settled", true}};
+    if (now.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(now.last_time));
+    json missing = {"fiscal_sign"};
+    if (action == Action::kReceipt) {
+      if (d->ticket->job.action == Action::kReceipt) doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+      const host::Answer sh = Call(host::req::ShiftStatus());
+      host::ShiftStatus shift;
+      if (sh.ok() && host::DecodeShiftStatus(sh.data, &shift)) {
+        doc["receipt_number"] = shift.receipts;
+      } else {
+        missing.push_back("receipt_number");
+      }
+      missing.push_back("total");
+      missing.push_back("change");
+    }
+    if (action == Action::kCashIn || action == Action::kCashOut) missing.push_back("drawer");
+    doc["missing"] = missing;
+    Publish("document", {{"register", config_.name}, {"document", doc}});
+    *out = JsonOutcome(201, doc);
+    journal_->Finish(e.key, out->status, out->body);
+    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "stored"}, {"number", now.last_document}});
+    return Settled::kDone;
+  }
+  // Another program used the line meanwhile: a person decides from the archive.
+  *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
+                                    "the register stored " + std::to_string(now.last_document - e.last_document) +
+                                        " documents since this job began; check its archive"),
+                        config_.name);
+  journal_->Finish(e.key, out->status, out->body);
+  log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "unknown"}});
+  return Settled::kDone;
+}
+
+}  // namespace bridge

@@ -1,0 +1,144 @@
+// One register behind the bridge: a thread that holds its line and carries
+// out jobs one at a time through the host library, keeps a cache of its
+// status, settles jobs whose outcome was lost, and reconnects with back-off
+// when the line goes away.
+//
+// Thread-safe (the public methods); everything that touches the line runs
+// on the worker's own thread.
+#ifndef FR_BRIDGE_WORKER_H_
+#define FR_BRIDGE_WORKER_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/answer.h"
+#include "bridge/events.h"
+#include "bridge/journal.h"
+#include "bridge/log.h"
+#include "bridge/metrics.h"
+#include "bridge/request.h"
+#include "host/client.h"
+#include "host/host_line.h"
+
+namespace bridge {
+
+struct RegisterConfig {
+  std::string name;
+  std::string device;
+  std::string emu_dir;  // a virtual register's fr-emu directory, else empty
+  host::Login service;  // for admin requests that name no cashier
+};
+
+// A job's outcome: the HTTP status and the body.
+struct Outcome {
+  int status = 0;
+  std::string body;       // JSON
+  bool problem = false;   // the body is a problem
+  bool released = false;  // nothing reached the archive: the job may run again
+};
+Outcome ProblemOutcome(Problem p, const std::string& register_name);
+
+// One job's progress, shared by the worker, the requests waiting for it and
+// its task.
+class Ticket {
+ public:
+  std::string id;  // the task's
+  std::string key;
+  std::string hash;
+  std::string register_name;
+  std::string route;
+  Job job;
+  int64_t created = 0;  // seconds since 1970
+
+  void SetRunning();
+  void Finish(const Outcome& o);
+  // True with *o once finished; false after timeout_ms.
+  bool Wait(int timeout_ms, Outcome* o);
+  // "queued", "running" or "done", and the outcome when done.
+  std::string state(Outcome* o);
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::string state_ = "queued";
+  Outcome outcome_;
+};
+
+class Worker {
+ public:
+  Worker(RegisterConfig config, Journal* journal, Events* events, Metrics* metrics, Log* log);
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  ~Worker();  // Stop()
+
+  void Start();
+  void Stop();
+
+  // Queues the job. False (nothing queued) while the register is offline.
+  bool Submit(std::shared_ptr<Ticket> t);
+  // A journal entry without an outcome (the bridge died during its job): it
+  // is settled before the register serves anything else.
+  void AddInDoubt(std::shared_ptr<Ticket> t, const JournalEntry& e);
+
+  const RegisterConfig& config() const { return config_; }
+  bool online() const { return online_; }
+  size_t queue_depth();
+  size_t in_doubt();
+  json StatusJson();
+  // Polls the status now (on the worker's thread) and answers it.
+  bool FreshStatusJson(int timeout_ms, json* out);
+
+ private:
+  struct Doubt {
+    std::shared_ptr<Ticket> ticket;
+    JournalEntry entry;
+  };
+  enum class Settled { kDone, kReleased, kUnknown };
+
+  void Run();
+  bool Connect();
+  void Disconnect();
+  bool Refresh();
+  void Execute(const std::shared_ptr<Ticket>& t);
+  Outcome RunDocument(const std::shared_ptr<Ticket>& t);
+  Outcome RunSingle(const std::shared_ptr<Ticket>& t);
+  // Settles one job in doubt; kUnknown when the register cannot tell now.
+  Settled Settle(Doubt* d, Outcome* out);
+  bool SettleAll();
+  host::Answer Call(const host::Request& r);
+  void Publish(const std::string& name, json data);
+  void UpdateMetrics();
+  void FailQueued(const Problem& p);
+  void SetOnline(bool online);
+
+  const RegisterConfig config_;
+  Journal* const journal_;
+  Events* const events_;
+  Metrics* const metrics_;
+  Log* const log_;
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::shared_ptr<Ticket>> queue_;
+  std::vector<Doubt> doubts_;
+  StatusSnapshot status_;
+  int fresh_requests_ = 0;  // callers waiting for a status poll
+  uint64_t fresh_done_ = 0;  // polls finished for them
+  bool stopping_ = false;
+  std::atomic<bool> online_{false};
+  std::thread thread_;
+
+  // The worker thread's own.
+  std::unique_ptr<host::HostLine> line_;
+  std::unique_ptr<host::Client> client_;
+};
+
+}  // namespace bridge
+
+#endif  // FR_BRIDGE_WORKER_H_

@@ -1,0 +1,517 @@
+// fr-bridge as a POS sees it: a day over HTTP against fr-emu and the real
+// fr-core, checked against the archive; its door (tokens, origins, keys);
+// and exactly-once receipts while replies are lost and the bridge and the
+// register are killed.
+//
+// FR_BRIDGE_CLIENTS and FR_BRIDGE_RECEIPTS size the exactly-once run (3
+// clients of 5 receipts unless set). FR_BRIDGE_RECORD names a file where
+// every answer is kept (one JSON line each) for the interface document's
+// check.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "app/codes.h"
+#include "platform/env.h"
+#include "tools/sim/archive_check.h"
+#include "tools/sim/device_process.h"
+#include "tools/sim/sandbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kBin = fs::path(FR_CORE_PATH).parent_path().string();
+constexpr const char* kAdmin = "admin-token-0123456789abcdef";
+constexpr const char* kPos = "pos-token-0123456789abcdef";
+constexpr int kSecretPassword = 731953;  // must never show in a log or the journal
+
+template <typename F>
+bool Eventually(F done, int timeout_ms) {
+  for (int waited = 0; waited < timeout_ms; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+int EnvInt(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0' ? std::atoi(v) : fallback;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// An answer as the test sees it.
+struct Got {
+  int status = 0;  // 0: no answer (connection refused, time-out)
+  json body;
+  httplib::Headers headers;
+};
+
+// fr-emu on a fresh board and fr-bridge in front of it, each a process.
+class BridgeRig {
+ public:
+  BridgeRig() {
+    fs::create_directories(state_);
+    std::ofstream(state_ + "/tokens") << "# test tokens\nadmin " << kAdmin << " tests\npos " << kPos << " till 1\n";
+  }
+
+  void Start() {
+    ASSERT_TRUE(emu_.Start(kBin + "/fr-emu", {board_}, board_, tmp_.dir() + "/emu-log"));
+    ASSERT_TRUE(emu_.WaitForStdout("host line: " + board_ + "/host", 10000)) << emu_.Stderr();
+    StartBridge();
+  }
+
+  void StartBridge() {
+    ASSERT_TRUE(bridge_.Start(kBin + "/fr-bridge",
+                              {"--emu", "main=" + board_, "--state", state_, "--listen",
+                               "127.0.0.1:" + std::to_string(port_), "--allow-origin", "http://till.example",
+                               "--log", log_, "--wait", "20"},
+                              board_, tmp_.dir() + "/bridge-log" + std::to_string(starts_++)));
+    ASSERT_TRUE(Eventually(
+        [&] {
+          const Got h = Call("GET", "/healthz");
+          return h.status == 200 && h.body["registers"]["main"] == "online";
+        },
+        20000))
+        << bridge_.Stderr();
+  }
+
+  void KillBridge() { bridge_.Kill(SIGKILL); }
+
+  Got Call(const std::string& method, const std::string& path, const json& body = nullptr,
+           httplib::Headers headers = {}, const char* token = kAdmin, int timeout_s = 30) {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_connection_timeout(2, 0);
+    c.set_read_timeout(timeout_s, 0);
+    if (token != nullptr) headers.emplace("Authorization", std::string("Bearer ") + token);
+    const std::string text = body.is_null() ? "" : body.dump();
+    httplib::Result r = method == "GET"    ? c.Get(path.c_str(), headers)
+                        : method == "PUT"  ? c.Put(path.c_str(), headers, text, "application/json")
+                        : method == "POST" ? c.Post(path.c_str(), headers, text, "application/json")
+                                           : c.Options(path.c_str(), headers);
+    Got g;
+    if (!r) return g;
+    g.status = r->status;
+    g.headers = r->headers;
+    g.body = json::parse(r->body, nullptr, false);
+    Record(method, path, r->status, r->get_header_value("Content-Type"), g.body);
+    return g;
+  }
+  Got Post(const std::string& path, const json& body, const std::string& key = "", const char* token = kAdmin) {
+    httplib::Headers h;
+    if (!key.empty()) h.emplace("Idempotency-Key", key);
+    return Call("POST", "/v1/registers/main" + path, body, h, token);
+  }
+
+  sim::ArchiveCheck Archive() {
+    auto env = platform::NewSandboxEnv(board_);
+    return sim::CheckArchive(env.get());
+  }
+  // Lines of the bridge's log that describe a job on the register.
+  size_t JobLines() {
+    std::istringstream in(ReadAll(log_));
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find("\"job\"") != std::string::npos;
+    return n;
+  }
+
+  int port() const { return port_; }
+  const std::string& board() const { return board_; }
+  const std::string& state() const { return state_; }
+  const std::string& log() const { return log_; }
+
+ private:
+  // Every answer, for the interface document's check.
+  static void Record(const std::string& method, const std::string& path, int status, const std::string& type,
+                     const json& body) {
+    const char* file = std::getenv("FR_BRIDGE_RECORD");
+    if (file == nullptr || *file == '\0') return;
+    static std::mutex mu;
+    std::lock_guard<std::mutex> l(mu);
+    std::ofstream(file, std::ios::app) << json({{"method", method}, {"route", path.substr(0, path.find('?'))},
+                                                {"status", status}, {"content_type", type},
+                                                {"body", body.is_discarded() ? json(nullptr) : body}})
+                                              .dump()
+                                       << "\n";
+  }
+
+  sim::Sandbox tmp_ = sim::Sandbox::Temp();
+  const std::string board_ = tmp_.dir() + "/board";
+  const std::string state_ = tmp_.dir() + "/state";
+  const std::string log_ = tmp_.dir() + "/bridge.log";
+  const int port_ = FreePort();
+  int starts_ = 0;
+  sim::DeviceProcess emu_;
+  sim::DeviceProcess bridge_;
+};
+
+json Cashier(int password = 30) { return {{"number", 20}, {"password", password}, {"name", "Иванова"}}; }
+
+json Line(const std::string& name, int64_t price, json quantity, int tax, int discount = 0) {
+  json l = {{"name", name}, {"price", price}, {"quantity", quantity}, {"tax", tax}, {"section", 1}};
+  if (discount != 0) l["discount"] = discount;
+  return l;
+}
+
+// Serial number, registration with two tax rates, a 5 % discount.
+void Prepare(BridgeRig* rig) {
+  ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/serial-number", {{"serial", "4200012345"}}).status, 200);
+  const json reg = {{"inn", "7701234567"},
+                    {"fn", "9999078900012345"},
+                    {"texts", {"ООО Ромашка", "ул. Лесная, 1", "Москва"}},
+                    {"tax_rates", {{{"number", 1}, {"type", 1}, {"rate", 2000}, {"name", "НДС 20%"}},
+                                   {{"number", 2}, {"type", 1}, {"rate", 1000}, {"name", "НДС 10%"}}}}};
+  const Got r = rig->Post("/registration", reg, "registration-1");
+  ASSERT_EQ(r.status, 201) << r.body.dump();
+  ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/tables/discounts/1",
+                      {{"type", "percent"}, {"value", 500}, {"name", "СКИДКА 5%"}})
+                .status,
+            200);
+}
+
+TEST(BridgeTest, ADayOverHttpIsWhatTheRegisterStored) {
+  BridgeRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_NO_FATAL_FAILURE(Prepare(&rig));
+
+  // Events from the start, read alongside.
+  std::mutex mu;
+  std::vector<std::string> events;
+  std::atomic<bool> stop{false};
+  struct Stop {
+    std::atomic<bool>* flag;
+    ~Stop() { *flag = true; }
+  };
+  struct Joined : std::thread {
+    using std::thread::thread;
+    ~Joined() {
+      if (joinable()) join();
+    }
+  };
+  Joined reader([&] {
+    httplib::Client c("127.0.0.1", rig.port());
+    c.set_read_timeout(30, 0);
+    c.Get("/v1/events", {{"Authorization", std::string("Bearer ") + kPos}},
+          [&](const char* data, size_t n) {
+            std::lock_guard<std::mutex> l(mu);
+            events.emplace_back(data, n);
+            return !stop;
+          });
+  });
+  const Stop stopper{&stop};  // before the reader is joined, whatever fails
+
+  std::vector<Got> docs;
+  docs.push_back(rig.Post("/shift/open", {{"cashier", Cashier()}}, "day-open"));
+  const json sale = {{"type", "sale"},
+                     {"cashier", Cashier()},
+                     {"lines", {Line("Чай", 12990, "1.5", 1, 1), Line("Хлеб", 4550, 2, 2)}},
+                     {"payment", {{"cash", 30000}, {"cashless", 0}}}};
+  docs.push_back(rig.Post("/receipts", sale, "day-sale"));
+  const Got again = rig.Post("/receipts", sale, "day-sale");
+  docs.push_back(rig.Post("/receipts",
+                          {{"type", "return-sale"}, {"cashier", Cashier()}, {"lines", {Line("Хлеб", 4550, 1, 2)}},
+                           {"payment", {{"cash", 4550}}}},
+                          "day-return"));
+  docs.push_back(rig.Post("/cash-in", {{"cashier", Cashier()}, {"amount", 50000}}, "day-in"));
+  ASSERT_EQ(docs.back().status, 201) << docs.back().body.dump();
+  // A return of sale brings cash in, as a sale does; the shift closes on an
+  // empty drawer.
+  EXPECT_EQ(docs.back().body["drawer"], 27611 + 4550 + 50000);
+  docs.push_back(rig.Post("/cash-out", {{"cashier", Cashier()}, {"amount", docs.back().body["drawer"]}}, "day-out"));
+  for (const Got& d : docs) ASSERT_EQ(d.status, 201) << d.body.dump();
+  EXPECT_EQ(docs.back().body["drawer"], 0);
+
+  // The sale: 1.5 × 129.90 less 5 % and 2 × 45.50; the change from 300.00.
+  const json& s = docs[1].body;
+  EXPECT_EQ(s["receipt_type"], "sale");
+  EXPECT_EQ(s["total"], 27611);
+  EXPECT_EQ(s["total_decimal"], "276.11");
+  EXPECT_EQ(s["change"], 30000 - 27611);
+  EXPECT_EQ(again.status, 201);
+  EXPECT_EQ(again.body, s) << "a repeat answers the first outcome";
+  EXPECT_EQ(again.headers.count("Idempotent-Replayed"), 1u);
+
+  // An X report as a task; the Z report waited for.
+  const Got task = rig.Call("POST", "/v1/registers/main/reports/x", {{"cashier", Cashier()}}, {{"Prefer", "respond-async"}});
+  ASSERT_EQ(task.status, 202) << task.body.dump();
+  const std::string location = task.headers.find("Location")->second;
+  Got done;
+  ASSERT_TRUE(Eventually([&] { return (done = rig.Call("GET", location)).body["state"] == "done"; }, 20000));
+  EXPECT_EQ(done.body["status"], 200);
+  EXPECT_EQ(done.body["result"]["printed"], true);
+  const Got z = rig.Post("/shift/close", {{"cashier", Cashier()}}, "day-z");
+  ASSERT_EQ(z.status, 201) << z.body.dump();
+  docs.push_back(z);
+
+  // What the register stored is what the POS was told.
+  const sim::ArchiveCheck archive = rig.Archive();
+  ASSERT_TRUE(archive.ok()) << archive.Text();
+  const auto& stored = archive.summary.documents;
+  ASSERT_EQ(stored.size(), 7u);  // registration, then the day's six
+  for (const Got& d : docs) {
+    const sim::StoredDocument& a = stored.at(d.body["number"].get<size_t>() - 1);
+    EXPECT_EQ(d.body["fiscal_sign"], a.fiscal_sign) << d.body.dump();
+    if (d.body["document"] == "receipt") {
+      EXPECT_EQ(d.body["total"], a.total) << d.body.dump();
+    }
+  }
+  const Got status = rig.Call("GET", "/v1/registers/main/status?fresh=1");
+  ASSERT_EQ(status.status, 200);
+  EXPECT_EQ(status.body["shift"]["open"], false);
+  EXPECT_EQ(status.body["last_document"]["number"], 7);
+  EXPECT_TRUE(status.body["open_document"].is_null());
+  const Got totals = rig.Call("GET", "/v1/registers/main/totals/gross");
+  ASSERT_EQ(totals.status, 200);
+  EXPECT_EQ(totals.body["operations"]["sale"]["total"], archive.summary.gross.block(0).total());
+
+  // The stream told of the documents and of the shift as they came.
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> l(mu);
+    std::string all;
+    for (const std::string& e : events) all += e;
+    return all.find("\"document\":\"shift-close\"") != std::string::npos;
+  }, 10000));
+  stop = true;
+  reader.join();
+  std::string all;
+  for (const std::string& e : events) all += e;
+  EXPECT_NE(all.find("event: document\n"), std::string::npos);
+  EXPECT_NE(all.find("\"changed\":[\"shift\""), std::string::npos) << all.substr(0, 2000);
+  EXPECT_NE(all.find("\nid: "), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BridgeTest, KeepsItsDoor) {
+  BridgeRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_NO_FATAL_FAILURE(Prepare(&rig));
+  // A cashier whose password must stay out of the log and the journal.
+  ASSERT_EQ(rig.Call("PUT", "/v1/registers/main/tables/cashiers/3",
+                     {{"name", "Петрова"}, {"password", kSecretPassword}, {"rights", 0x1FF}})
+                .status,
+            200);
+  const json cashier = {{"number", 3}, {"password", kSecretPassword}};
+  ASSERT_EQ(rig.Post("/shift/open", {{"cashier", cashier}}, "door-open", kPos).status, 201);
+  const json sale = {{"type", "sale"}, {"cashier", cashier}, {"lines", {Line("Вода", 5000, 1, 1)}},
+                     {"payment", {{"cash", 5000}}}};
+  const size_t jobs = rig.JobLines();
+
+  const struct {
+    const char* what;
+    std::string method, path;
+    json body;
+    httplib::Headers headers;
+    const char* token;
+    int status;
+    const char* code;
+  } cases[] = {
+      {"no token", "GET", "/v1/registers", nullptr, {}, nullptr, 401, "auth.token-required"},
+      {"an unknown token", "GET", "/v1/registers", nullptr, {}, "not-a-token-at-all-0000", 401, "auth.token-required"},
+      {"pos on an admin route", "PUT", "/v1/registers/main/clock", {{"time", "2035-01-01T00:00:00Z"}}, {}, kPos, 403,
+       "auth.forbidden"},
+      {"a receipt without a key", "POST", "/v1/registers/main/receipts", sale, {}, kPos, 400,
+       "request.idempotency-key-required"},
+      {"an unknown register", "GET", "/v1/registers/other/status", nullptr, {}, kPos, 404, "register.not-found"},
+      {"an unknown route", "GET", "/v1/nothing", nullptr, {}, kPos, 404, "route.not-found"},
+      {"another origin", "GET", "/v1/registers", nullptr, {{"Origin", "http://evil.example"}}, kPos, 403,
+       "auth.origin"},
+      {"a body that is not JSON", "POST", "/v1/registers/main/cash-in", nullptr, {{"Idempotency-Key", "k-json"}},
+       kPos, 400, "request.invalid-json"},
+  };
+  for (const auto& c : cases) {
+    const Got g = rig.Call(c.method, c.path, c.body, c.headers, c.token);
+    EXPECT_EQ(g.status, c.status) << c.what << ": " << g.body.dump();
+    EXPECT_EQ(g.body.value("code", ""), c.code) << c.what;
+  }
+  // The same key with another body; the first is answered again as it was.
+  ASSERT_EQ(rig.Post("/receipts", sale, "door-sale", kPos).status, 201);
+  json other = sale;
+  other["lines"][0]["price"] = 5001;
+  other["payment"]["cash"] = 5001;
+  const Got conflict = rig.Post("/receipts", other, "door-sale", kPos);
+  EXPECT_EQ(conflict.status, 409);
+  EXPECT_EQ(conflict.body["code"], "idempotency.conflict");
+  EXPECT_EQ(rig.JobLines(), jobs + 1) << "only the sale reached the register";
+  // A refusal is an outcome too, replayed with its status.
+  const json over = {{"cashier", cashier}, {"amount", 99999999}};
+  const Got refused = rig.Post("/cash-out", over, "door-out", kPos);
+  EXPECT_EQ(refused.status, 422);
+  EXPECT_EQ(refused.body["result_code"], rc::kNoCash);
+  EXPECT_EQ(rig.Post("/cash-out", over, "door-out", kPos).body, refused.body);
+
+  // Browsers: a pre-flight from the allowed origin, also for a private network.
+  const Got pre = rig.Call("OPTIONS", "/v1/registers/main/receipts", nullptr,
+                           {{"Origin", "http://till.example"}, {"Access-Control-Request-Method", "POST"},
+                            {"Access-Control-Request-Headers", "authorization, idempotency-key"},
+                            {"Access-Control-Request-Private-Network", "true"}},
+                           nullptr);
+  EXPECT_EQ(pre.status, 204);
+  auto header = [&](const Got& g, const char* name) {
+    auto it = g.headers.find(name);
+    return it == g.headers.end() ? std::string() : it->second;
+  };
+  EXPECT_EQ(header(pre, "Access-Control-Allow-Origin"), "http://till.example");
+  EXPECT_EQ(header(pre, "Access-Control-Allow-Private-Network"), "true");
+  EXPECT_NE(header(pre, "Access-Control-Allow-Headers").find("Idempotency-Key"), std::string::npos);
+  const Got bad_pre = rig.Call("OPTIONS", "/v1/registers", nullptr,
+                               {{"Origin", "http://evil.example"}, {"Access-Control-Request-Method", "GET"}}, nullptr);
+  EXPECT_EQ(bad_pre.status, 403);
+  EXPECT_EQ(header(bad_pre, "Access-Control-Allow-Origin"), "");
+
+  // The password went by in several requests: neither the log nor the
+  // journal has it.
+  const std::string secret = std::to_string(kSecretPassword);
+  EXPECT_EQ(ReadAll(rig.log()).find(secret), std::string::npos);
+  for (const auto& f : fs::directory_iterator(rig.state())) {
+    EXPECT_EQ(ReadAll(f.path().string()).find(secret), std::string::npos) << f.path();
+  }
+  EXPECT_NE(ReadAll(rig.log()).find("door-sale"), std::string::npos) << "the log names keys";
+}
+
+}  // namespace
+
+namespace {
+
+// Several tills send receipts, each with its own keys, and retry every
+// unanswered one with the same key, while replies are lost, the bridge is
+// killed and started again, and so is fr-core. In the end each key is one
+// document, with the total its till sent.
+TEST(BridgeExactlyOnceTest, EveryKeyIsOneDocumentThroughFaults) {
+  const int clients = EnvInt("FR_BRIDGE_CLIENTS", 3);
+  const int receipts = EnvInt("FR_BRIDGE_RECEIPTS", 5);
+  BridgeRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_NO_FATAL_FAILURE(Prepare(&rig));
+  ASSERT_EQ(rig.Post("/shift/open", {{"cashier", Cashier()}}, "faults-open").status, 201);
+  const uint32_t first = rig.Archive().summary.last_number + 1;
+
+  struct Sent {
+    int64_t total = 0;
+    int status = 0;
+    json body;
+    int tries = 0;
+  };
+  std::mutex mu;
+  std::map<std::string, Sent> sent;
+  std::atomic<int> running{clients};
+  std::vector<std::thread> tills;
+  for (int c = 0; c < clients; ++c) {
+    tills.emplace_back([&, c] {
+      std::mt19937 rnd(static_cast<uint32_t>(c + 1));
+      for (int i = 0; i < receipts; ++i) {
+        const std::string key = "till" + std::to_string(c) + "-" + std::to_string(i);
+        json lines = json::array();
+        int64_t total = 0;
+        for (int n = 1 + static_cast<int>(rnd() % 3); n > 0; --n) {
+          const int64_t price = 100 + rnd() % 10000, quantity = 1 + rnd() % 3;
+          lines.push_back(Line("Товар", price, quantity, 1));
+          total += price * quantity;
+        }
+        const json body = {{"type", "sale"}, {"cashier", Cashier()}, {"lines", lines}, {"payment", {{"cash", total}}}};
+        Sent s;
+        s.total = total;
+        // Retried with the same key until an answer that is not "try again".
+        for (;;) {
+          ++s.tries;
+          const Got g = rig.Post("/receipts", body, key);
+          if (g.status != 0 && g.status != 503 && g.status != 504) {
+            s.status = g.status;
+            s.body = g.body;
+            break;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        std::lock_guard<std::mutex> l(mu);
+        sent[key] = s;
+      }
+      --running;
+    });
+  }
+  // The faults, one after another while the tills work.
+  std::mt19937 rnd(42);
+  int bridge_kills = 0, core_kills = 0;
+  std::ofstream(rig.board() + "/lose-replies") << "share 0.03 7";
+  while (running > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700 + rnd() % 1500));
+    if (running == 0) break;
+    if (rnd() % 2 == 0) {
+      rig.KillBridge();
+      ++bridge_kills;
+      std::this_thread::sleep_for(std::chrono::milliseconds(rnd() % 500));
+      ASSERT_NO_FATAL_FAILURE(rig.StartBridge());
+    } else {
+      std::ofstream(rig.board() + "/restart") << "";
+      ++core_kills;
+    }
+  }
+  for (auto& t : tills) t.join();
+  std::ofstream(rig.board() + "/lose-replies") << "";
+
+  // Every key answered "stored" is exactly one receipt with its total, and
+  // every receipt after the shift's opening has a key.
+  const sim::ArchiveCheck archive = rig.Archive();
+  ASSERT_TRUE(archive.ok()) << archive.Text();
+  std::set<uint32_t> numbers;
+  int settled = 0, tries = 0;
+  for (const auto& [key, s] : sent) {
+    tries += s.tries;
+    ASSERT_EQ(s.status, 201) << key << ": " << s.body.dump();
+    const uint32_t n = s.body["number"];
+    EXPECT_TRUE(numbers.insert(n).second) << key << " shares document " << n;
+    ASSERT_GE(n, first);
+    ASSERT_LE(n, archive.summary.documents.size());
+    const sim::StoredDocument& d = archive.summary.documents[n - 1];
+    EXPECT_EQ(d.total, s.total) << key;
+    if (s.body.contains("total")) EXPECT_EQ(s.body["total"], s.total) << key;
+    settled += s.body.value("settled", false);
+  }
+  EXPECT_EQ(archive.summary.documents.size() - (first - 1), sent.size()) << "a receipt without a key";
+  EXPECT_EQ(sent.size(), static_cast<size_t>(clients * receipts));
+  const Got status = rig.Call("GET", "/v1/registers/main/status?fresh=1");
+  EXPECT_TRUE(status.body["open_document"].is_null()) << status.body.dump();
+  std::printf("exactly once: %d clients x %d receipts, %d tries, %d settled after a lost reply, "
+              "bridge killed %d times, fr-core %d times\n",
+              clients, receipts, tries, settled, bridge_kills, core_kills);
+}
+
+}  // namespace
