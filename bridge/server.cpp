@@ -344,6 +344,8 @@ void Server::Preflight(const Req& req, Res& res) {
 
 void Server::Reply(Res& res, const Outcome& o) {
   res.status = o.status;
+  // What the register took of the answer's time; the rest is the bridge's.
+  if (o.register_ms > 0) res.set_header("Server-Timing", "register;dur=" + std::to_string(o.register_ms));
   res.set_content(o.body, o.problem ? "application/problem+json" : "application/json");
 }
 

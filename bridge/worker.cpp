@@ -224,7 +224,9 @@ void Worker::FailQueued(const Problem& p) {
 }
 
 host::Answer Worker::Call(const host::Request& r) {
+  const auto started = std::chrono::steady_clock::now();
   host::Answer a = client_->Call(r);
+  call_ms_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   if (a.answered) metrics_->Result(config_.name, a.code);
   return a;
 }
@@ -275,7 +277,9 @@ void Worker::Execute(const std::shared_ptr<Ticket>& t) {
   UpdateMetrics();
   Publish("task", {{"id", t->id}, {"register", config_.name}, {"state", "running"}});
   const int64_t started = NowMs();
-  const Outcome o = InfoOf(t->job.action).document ? RunDocument(t) : RunSingle(t);
+  call_ms_ = 0;
+  Outcome o = InfoOf(t->job.action).document ? RunDocument(t) : RunSingle(t);
+  o.register_ms = call_ms_;
   const double seconds = (NowMs() - started) / 1000.0;
   metrics_->JobSeconds(seconds);
   log_->Write({{"job", t->id}, {"register", config_.name}, {"action", InfoOf(t->job.action).name},

@@ -41,6 +41,7 @@ struct Outcome {
   std::string body;       // JSON
   bool problem = false;   // the body is a problem
   bool released = false;  // nothing reached the archive: the job may run again
+  double register_ms = 0;  // time spent waiting for the register's answers
 };
 Outcome ProblemOutcome(Problem p, const std::string& register_name);
 
@@ -137,6 +138,7 @@ class Worker {
   // The worker thread's own.
   std::unique_ptr<host::HostLine> line_;
   std::unique_ptr<host::Client> client_;
+  double call_ms_ = 0;  // in Call, since the job began
 };
 
 }  // namespace bridge
