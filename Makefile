@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check sanitize fuzz demo run bench cost cross clean
+.PHONY: all build deps configure test check openapi sanitize fuzz demo run bench cost cross clean
 
 all: build
 
@@ -26,19 +26,36 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: the suite (unit, end-to-end, ThreadSanitizer), the suite again
+# Every test: the suite (unit, end-to-end, ThreadSanitizer), the bridge's
+# interface document against what the suite was answered, the suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target
 # briefly, and the ARM build with its tests under qemu-arm.
 TEST_FUZZ_SECONDS ?= 10
 test: check
+	$(MAKE) openapi
 	$(MAKE) sanitize
 	$(MAKE) fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 	$(MAKE) cross
 
-# The suite alone: what to run while working.
+# The suite alone: what to run while working. The bridge's tests keep every
+# answer they get in $(BUILD)/bridge-answers.jsonl for `make openapi`.
+ANSWERS = $(abspath $(BUILD))/bridge-answers.jsonl
 check: deps
 	$(MAKE) build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	rm -f $(ANSWERS)
+	cd $(BUILD) && FR_BRIDGE_RECORD=$(ANSWERS) ctest --output-on-failure -j $(JOBS)
+
+# docs/bridge-openapi.json: a valid document (Redocly, from npm, pinned in
+# tests/node), every route fr-bridge serves in it, and every answer the last
+# `make check` recorded matching its schema.
+openapi: deps
+	@command -v npm >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q nodejs npm; }
+	@dpkg-query -W -f='$${Status}' python3-jsonschema 2>/dev/null | grep -q 'install ok installed' || \
+	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-jsonschema; }
+	$(MAKE) build
+	$(BUILD)/bin/fr-bridge --routes > $(BUILD)/bridge-routes.txt
+	@[ -s $(ANSWERS) ] || { echo "no recorded answers: run make check first"; exit 1; }
+	bash tools/openapi/check.sh --routes $(BUILD)/bridge-routes.txt --responses $(ANSWERS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
 # ThreadSanitizer tests are part of the main build). End-to-end tests get a
@@ -47,7 +64,7 @@ check: deps
 # descriptors only (the sanitizer's quarantine makes resident memory grow).
 sanitize: deps
 	@[ -f $(BUILD)-asan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-asan -DFR_SANITIZE=address,undefined
-	cmake --build $(BUILD)-asan -j $(JOBS) --target unit_tests e2e_tests fr-core fr-emu fr-host
+	cmake --build $(BUILD)-asan -j $(JOBS) --target unit_tests e2e_tests fr-core fr-emu fr-host fr-bridge
 	cd $(BUILD)-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp FR_POWER_CUTS=40 FR_SOAK_RSS_SLACK_KIB=-1 \
 	  ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 
@@ -62,9 +79,11 @@ demo: deps
 	$(MAKE) build
 	bash tools/demo.sh var/demo
 
+# A virtual register (fr-emu in var/run) with fr-bridge in front of it on
+# http://127.0.0.1:8780/ (state and token in var/bridge); Ctrl-C stops both.
 run: deps
 	$(MAKE) build
-	$(BUILD)/bin/fr-emu var/run
+	bash tools/run.sh $(BUILD)/bin var/run var/bridge
 
 # Every benchmark program (Google Benchmark). The first run makes a board with
 # a full archive under $(BUILD)/boards (half a minute); delete it after a
