@@ -177,6 +177,7 @@ void Server::AddInDoubt(const JournalEntry& e) {
   t->hash = e.hash;
   t->register_name = e.register_name;
   t->route = e.action;
+  t->job_known = false;
   t->created = e.created;
   Worker* w = Find(e.register_name);
   if (w == nullptr) {
@@ -429,6 +430,12 @@ void Server::Remember(const std::shared_ptr<Ticket>& t) {
   if (task_order_.size() > kKeptTasks) {
     tasks_.erase(task_order_.front());
     task_order_.erase(task_order_.begin());
+  }
+  // Keys whose jobs ended are answered from the journal from then on.
+  if (running_.size() > kKeptTasks) {
+    for (auto it = running_.begin(); it != running_.end();) {
+      it = it->second->state(nullptr) == "done" ? running_.erase(it) : std::next(it);
+    }
   }
 }
 

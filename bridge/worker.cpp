@@ -164,14 +164,13 @@ void Worker::Run() {
       fresh = fresh_requests_ > 0;
     }
     if (t != nullptr) Execute(t);
-    const bool answered = Refresh();
+    if (!Refresh()) Disconnect();  // before anyone is told the status is fresh
     if (fresh || t != nullptr) {
       std::lock_guard<std::mutex> l(mu_);
       fresh_done_ += fresh_requests_ > 0;
       fresh_requests_ = 0;
       cv_.notify_all();
     }
-    if (!answered) Disconnect();
   }
   Disconnect();
   FailQueued(MakeProblem(503, "register.offline", "the bridge is stopping"));
@@ -464,7 +463,13 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       if (r.code == rc::kOk) {
         host::CloseReply c;
         if (!host::DecodeCloseReply(r.data, &c)) c = host::CloseReply();
-        const json doc = DocumentJson(config_.name, job, c);
+        json doc = DocumentJson(config_.name, job, c);
+        if (!d->ticket->job_known) {
+          // What the request said is gone with the bridge that read it.
+          doc.erase("receipt_type");
+          doc.erase("amount");
+          doc.erase("amount_decimal");
+        }
         Publish("document", {{"register", config_.name}, {"document", doc}});
         *out = JsonOutcome(201, doc);
       } else {
@@ -503,7 +508,7 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
     if (now.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(now.last_time));
     json missing = {"fiscal_sign"};
     if (action == Action::kReceipt) {
-      if (d->ticket->job.action == Action::kReceipt) doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+      if (d->ticket->job_known) doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
       const host::Answer sh = Call(host::req::ShiftStatus());
       host::ShiftStatus shift;
       if (sh.ok() && host::DecodeShiftStatus(sh.data, &shift)) {

@@ -55,7 +55,8 @@ class Ticket {
   std::string register_name;
   std::string route;
   Job job;
-  int64_t created = 0;  // seconds since 1970
+  bool job_known = true;  // false for a job read back from the journal: only its action is known
+  int64_t created = 0;    // seconds since 1970
 
   void SetRunning();
   void Finish(const Outcome& o);
