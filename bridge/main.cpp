@@ -42,11 +42,11 @@ bool WritePrivate(const std::string& path, const std::string& text) {
   return ok && chmod(tmp.c_str(), 0600) == 0 && rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-bool ParseRegister(const std::string& spec, bridge::RegisterConfig* r) {
-  const size_t eq = spec.find('=');
-  if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size()) return false;
-  r->name = spec.substr(0, eq);
-  r->device = spec.substr(eq + 1);
+bool ParseRegister(const std::string& arg, bridge::RegisterConfig* r) {
+  const size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size()) return false;
+  r->name = arg.substr(0, eq);
+  r->device = arg.substr(eq + 1);
   return r->name.size() <= 32 && r->name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") == std::string::npos;
 }
 
@@ -114,16 +114,16 @@ int main(int argc, char** argv) {
     }
   }
   if (p.count("register")) {
-    for (const std::string& spec : p["register"].as<std::vector<std::string>>()) {
+    for (const std::string& arg : p["register"].as<std::vector<std::string>>()) {
       bridge::RegisterConfig rc;
-      if (!ParseRegister(spec, &rc)) return Fail("--register NAME=DEVICE, NAME of [a-z0-9_-] up to 32: " + spec);
+      if (!ParseRegister(arg, &rc)) return Fail("--register NAME=DEVICE, NAME of [a-z0-9_-] up to 32: " + arg);
       registers.push_back(rc);
     }
   }
   if (p.count("emu")) {
-    for (const std::string& spec : p["emu"].as<std::vector<std::string>>()) {
+    for (const std::string& arg : p["emu"].as<std::vector<std::string>>()) {
       bridge::RegisterConfig e;
-      if (!ParseRegister(spec, &e)) return Fail("--emu NAME=DIR: " + spec);
+      if (!ParseRegister(arg, &e)) return Fail("--emu NAME=DIR: " + arg);
       bool found = false;
       for (auto& r : registers) {
         if (r.name == e.name) {

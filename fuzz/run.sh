@@ -18,9 +18,10 @@ SOURCES=(
   platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
   serial/serialport.cpp
   link/host_link.cpp
-  host/frame.cpp
+  host/frame.cpp host/protocol.cpp
+  bridge/request.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
-  app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp
+  app/codes.cpp app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp
   documents/base_document.cpp documents/decimal.cpp documents/document_factory.cpp
   documents/receipt_doc.cpp documents/receipt_operation.cpp
   documents/registration_documents.cpp documents/shift_documents.cpp documents/tlv_element.cpp
@@ -31,7 +32,7 @@ SOURCES=(
   printer/render.cpp printer/shared_blocks.cpp
 )
 # FUZZ_TARGETS="a b" narrows the set, e.g. while working on one target.
-read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz}"
+read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz}"
 
 mkdir -p "$OUT/obj"
 # True when the object is missing or older than its source or any header it
