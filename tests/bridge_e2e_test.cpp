@@ -7,11 +7,6 @@
 // clients of 5 receipts unless set). FR_BRIDGE_RECORD names a file where
 // every answer is kept (one JSON line each) for the interface document's
 // check.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -33,37 +28,18 @@
 #include "tools/sim/archive_check.h"
 #include "tools/sim/device_process.h"
 #include "tools/sim/sandbox.h"
+#include "tools/sim/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using sim::Eventually;
 
 const std::string kBin = fs::path(FR_CORE_PATH).parent_path().string();
 constexpr const char* kAdmin = "admin-token-0123456789abcdef";
 constexpr const char* kPos = "pos-token-0123456789abcdef";
 constexpr int kSecretPassword = 731953;  // must never show in a log or the journal
-
-template <typename F>
-bool Eventually(F done, int timeout_ms) {
-  for (int waited = 0; waited < timeout_ms; waited += 50) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return done();
-}
-
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t n = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 int EnvInt(const char* name, int fallback) {
   const char* v = std::getenv(name);
@@ -176,7 +152,7 @@ class BridgeRig {
   const std::string board_ = tmp_.dir() + "/board";
   const std::string state_ = tmp_.dir() + "/state";
   const std::string log_ = tmp_.dir() + "/bridge.log";
-  const int port_ = FreePort();
+  const int port_ = sim::FreeLoopbackPort();
   int starts_ = 0;
   sim::DeviceProcess emu_;
   sim::DeviceProcess bridge_;
@@ -502,7 +478,9 @@ TEST(BridgeExactlyOnceTest, EveryKeyIsOneDocumentThroughFaults) {
     ASSERT_LE(n, archive.summary.documents.size());
     const sim::StoredDocument& d = archive.summary.documents[n - 1];
     EXPECT_EQ(d.total, s.total) << key;
-    if (s.body.contains("total")) EXPECT_EQ(s.body["total"], s.total) << key;
+    if (s.body.contains("total")) {
+      EXPECT_EQ(s.body["total"], s.total) << key;
+    }
     settled += s.body.value("settled", false);
   }
   EXPECT_EQ(archive.summary.documents.size() - (first - 1), sent.size()) << "a receipt without a key";

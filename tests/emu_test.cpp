@@ -26,6 +26,7 @@
 #include "tools/emu/paper.h"
 #include "tools/sim/device_process.h"
 #include "tools/sim/sandbox.h"
+#include "tools/sim/test_util.h"
 #include "util/coding.h"
 
 namespace emu {
@@ -33,6 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::string_literals::operator""s;
+using sim::Eventually;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -46,16 +48,6 @@ size_t CountPaper(const std::string& dir, const std::string& ext) {
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(dir, ec)) n += e.path().extension() == ext;
   return n;
-}
-
-// Polls `done` every 50 ms for up to `timeout_ms`.
-template <typename F>
-bool Eventually(F done, int timeout_ms) {
-  for (int waited = 0; waited < timeout_ms; waited += 50) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return done();
 }
 
 // The POS end of the virtual register, raw like a serial port; -1 on failure.
