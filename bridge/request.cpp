@@ -83,7 +83,8 @@ class Fields {
     if (v.is_number_unsigned() ? v.get<uint64_t>() > static_cast<uint64_t>(max) : v.get<int64_t>() > max) {
       return Fail(Pointer(name), "must be at most " + std::to_string(max));
     }
-    if (!v.is_number_unsigned() && v.get<int64_t>() < min) {
+    // The JSON library keeps every integer from 0 up as unsigned.
+    if (v.is_number_unsigned() ? min > 0 && v.get<uint64_t>() < static_cast<uint64_t>(min) : v.get<int64_t>() < min) {
       return Fail(Pointer(name), "must be at least " + std::to_string(min));
     }
     *out = v.get<int64_t>();
