@@ -129,6 +129,7 @@ class BridgeRig {
   }
 
   int port() const { return port_; }
+  sim::DeviceProcess& emu() { return emu_; }
   const std::string& board() const { return board_; }
   const std::string& state() const { return state_; }
   const std::string& log() const { return log_; }
@@ -490,6 +491,44 @@ TEST(BridgeExactlyOnceTest, EveryKeyIsOneDocumentThroughFaults) {
   std::printf("exactly once: %d clients x %d receipts, %d tries, %d settled after a lost reply, "
               "bridge killed %d times, fr-core %d times\n",
               clients, receipts, tries, settled, bridge_kills, core_kills);
+}
+
+}  // namespace
+
+namespace {
+
+// The close's reply is lost and the register restarts before it can be asked
+// again: the bridge learns from the register's status that the receipt was
+// stored, and says which fields it could not learn again.
+TEST(BridgeTest, ALostCloseReplyIsSettledFromTheRegistersState) {
+  BridgeRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_NO_FATAL_FAILURE(Prepare(&rig));
+  ASSERT_EQ(rig.Post("/shift/open", {{"cashier", Cashier()}}, "lost-open").status, 201);
+  std::ofstream(rig.board() + "/lose-replies") << "next-close";
+  ASSERT_TRUE(rig.emu().WaitForStdout("the next close will be lost", 5000)) << rig.emu().Stdout();
+  const json sale = {{"type", "sale"}, {"cashier", Cashier()}, {"lines", {Line("Сок", 9900, 1, 1)}},
+                     {"payment", {{"cash", 10000}}}};
+  Got got;
+  std::thread till([&] { got = rig.Post("/receipts", sale, "lost-sale"); });
+  const bool lost = rig.emu().WaitForStdout("fr-emu: reply ", 20000);
+  std::ofstream(rig.board() + "/restart") << "";
+  till.join();
+  ASSERT_TRUE(lost) << rig.emu().Stdout();
+
+  ASSERT_EQ(got.status, 201) << got.body.dump();
+  const sim::ArchiveCheck archive = rig.Archive();
+  ASSERT_TRUE(archive.ok()) << archive.Text();
+  const sim::StoredDocument& stored = archive.summary.documents.back();
+  EXPECT_EQ(got.body["number"], stored.number);
+  EXPECT_EQ(got.body["settled"], true);
+  EXPECT_FALSE(got.body.contains("fiscal_sign")) << "never guessed";
+  EXPECT_EQ(got.body["missing"], json({"fiscal_sign", "total", "change"}));
+  EXPECT_EQ(got.body["receipt_number"], stored.receipt_number);
+  EXPECT_EQ(stored.total, 9900);
+  const Got again = rig.Post("/receipts", sale, "lost-sale");
+  EXPECT_EQ(again.body, got.body);
+  EXPECT_EQ(rig.Archive().summary.documents.size(), archive.summary.documents.size());
 }
 
 }  // namespace
