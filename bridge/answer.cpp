@@ -1,5 +1,7 @@
 #include "bridge/answer.h"
 
+#include <algorithm>
+
 #include "app/status_format.h"
 #include "util/cp866.h"
 
@@ -96,8 +98,11 @@ json StatusJson(const std::string& register_name, bool online, const StatusSnaps
   if (d.last_time > 0) last["time"] = FormatTime(static_cast<uint32_t>(d.last_time));
   j["last_document"] = last;
   if (d.open_document != 0) {
-    const char* name = host::DocumentTypeName(d.open_document);
-    j["open_document"] = {{"type", name != nullptr ? name : "unknown"}};
+    // Words joined by hyphens, as documents are named elsewhere in answers.
+    std::string name = host::DocumentTypeName(d.open_document) != nullptr ? host::DocumentTypeName(d.open_document)
+                                                                           : "unknown";
+    std::replace(name.begin(), name.end(), ' ', '-');
+    j["open_document"] = {{"type", name}};
   } else {
     j["open_document"] = nullptr;
   }

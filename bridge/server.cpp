@@ -21,13 +21,17 @@ extern const char kOpenApiJson[];
 namespace {
 
 constexpr size_t kKeptTasks = 10000;
-constexpr size_t kMaxPayload = 1024 * 1024;  // beyond it the connection is refused outright
+constexpr size_t kMaxPayload = 1024 * 1024;  // beyond it: 413, the body left unread
 
 // What the logger and the metrics need of the request being served; each
 // request is served on one thread from start to end.
 thread_local std::string t_route;
 thread_local std::string t_task;
 thread_local std::chrono::steady_clock::time_point t_started;
+
+Problem UnknownRegister(const std::string& name) {
+  return MakeProblem(404, "route.unknown-register", "no register " + name);
+}
 
 bool HeaderKeyOk(const std::string& key) {
   if (key.empty() || key.size() > kMaxKeyLength) return false;
@@ -222,7 +226,7 @@ void Server::Install() {
     if (!origin.empty()) {
       res.set_header("Access-Control-Allow-Origin", origin);
       res.set_header("Vary", "Origin");
-      res.set_header("Access-Control-Expose-Headers", "Location, Idempotent-Replayed");
+      res.set_header("Access-Control-Expose-Headers", "Location, Idempotent-Replayed, Preference-Applied, Server-Timing");
     }
     if (req.method == "OPTIONS") {
       t_route = "preflight";
@@ -259,6 +263,9 @@ void Server::Install() {
     } else if (res.status == 413) {
       Problem p = MakeProblem(413, "request.too-large", "the body is too large");
       ReplyProblem(res, p);
+    } else if ((req.method == "POST" || req.method == "PUT") && !req.has_header("Content-Length")) {
+      ReplyProblem(res, MakeProblem(res.status, "request.invalid",
+                                    "a POST or PUT needs a Content-Length header (0 when there is no body)"));
     } else {
       ReplyProblem(res, MakeProblem(res.status, "request.invalid", "the request could not be served"));
     }
@@ -390,13 +397,13 @@ void Server::Registers(const Req&, Res& res, Role) {
 
 void Server::OneRegister(const Req& req, Res& res, Role) {
   Worker* w = Find(req.matches[1]);
-  if (w == nullptr) return ReplyProblem(res, MakeProblem(404, "register.not-found", "no register " + req.matches[1].str()));
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
   res.set_content(RegisterJson(w).dump(), "application/json");
 }
 
 void Server::Status(const Req& req, Res& res, Role) {
   Worker* w = Find(req.matches[1]);
-  if (w == nullptr) return ReplyProblem(res, MakeProblem(404, "register.not-found", "no register " + req.matches[1].str()));
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
   json status;
   if (req.get_param_value("fresh") == "1") {
     if (!w->FreshStatusJson(options_.wait_ms, &status)) {
@@ -488,11 +495,14 @@ void Server::EventStream(const Req& req, Res& res, Role) {
 void Server::RunJob(const Req& req, Res& res, Role role, Action action, const std::string& segment,
                     const std::string& record) {
   const ActionInfo& info = InfoOf(action);
-  if (info.admin && role != Role::kAdmin) {
+  // A pos token prints X reports (with or without sections); the rest is
+  // the back office's.
+  const bool admin_only = info.admin || (action == Action::kReport && segment != "x" && segment != "x-sections");
+  if (admin_only && role != Role::kAdmin) {
     return ReplyProblem(res, MakeProblem(403, "auth.forbidden", "this needs an admin token"));
   }
   Worker* w = Find(req.matches[1]);
-  if (w == nullptr) return ReplyProblem(res, MakeProblem(404, "register.not-found", "no register " + req.matches[1].str()));
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
   auto t = std::make_shared<Ticket>();
   Problem p;
   if (!DecodeJob(action, segment, record, req.body, &t->job, &p)) return ReplyProblem(res, p);
@@ -559,6 +569,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
       if (async || !done) {
         res.status = async ? 202 : 504;
         res.set_header("Location", "/v1/tasks/" + earlier->id);
+        if (async) res.set_header("Preference-Applied", "respond-async");
         if (!done && !async) {
           Problem p = MakeProblem(504, "register.unsettled", "the job is still running; ask again with the same key");
           p.register_name = w->config().name;

@@ -126,9 +126,11 @@ bool Worker::FreshStatusJson(int timeout_ms, json* out) {
   const uint64_t wanted = fresh_done_ + 1;
   ++fresh_requests_;
   cv_.notify_all();
-  const bool done = cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [&] { return fresh_done_ >= wanted; });
+  // A register too busy to answer in time still is online: then the cache,
+  // with its age.
+  cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [&] { return fresh_done_ >= wanted || !online_; });
   *out = bridge::StatusJson(config_.name, online_, status_, NowMs());
-  return done && online_;
+  return online_;
 }
 
 void Worker::Run() {
@@ -330,19 +332,19 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
   };
   host::Answer a = Call(plan.open);
   for (size_t i = 0; a.ok() && i < plan.steps.size(); ++i) a = Call(plan.steps[i]);
-  if (a.answered && a.ok()) {
-    host::CloseReply c;
-    if (!host::DecodeCloseReply(a.data, &c)) c = host::CloseReply();
+  host::CloseReply c;
+  if (a.ok() && host::DecodeCloseReply(a.data, &c)) {
     const json doc = DocumentJson(config_.name, job, c);
     Publish("document", {{"register", config_.name}, {"document", doc}});
     return finish(JsonOutcome(201, doc));
   }
-  if (a.answered) {
+  if (a.answered && !a.ok()) {
     // Refused: nothing half-made stays open (29 when it was the opening).
     if (a.command != plan.open.command) Call(host::req::Cancel());
     return finish(ProblemOutcome(RefusalProblem(a.code), config_.name));
   }
-  // No answer the client could settle: the register decides, now or later.
+  // No answer the client could settle, or a close reply that does not read:
+  // the register decides, now or later.
   Doubt d{t, entry};
   Outcome o;
   switch (Settle(&d, &o)) {
@@ -356,6 +358,14 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
   std::lock_guard<std::mutex> l(mu_);
   doubts_.push_back(d);
   return Outcome();  // status 0: the ticket stays open
+}
+
+Outcome Worker::Unreadable(const std::shared_ptr<Ticket>& t, bool journaled) {
+  const Outcome o = ProblemOutcome(
+      MakeProblem(502, "bridge.unreadable-reply", "the register answered 0 with data the bridge cannot read"),
+      config_.name);
+  if (journaled) journal_->Finish(t->key, o.status, o.body);
+  return o;
 }
 
 Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
@@ -408,12 +418,12 @@ Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
           // A write answers no record: read it back as stored.
           const host::Answer r = Call(host::req::ReadRecord(job.has_login ? job.login : config_.service, job.table,
                                                             job.record));
-          if (!r.ok() || !TableRecordJson(job.table, r.data, &body)) body = json::object();
+          if (!r.ok() || !TableRecordJson(job.table, r.data, &body)) return Unreadable(t, journaled);
         }
         body["register"] = config_.name;
         break;
       case Action::kTotals:
-        if (!TotalsJson(job.totals, a.data, &body)) body = json::object();
+        if (!TotalsJson(job.totals, a.data, &body)) return Unreadable(t, journaled);
         body["register"] = config_.name;
         break;
       default:
@@ -453,6 +463,15 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
   ActionByName(e.action, &action);
   Job job = d->ticket->job;
   job.action = action;
+  if (!InfoOf(action).document) {
+    // Cancel, a table write, the clock, the serial number: the same again
+    // leaves the register as once, so the retry simply runs.
+    journal_->Release(e.key);
+    *out = ProblemOutcome(MakeProblem(503, "register.interrupted", "the outcome was lost; send it again with the same key"),
+                          config_.name);
+    out->released = true;
+    return Settled::kReleased;
+  }
   // 1. The register's last reply, if it was the close's, is the outcome.
   line_->WaitQuiet(100, 2000);
   for (int i = 0; i < kAskAgainTries; ++i) {
@@ -460,16 +479,20 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
     if (!line_->Send(std::string(1, '\x05'))) return Settled::kUnknown;
     if (!line_->ReadReply(&r, kAskAgainWaitMs)) continue;
     if (r.has_id && r.id == e.close_id && e.close_id != 0) {
+      host::CloseReply c;
+      if (r.code == rc::kOk && !host::DecodeCloseReply(r.data, &c)) break;  // the status tells what it can
       if (r.code == rc::kOk) {
-        host::CloseReply c;
-        if (!host::DecodeCloseReply(r.data, &c)) c = host::CloseReply();
         json doc = DocumentJson(config_.name, job, c);
-        if (!d->ticket->job_known) {
+        if (!d->ticket->job_known && action == Action::kReceipt) {
           // What the request said is gone with the bridge that read it.
           doc.erase("receipt_type");
+          doc["missing"] = {"receipt_type"};
+        } else if (!d->ticket->job_known && (action == Action::kCashIn || action == Action::kCashOut)) {
           doc.erase("amount");
           doc.erase("amount_decimal");
+          doc["missing"] = {"amount"};
         }
+        if (doc.contains("missing")) doc["settled"] = true;
         Publish("document", {{"register", config_.name}, {"document", doc}});
         *out = JsonOutcome(201, doc);
       } else {
@@ -508,7 +531,11 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
     if (now.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(now.last_time));
     json missing = {"fiscal_sign"};
     if (action == Action::kReceipt) {
-      if (d->ticket->job_known) doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+      if (d->ticket->job_known) {
+        doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+      } else {
+        missing.push_back("receipt_type");
+      }
       const host::Answer sh = Call(host::req::ShiftStatus());
       host::ShiftStatus shift;
       if (sh.ok() && host::DecodeShiftStatus(sh.data, &shift)) {
@@ -519,7 +546,14 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       missing.push_back("total");
       missing.push_back("change");
     }
-    if (action == Action::kCashIn || action == Action::kCashOut) missing.push_back("drawer");
+    if (action == Action::kCashIn || action == Action::kCashOut) {
+      if (d->ticket->job_known) {
+        PutAmount(&doc, "amount", job.amount);
+      } else {
+        missing.push_back("amount");
+      }
+      missing.push_back("drawer");
+    }
     doc["missing"] = missing;
     Publish("document", {{"register", config_.name}, {"document", doc}});
     *out = JsonOutcome(201, doc);

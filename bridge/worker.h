@@ -93,7 +93,8 @@ class Worker {
   size_t queue_depth();
   size_t in_doubt();
   json StatusJson();
-  // Polls the status now (on the worker's thread) and answers it.
+  // Polls the status now (on the worker's thread) and answers it; false
+  // while the register is offline.
   bool FreshStatusJson(int timeout_ms, json* out);
 
  private:
@@ -110,6 +111,8 @@ class Worker {
   void Execute(const std::shared_ptr<Ticket>& t);
   Outcome RunDocument(const std::shared_ptr<Ticket>& t);
   Outcome RunSingle(const std::shared_ptr<Ticket>& t);
+  // The register said yes with data that does not decode.
+  Outcome Unreadable(const std::shared_ptr<Ticket>& t, bool journaled);
   // Settles one job in doubt; kUnknown when the register cannot tell now.
   Settled Settle(Doubt* d, Outcome* out);
   bool SettleAll();

@@ -278,14 +278,17 @@ TEST(BridgeTest, ADayOverHttpIsWhatTheRegisterStored) {
   ASSERT_EQ(totals.status, 200);
   EXPECT_EQ(totals.body["operations"]["sale"]["total"], archive.summary.gross.block(0).total());
 
-  // The stream told of the documents and of the shift as they came.
+  // The stream told of the documents, the shift and the paper as they came.
+  std::ofstream(rig.board() + "/printer-state") << "near-end";
   ASSERT_TRUE(Eventually([&] {
     std::lock_guard<std::mutex> l(mu);
     std::string all;
     for (const std::string& e : events) all += e;
-    return all.find("\"document\":\"shift-close\"") != std::string::npos;
+    return all.find("\"document\":\"shift-close\"") != std::string::npos &&
+           all.find("\"paper\":\"near-end\"") != std::string::npos;
   }, 10000));
   stop = true;
+  std::ofstream(rig.board() + "/printer-state") << "ready";  // one more event ends the reader
   reader.join();
   std::string all;
   for (const std::string& e : events) all += e;
@@ -328,7 +331,7 @@ TEST(BridgeTest, KeepsItsDoor) {
        "auth.forbidden"},
       {"a receipt without a key", "POST", "/v1/registers/main/receipts", sale, {}, kPos, 400,
        "request.idempotency-key-required"},
-      {"an unknown register", "GET", "/v1/registers/other/status", nullptr, {}, kPos, 404, "register.not-found"},
+      {"an unknown register", "GET", "/v1/registers/other/status", nullptr, {}, kPos, 404, "route.unknown-register"},
       {"an unknown route", "GET", "/v1/nothing", nullptr, {}, kPos, 404, "route.not-found"},
       {"another origin", "GET", "/v1/registers", nullptr, {{"Origin", "http://evil.example"}}, kPos, 403,
        "auth.origin"},

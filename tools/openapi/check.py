@@ -8,6 +8,11 @@ operation of the document. Operations the server does not list are warned of.
 --responses: JSON lines {"method", "route", "status", "content_type", "body"}
 recorded by the end-to-end tests; each must be an answer the document lists,
 and a JSON body must match its schema. Exit 1 on any failure.
+
+An answer to a request that no operation takes (another path or method, the
+CORS preflight) is held to the document's root `x-unrouted`: a Path Item
+Object whose operation for the method, else its `default` one, lists what
+the bridge answers any such request.
 """
 import argparse
 import datetime
@@ -100,6 +105,7 @@ class Checker:
             (method.upper(), path): op
             for path, item in doc.get("paths", {}).items()
             for method, op in item.items() if method in METHODS}
+        self.unrouted = doc.get("x-unrouted", {})
         self.formats = format_checker()
         self.validators = {}
 
@@ -136,13 +142,18 @@ class Checker:
         """The problems of one recorded answer, as strings."""
         method, route, status = record["method"].upper(), record["route"], record["status"]
         key = find_operation(self.operations, method, route)
-        if key is None:
-            return ["no such operation in the document"]
-        responses = self.operations[key].get("responses", {})
+        if key is not None:
+            operation, where = self.operations[key], pointer("paths", key[1], key[0].lower())
+        else:
+            name = method.lower() if method.lower() in METHODS and method.lower() in self.unrouted else "default"
+            if name not in self.unrouted:
+                return ["no such operation in the document, and no x-unrouted operation for it"]
+            operation, where = self.unrouted[name], pointer("x-unrouted", name)
+        responses = operation.get("responses", {})
         code = next((c for c in (str(status), f"{str(status)[0]}XX", "default") if c in responses), None)
         if code is None:
             return [f"status {status} is not listed (listed: {', '.join(responses)})"]
-        response, where = resolve(self.doc, responses[code], pointer("paths", key[1], key[0].lower(), "responses", code))
+        response, where = resolve(self.doc, responses[code], where + pointer("responses", code))
         content = response.get("content", {})
         body = record.get("body")
         if not content:
