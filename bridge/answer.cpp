@@ -172,6 +172,8 @@ bool TotalsJson(const std::string& record, const std::string& data, json* out) {
   return true;
 }
 
+std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 json ProblemJson(const Problem& p) {
   json j = {{"type", "urn:fr-bridge:problem:" + p.code},
             {"title", p.title},

@@ -44,6 +44,10 @@ bool TotalsJson(const std::string& record, const std::string& data, json* out);
 
 json ProblemJson(const Problem& p);
 
+// JSON text for the wire; bytes that are not UTF-8 (a register's text read
+// wrongly) become U+FFFD instead of an exception.
+std::string Dump(const json& j);
+
 }  // namespace bridge
 
 #endif  // FR_BRIDGE_ANSWER_H_

@@ -359,7 +359,7 @@ void Server::Reply(Res& res, const Outcome& o) {
 
 void Server::ReplyProblem(Res& res, const Problem& p) {
   res.status = p.status;
-  res.set_content(ProblemJson(p).dump(-1, ' ', false, json::error_handler_t::replace), "application/problem+json");
+  res.set_content(Dump(ProblemJson(p)), "application/problem+json");
 }
 
 // ---- pages -----------------------------------------------------------------------
@@ -367,7 +367,7 @@ void Server::ReplyProblem(Res& res, const Problem& p) {
 void Server::Health(const Req&, Res& res, Role) {
   json regs = json::object();
   for (Worker* w : workers_) regs[w->config().name] = w->online() ? "online" : "offline";
-  res.set_content(json({{"status", "ok"}, {"registers", regs}}).dump(), "application/json");
+  res.set_content(Dump({{"status", "ok"}, {"registers", regs}}), "application/json");
 }
 
 void Server::MetricsPage(const Req&, Res& res, Role) {
@@ -392,13 +392,13 @@ json RegisterJson(Worker* w) {
 void Server::Registers(const Req&, Res& res, Role) {
   json list = json::array();
   for (Worker* w : workers_) list.push_back(RegisterJson(w));
-  res.set_content(json({{"registers", list}}).dump(), "application/json");
+  res.set_content(Dump({{"registers", list}}), "application/json");
 }
 
 void Server::OneRegister(const Req& req, Res& res, Role) {
   Worker* w = Find(req.matches[1]);
   if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
-  res.set_content(RegisterJson(w).dump(), "application/json");
+  res.set_content(Dump(RegisterJson(w)), "application/json");
 }
 
 void Server::Status(const Req& req, Res& res, Role) {
@@ -414,7 +414,7 @@ void Server::Status(const Req& req, Res& res, Role) {
   } else {
     status = w->StatusJson();
   }
-  res.set_content(status.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+  res.set_content(Dump(status), "application/json");
 }
 
 json Server::TaskJson(const std::shared_ptr<Ticket>& t) {
@@ -454,7 +454,7 @@ void Server::TaskPage(const Req& req, Res& res, Role) {
     if (it != tasks_.end()) t = it->second;
   }
   if (t == nullptr) return ReplyProblem(res, MakeProblem(404, "task.not-found", "no task " + req.matches[1].str()));
-  res.set_content(TaskJson(t).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+  res.set_content(Dump(TaskJson(t)), "application/json");
 }
 
 void Server::EventStream(const Req& req, Res& res, Role) {
@@ -524,6 +524,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
   t->created = static_cast<int64_t>(time(nullptr));
   const bool async = req.get_header_value("Prefer").find("respond-async") != std::string::npos;
 
+  const Problem conflict = MakeProblem(409, "idempotency.conflict", "this Idempotency-Key was used with another request");
   std::shared_ptr<Ticket> ticket;
   for (int attempt = 0; ticket == nullptr && attempt < 3; ++attempt) {
     std::shared_ptr<Ticket> earlier;
@@ -536,10 +537,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
       if (earlier == nullptr && keyed) {
         JournalEntry e;
         if (journal_->Find(key, &e)) {
-          if (e.hash != t->hash) {
-            return ReplyProblem(res, MakeProblem(409, "idempotency.conflict",
-                                                 "this Idempotency-Key was used with another request"));
-          }
+          if (e.hash != t->hash) return ReplyProblem(res, conflict);
           if (!e.done) {
             return ReplyProblem(res, MakeProblem(504, "register.unsettled",
                                                  "the outcome of this key is not settled yet; ask again"));
@@ -552,8 +550,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
         if (keyed) running_[key] = t;
         ticket = t;
       } else if (earlier->hash != t->hash) {
-        return ReplyProblem(res, MakeProblem(409, "idempotency.conflict",
-                                             "this Idempotency-Key was used with another request"));
+        return ReplyProblem(res, conflict);
       }
     }
     if (ticket == nullptr) {
@@ -575,7 +572,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
           p.register_name = w->config().name;
           return ReplyProblem(res, p);
         }
-        return res.set_content(TaskJson(earlier).dump(-1, ' ', false, json::error_handler_t::replace),
+        return res.set_content(Dump(TaskJson(earlier)),
                                "application/json");
       }
       res.set_header("Idempotent-Replayed", "true");
@@ -597,7 +594,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
     res.status = 202;
     res.set_header("Location", "/v1/tasks/" + t->id);
     res.set_header("Preference-Applied", "respond-async");
-    return res.set_content(TaskJson(t).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+    return res.set_content(Dump(TaskJson(t)), "application/json");
   }
   Outcome o;
   if (!t->Wait(options_.wait_ms, &o)) {

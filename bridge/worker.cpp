@@ -22,7 +22,7 @@ constexpr int kAskAgainWaitMs = 1000;
 Outcome JsonOutcome(int status, const json& body) {
   Outcome o;
   o.status = status;
-  o.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
+  o.body = Dump(body);
   return o;
 }
 
@@ -233,7 +233,7 @@ host::Answer Worker::Call(const host::Request& r) {
 }
 
 void Worker::Publish(const std::string& name, json data) {
-  events_->Publish(name, data.dump(-1, ' ', false, json::error_handler_t::replace));
+  events_->Publish(name, Dump(data));
 }
 
 void Worker::UpdateMetrics() {
