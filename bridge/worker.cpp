@@ -15,6 +15,8 @@ int64_t NowMs() {
 }
 
 constexpr int kIdleRefreshMs = 1000;   // status poll while no job comes
+constexpr int kAfterJobMs = 50;        // a job's effects are polled once this passes without another
+constexpr int kBusyRefreshMs = 10000;  // the oldest the status gets while jobs come back to back
 constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register
 constexpr int kAskAgainTries = 3;      // 05s when settling
 constexpr int kAskAgainWaitMs = 1000;
@@ -94,6 +96,7 @@ void Worker::Stop() {
 bool Worker::Submit(std::shared_ptr<Ticket> t) {
   std::lock_guard<std::mutex> l(mu_);
   if (!online_ || stopping_) return false;
+  t->queued_ms = NowMs();
   queue_.push_back(std::move(t));
   cv_.notify_all();
   return true;
@@ -135,6 +138,8 @@ bool Worker::FreshStatusJson(int timeout_ms, json* out) {
 
 void Worker::Run() {
   int backoff_ms = 100;
+  bool stale = false;     // a job ran since the last poll
+  int64_t polled_ms = 0;  // steady clock of the last poll
   for (;;) {
     {
       std::lock_guard<std::mutex> l(mu_);
@@ -155,7 +160,9 @@ void Worker::Run() {
     bool fresh = false;
     {
       std::unique_lock<std::mutex> l(mu_);
-      cv_.wait_for(l, std::chrono::milliseconds(kIdleRefreshMs),
+      // After a job the status is polled once no other job comes soon, so a
+      // POS sending receipts back to back does not wait for the poll.
+      cv_.wait_for(l, std::chrono::milliseconds(stale ? kAfterJobMs : kIdleRefreshMs),
                    [&] { return stopping_ || !queue_.empty() || fresh_requests_ > 0 || !doubts_.empty(); });
       if (stopping_) break;
       if (!doubts_.empty()) continue;
@@ -165,9 +172,16 @@ void Worker::Run() {
       }
       fresh = fresh_requests_ > 0;
     }
-    if (t != nullptr) Execute(t);
+    if (t != nullptr) {
+      Execute(t);
+      stale = true;
+      // A register kept busy is still polled now and then.
+      if (NowMs() - polled_ms < kBusyRefreshMs) continue;
+    }
     if (!Refresh()) Disconnect();  // before anyone is told the status is fresh
-    if (fresh || t != nullptr) {
+    polled_ms = NowMs();
+    stale = false;
+    if (fresh) {
       std::lock_guard<std::mutex> l(mu_);
       fresh_done_ += fresh_requests_ > 0;
       fresh_requests_ = 0;
@@ -281,10 +295,12 @@ void Worker::Execute(const std::shared_ptr<Ticket>& t) {
   call_ms_ = 0;
   Outcome o = InfoOf(t->job.action).document ? RunDocument(t) : RunSingle(t);
   o.register_ms = call_ms_;
+  o.queued_ms = static_cast<double>(started - t->queued_ms);
   const double seconds = (NowMs() - started) / 1000.0;
   metrics_->JobSeconds(seconds);
   log_->Write({{"job", t->id}, {"register", config_.name}, {"action", InfoOf(t->job.action).name},
-               {"key", t->key}, {"status", o.status}, {"ms", NowMs() - started}});
+               {"key", t->key}, {"status", o.status}, {"ms", NowMs() - started},
+               {"queued_ms", started - t->queued_ms}, {"register_ms", static_cast<int64_t>(call_ms_)}});
   // A job left in doubt finishes when it is settled.
   if (o.status != 0) {
     t->Finish(o);

@@ -42,6 +42,7 @@ struct Outcome {
   bool problem = false;   // the body is a problem
   bool released = false;  // nothing reached the archive: the job may run again
   double register_ms = 0;  // time spent waiting for the register's answers
+  double queued_ms = 0;    // and waiting for it to finish other work first
 };
 Outcome ProblemOutcome(Problem p, const std::string& register_name);
 
@@ -57,6 +58,7 @@ class Ticket {
   Job job;
   bool job_known = true;  // false for a job read back from the journal: only its action is known
   int64_t created = 0;    // seconds since 1970
+  int64_t queued_ms = 0;  // steady clock, when it was queued
 
   void SetRunning();
   void Finish(const Outcome& o);
