@@ -21,9 +21,6 @@
 // The journal lives in the temporary directory ($TMPDIR or /tmp): its fsyncs
 // cost what that file system's fsync costs.
 #include <benchmark/benchmark.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +42,7 @@
 
 #include "tools/sim/device_process.h"
 #include "tools/sim/sandbox.h"
+#include "tools/sim/test_util.h"
 
 namespace {
 
@@ -62,18 +60,6 @@ constexpr long kMemoryAfter = 10000;  // requests in all before the memory is re
 
 // Every request made to the bridge, for the memory figure.
 std::atomic<long> g_requests{0};
-
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t n = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -137,13 +123,13 @@ class BridgeRig {
                        board_, tmp_.dir() + "/bridge-log")) {
       return "fr-bridge did not start";
     }
-    bool online = false;
-    for (int waited = 0; !online && waited < 20000; waited += 50) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      const auto r = Client().Get("/healthz");
-      ++g_requests;
-      online = r && r->status == 200 && json::parse(r->body, nullptr, false)["registers"]["main"] == "online";
-    }
+    const bool online = sim::Eventually(
+        [&] {
+          const auto r = Client().Get("/healthz");
+          ++g_requests;
+          return r && r->status == 200 && json::parse(r->body, nullptr, false)["registers"]["main"] == "online";
+        },
+        20000);
     if (!online) return "fr-bridge did not come online: " + bridge_.Stderr();
     return Prepare();
   }
@@ -203,7 +189,7 @@ class BridgeRig {
   sim::Sandbox board_sandbox_{board_};  // fr-emu's DIR is fr-core's root
   int64_t clock_ = 0;
   const std::string state_ = tmp_.dir() + "/state";
-  const int port_ = FreePort();
+  const int port_ = sim::FreeLoopbackPort();
   double rss_after_start_mb_ = -1;
   sim::DeviceProcess emu_;
   sim::DeviceProcess bridge_;
