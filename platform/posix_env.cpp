@@ -10,13 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace platform {
 namespace {
 
 class StdioFile : public File {
  public:
-  explicit StdioFile(FILE* f) : f_(f) {}
+  // `created_in`: the directory of a file this open created, else empty.
+  StdioFile(FILE* f, std::string created_in) : f_(f), created_in_(std::move(created_in)) {}
   ~StdioFile() override { Close(); }
 
   bool Seek(uint64_t offset) override {
@@ -32,7 +34,20 @@ class StdioFile : public File {
     return f_ == nullptr ? 0 : fwrite(buf, 1, n, f_);
   }
   bool Flush() override { return f_ != nullptr && fflush(f_) == 0; }
-  bool Sync() override { return Flush() && fsync(fileno(f_)) == 0; }
+  bool Sync() override {
+    if (!Flush() || fsync(fileno(f_)) != 0) return false;
+    // A new file's name lives in its directory: until that is on the
+    // medium too, a power cut may lose the whole file.
+    if (!created_in_.empty()) {
+      const int dir = open(created_in_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (dir < 0) return false;
+      const bool ok = fsync(dir) == 0;
+      close(dir);
+      if (!ok) return false;
+      created_in_.clear();
+    }
+    return true;
+  }
   bool Close() override {
     if (f_ == nullptr) return false;
     const bool ok = fclose(f_) == 0;
@@ -42,14 +57,20 @@ class StdioFile : public File {
 
  private:
   FILE* f_;
+  std::string created_in_;
 };
 
 }  // namespace
 
 std::unique_ptr<File> PosixEnv::OpenFile(const std::string& path, const char* mode) {
-  FILE* f = fopen(Resolve(path).c_str(), mode);
+  const std::string real = Resolve(path);
+  struct stat st;
+  const bool created = mode[0] != 'r' && stat(real.c_str(), &st) != 0;
+  FILE* f = fopen(real.c_str(), mode);
   if (f == nullptr) return nullptr;
-  return std::unique_ptr<File>(new StdioFile(f));
+  const size_t slash = real.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
+  return std::unique_ptr<File>(new StdioFile(f, created ? dir : ""));
 }
 
 bool PosixEnv::PathExists(const std::string& path) {

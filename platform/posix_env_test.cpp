@@ -1,12 +1,29 @@
 #include "platform/posix_env.h"
+#include "platform/sandbox_env.h"
+
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
+
+// Every fsync of this test program, counted on its way to the kernel: the
+// board's Sync must reach the medium, not only the C library's buffers.
+std::atomic<int> g_file_syncs{0};
+std::atomic<int> g_directory_syncs{0};
+extern "C" int fsync(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) == 0) (S_ISDIR(st.st_mode) ? g_directory_syncs : g_file_syncs)++;
+  return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace platform {
 namespace {
@@ -57,6 +74,26 @@ TEST_F(PosixEnvTest, ClockPast2038) {
   EXPECT_EQ(6, tm.tm_mon);
   tm.tm_isdst = -1;
   EXPECT_EQ(t, env_.MakeLocalTime(&tm));
+}
+
+TEST_F(PosixEnvTest, SyncReachesTheMediumAndANewFilesDirectory) {
+  SandboxEnv board(dir_);
+  ASSERT_TRUE(board.CreateDirectory("/card"));
+  struct Case {
+    const char* mode;
+    int file_syncs, directory_syncs;  // for two Syncs after a write each
+  } cases[] = {{"w", 2, 1}, {"r+", 2, 0}, {"a", 2, 0}};
+  for (const Case& c : cases) {
+    const int files = g_file_syncs, dirs = g_directory_syncs;
+    std::unique_ptr<File> f = board.OpenFile("/card/FILE", c.mode);
+    ASSERT_NE(nullptr, f) << c.mode;
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(4u, f->Write("data", 4));
+      ASSERT_TRUE(f->Sync());
+    }
+    EXPECT_EQ(c.file_syncs, g_file_syncs - files) << c.mode;
+    EXPECT_EQ(c.directory_syncs, g_directory_syncs - dirs) << c.mode;
+  }
 }
 
 }  // namespace
