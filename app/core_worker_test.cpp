@@ -6,6 +6,8 @@
 #include "app/fr_status.h"
 #include "app/identity.h"
 #include "platform/fake_env.h"
+#include "platform/fake_fault_env.h"
+#include "storage/eeprom.h"
 #include "storage/eeprom_format.h"
 #include "storage/tables.h"
 #include "util/coding.h"
@@ -60,6 +62,32 @@ TEST(CoreWorkerTest, InitialiseWithoutEepromMarksAnIdentityError) {
   worker.initialise();
   EXPECT_TRUE(FrStatus::testFlags(FrStatus::kIdentityError));
   EXPECT_EQ(rc::kNoArchiveStorage, FrStatus::readiness());  // storage is checked first
+}
+
+// Start-up with any one of the identity's reads failing (key, model data,
+// registration data) must not take the identity as sound.
+TEST(CoreWorkerTest, AnUnreadablePartOfTheIdentityIsAnIdentityError) {
+  platform::FakeEnv env;
+  ASSERT_TRUE(env.CreateDirectory("/nv"));
+  ASSERT_TRUE(env.WriteFile(eeprom::kPath, std::string(eeprom::kSize, '\xFF')));
+  platform::FaultEnv faults(&env);
+  faults.Arm(platform::FaultEnv::kRead, -1, platform::FaultEnv::Fault::kFail, eeprom::kPath);  // counts only
+  ASSERT_TRUE(eeprom::loadIdentity(&faults).ok);
+  const int reads = faults.count(platform::FaultEnv::kRead);
+  ASSERT_GE(reads, 3);
+  {
+    CoreWorker worker(&faults);
+    faults.Disarm();
+    worker.initialise();
+    EXPECT_FALSE(FrStatus::testFlags(FrStatus::kIdentityError));
+  }
+  for (int nth = 0; nth < reads; ++nth) {
+    CoreWorker worker(&faults);
+    faults.Arm(platform::FaultEnv::kRead, nth, platform::FaultEnv::Fault::kFail, eeprom::kPath);
+    worker.initialise();
+    EXPECT_TRUE(faults.fired()) << "read " << nth;
+    EXPECT_TRUE(FrStatus::testFlags(FrStatus::kIdentityError)) << "read " << nth;
+  }
 }
 
 // A register with a blank EEPROM, fresh tables and a second cashier who may
