@@ -110,6 +110,10 @@ TEST_F(ConfigWorkerTest, WritingRecordsAndTheirReplies) {
   d.value = 500;
   d.name = "five";
   const std::string discount = tables::discountImage(d);
+  Section s;
+  s.number = 7;
+  s.setName("Dairy");
+  const std::string section = tables::sectionImage(s);
   struct Case {
     const char* what;
     std::string data;
@@ -119,6 +123,8 @@ TEST_F(ConfigWorkerTest, WritingRecordsAndTheirReplies) {
   const Case cases[] = {
       {"discount", service_ + "\x03" + discount, rc::kOk, discount},
       {"140-byte discount", service_ + "\x03" + discount.substr(0, 140), rc::kBadData, discount.substr(0, 140)},
+      {"section", clerk_ + "\x02" + section, rc::kOk, section},
+      {"short section", clerk_ + "\x02" + section.substr(1), rc::kBadData, section.substr(1)},
       {"bad kind", service_ + "\x09" + discount, rc::kOutOfRange, discount},
       {"refused cashier", Prefix(20, 1) + "\x03" + discount, rc::kCashierRefused, "\x03" + discount},
       {"malformed prefix", Prefix(0, 1) + "\x03", rc::kBadCashierPrefix, ""},
@@ -131,6 +137,9 @@ TEST_F(ConfigWorkerTest, WritingRecordsAndTheirReplies) {
   Discount back;
   ASSERT_TRUE(tables::getDiscount(4, &back));
   EXPECT_EQ(500, back.value);
+  Section section_back;
+  ASSERT_TRUE(tables::getSection(7, &section_back));
+  EXPECT_EQ("Dairy", section_back.name);
 }
 
 TEST_F(ConfigWorkerTest, Clock) {
