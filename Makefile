@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check openapi sanitize fuzz demo run bench cost cross clean
+.PHONY: all build deps configure test check openapi sanitize fuzz coverage demo run bench cost cross clean
 
 all: build
 
@@ -67,6 +67,22 @@ sanitize: deps
 	cmake --build $(BUILD)-asan -j $(JOBS) --target unit_tests e2e_tests fr-core fr-emu fr-host fr-bridge
 	cd $(BUILD)-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp FR_POWER_CUTS=40 FR_SOAK_RSS_SLACK_KIB=-1 \
 	  ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
+
+# Line and branch coverage of the device code (gcovr, a Debian package) from
+# the whole suite, end-to-end tests included, in $(BUILD)-cov; throw
+# branches left out. The report: $(BUILD)-cov/coverage/index.html.
+COVERAGE_DIRS = app link serial documents storage workers printer platform util
+coverage: deps
+	@dpkg-query -W -f='$${Status}' gcovr 2>/dev/null | grep -q 'install ok installed' || \
+	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q gcovr; }
+	@[ -f $(BUILD)-cov/CMakeCache.txt ] || cmake -S . -B $(BUILD)-cov -DFR_COVERAGE=ON
+	cmake --build $(BUILD)-cov -j $(JOBS) --target unit_tests e2e_tests fr-core fr-emu fr-host fr-bridge
+	find $(BUILD)-cov -name '*.gcda' -delete
+	cd $(BUILD)-cov && ctest -j $(JOBS) --output-on-failure --repeat until-pass:2
+	mkdir -p $(BUILD)-cov/coverage
+	gcovr -r . $(BUILD)-cov $(foreach d,$(COVERAGE_DIRS),--filter '$(d)/') --exclude '.*_test\.cpp' \
+	  --exclude 'platform/fake_.*' --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
+	  --html-details $(BUILD)-cov/coverage/index.html --txt $(BUILD)-cov/coverage/summary.txt --print-summary
 
 # Every fuzz target for FUZZ_SECONDS each (needs clang and its runtime).
 FUZZ_SECONDS ?= 20

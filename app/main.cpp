@@ -5,6 +5,7 @@
 //   fr-core -d    dump the identity EEPROM
 //   fr-core -s    host link alone in the foreground
 // Only the first argument counts. FR_ROOT=<dir> runs on the sandbox board.
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -16,7 +17,26 @@
 #include "link/host_link.h"
 #include "platform/env.h"
 
+#ifdef FR_COVERAGE
+extern "C" void __gcov_dump();
+extern "C" void __gcov_reset();
+#endif
+
 namespace {
+
+#ifdef FR_COVERAGE
+// Coverage builds only: the tests end the device with SIGKILL, which leaves
+// no exit for the counts to be written at, so they go out every 100 ms.
+void WriteCoverageCounts() {
+  std::thread([] {
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      __gcov_dump();
+      __gcov_reset();
+    }
+  }).detach();
+}
+#endif
 
 int RunEepromMode(bool wipe, platform::Env* env) {
   std::string error;
@@ -37,6 +57,9 @@ int main(int argc, char** argv) {
   // Diagnostic lines reach a log file or pipe whole, even when the process
   // is killed right after one.
   setvbuf(stdout, nullptr, _IOLBF, 0);
+#ifdef FR_COVERAGE
+  WriteCoverageCounts();
+#endif
   platform::Env* env = platform::Env::Default();
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "-c") return RunEepromMode(true, env);
