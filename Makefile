@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check openapi sanitize fuzz coverage demo run bench cost cross clean
+.PHONY: all build deps configure test check openapi sanitize fuzz coverage mutants demo run bench cost cross clean
 
 all: build
 
@@ -83,6 +83,12 @@ coverage: deps
 	gcovr -r . $(BUILD)-cov $(foreach d,$(COVERAGE_DIRS),--filter '$(d)/') --exclude '.*_test\.cpp' \
 	  --exclude 'platform/fake_.*' --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
 	  --html-details $(BUILD)-cov/coverage/index.html --txt $(BUILD)-cov/coverage/summary.txt --print-summary
+
+# Each fault of tools/mutants/mutants.txt planted in turn, the suite run
+# against it in $(BUILD)-mut; reports which were caught. Long: not part of
+# `make test`. MUTANTS_ONLY=TEXT runs those whose name holds TEXT.
+mutants: deps
+	python3 tools/mutants/run.py $(BUILD)-mut $(if $(MUTANTS_ONLY),--only '$(MUTANTS_ONLY)')
 
 # Every fuzz target for FUZZ_SECONDS each (needs clang and its runtime).
 FUZZ_SECONDS ?= 20
