@@ -382,6 +382,27 @@ TEST_F(ArchiveFaultTest, ARecoveryRecordThatDoesNotCheckIsDropped) {
   ExpectConsistent("after the dropped record");
 }
 
+// The archive keeps 50 registrations; one more is refused and leaves the
+// archive as it was.
+TEST_F(ArchiveFaultTest, ARegistrationBeyondTheListIsRefused) {
+  ForEachStep([](const Step&, const Image&, const Image&) {});
+  WriteRange(File(), archive::kRegistrationCountOffset, std::string(1, static_cast<char>(archive::kRegistrationListSize)));
+  const Image full = Take();
+  const RegData reg_before = CoreIdentity::regData();
+  {
+    FiscalArchive a(&env_, kPath);
+    ASSERT_TRUE(a.createOrVerify());
+    env_.set_now(env_.Now() + 10);
+    std::unique_ptr<BaseWorkDocument> d = Registration();
+    ASSERT_NE(nullptr, d);
+    EXPECT_EQ(rc::kArchiveUnusable, a.store(d.get()));
+  }
+  CoreIdentity::replaceRegData(reg_before);
+  EXPECT_TRUE(Restart().SameStored(full));
+  EXPECT_EQ(std::string(1, static_cast<char>(archive::kRegistrationListSize)),
+            ReadRange(File(), archive::kRegistrationCountOffset, 1));
+}
+
 TEST_F(ArchiveFaultTest, StartUpAndReadsUnderFaultsAnswerWithoutChangingTheArchive) {
   ForEachStep([](const Step&, const Image&, const Image&) {});  // a whole day stored
   const Image day = Take();
