@@ -403,6 +403,34 @@ TEST_F(ArchiveFaultTest, ARegistrationBeyondTheListIsRefused) {
             ReadRange(File(), archive::kRegistrationCountOffset, 1));
 }
 
+// A second registration starts the totals since registration again, and the
+// documents before it stay filed under the first.
+TEST_F(ArchiveFaultTest, ASecondRegistrationFilesWhatCameBeforeUnderTheFirst) {
+  ForEachStep([](const Step&, const Image&, const Image&) {});
+  FiscalArchive a(&env_, kPath);
+  ASSERT_TRUE(a.createOrVerify());
+  ShiftCounters since_first;
+  ASSERT_TRUE(a.readRegistrationCounters(&since_first));
+  ASSERT_GT(since_first.receiptCount(), 0u);
+  env_.set_now(env_.Now() + 10);
+  std::unique_ptr<BaseWorkDocument> d = Registration();
+  ASSERT_NE(nullptr, d);
+  ASSERT_EQ(rc::kOk, a.store(d.get()));
+  ExpectConsistent("after the second registration");
+
+  uint8_t count = 0;
+  ASSERT_TRUE(a.readRegistrationCount(&count));
+  EXPECT_EQ(2, count);
+  ShiftCounters since_second;
+  ASSERT_TRUE(a.readRegistrationCounters(&since_second));
+  EXPECT_EQ(0u, since_second.receiptCount());
+  std::shared_ptr<BaseWorkDocument> second, sale;
+  ASSERT_EQ(rc::kOk, a.readDocument(8, &second));
+  EXPECT_EQ(8u, second->fiscalisationNumber());
+  ASSERT_EQ(rc::kOk, a.readDocument(4, &sale));  // a copy of the day's sale
+  EXPECT_EQ(1u, sale->fiscalisationNumber());
+}
+
 TEST_F(ArchiveFaultTest, StartUpAndReadsUnderFaultsAnswerWithoutChangingTheArchive) {
   ForEachStep([](const Step&, const Image&, const Image&) {});  // a whole day stored
   const Image day = Take();
