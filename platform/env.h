@@ -78,6 +78,41 @@ class Env {
   static Env* Default();
 };
 
+// A board that forwards everything to another one: the base of boards that
+// change a few of its calls (the fault boards of the tests).
+class EnvWrapper : public Env {
+ public:
+  // REQUIRES: target outlives the wrapper.
+  explicit EnvWrapper(Env* target) : target_(target) {}
+  Env* target() const { return target_; }
+
+  std::string Resolve(const std::string& path) const override { return target_->Resolve(path); }
+  std::unique_ptr<File> OpenFile(const std::string& path, const char* mode) override {
+    return target_->OpenFile(path, mode);
+  }
+  bool PathExists(const std::string& path) override { return target_->PathExists(path); }
+  bool FileSize(const std::string& path, uint64_t* size) override { return target_->FileSize(path, size); }
+  bool DeviceId(const std::string& path, uint64_t* dev) override { return target_->DeviceId(path, dev); }
+  bool CreateDirectory(const std::string& path) override { return target_->CreateDirectory(path); }
+  bool AvailableBytes(const std::string& path, uint64_t* bytes) override {
+    return target_->AvailableBytes(path, bytes);
+  }
+  int RunShell(const std::string& command) override { return target_->RunShell(command); }
+  int64_t Now() override { return target_->Now(); }
+  bool LocalTime(int64_t t, struct tm* out) override { return target_->LocalTime(t, out); }
+  int64_t MakeLocalTime(struct tm* tm) override { return target_->MakeLocalTime(tm); }
+  void SleepMillis(int ms) override { target_->SleepMillis(ms); }
+  void SeedRandom(unsigned seed) override { target_->SeedRandom(seed); }
+  int Random() override { return target_->Random(); }
+  bool RandomBytes(void* buf, size_t n) override { return target_->RandomBytes(buf, n); }
+  int OpenSerial(const std::string& path, int flags) override { return target_->OpenSerial(path, flags); }
+  void WriteLine(const std::string& line) override { target_->WriteLine(line); }
+  void WriteText(const std::string& text) override { target_->WriteText(text); }
+
+ private:
+  Env* const target_;
+};
+
 // The real board: exactly the platform's own calls.
 std::unique_ptr<Env> NewBoardEnv();
 

@@ -109,7 +109,7 @@ FaultEnv::Verdict FaultEnv::Next(Op op, const std::string& path) {
 
 std::unique_ptr<File> FaultEnv::OpenFile(const std::string& path, const char* mode) {
   if (Next(kOpen, path) != Verdict::kPass) return nullptr;
-  std::unique_ptr<File> base = base_->OpenFile(path, mode);
+  std::unique_ptr<File> base = target()->OpenFile(path, mode);
   if (!base) return nullptr;
   return std::unique_ptr<File>(new FaultFile(this, path, std::move(base)));
 }
@@ -122,7 +122,7 @@ bool FaultEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
       return true;
     }
   }
-  return base_->AvailableBytes(path, bytes);
+  return target()->AvailableBytes(path, bytes);
 }
 
 }  // namespace platform

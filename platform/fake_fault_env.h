@@ -12,7 +12,7 @@
 
 namespace platform {
 
-class FaultEnv : public Env {
+class FaultEnv : public EnvWrapper {
  public:
   enum Op { kOpen, kSeek, kRead, kWrite, kFlush, kSync, kOpCount };
   enum class Fault {
@@ -23,7 +23,7 @@ class FaultEnv : public Env {
   };
 
   // REQUIRES: base outlives this board.
-  explicit FaultEnv(Env* base) : base_(base) {}
+  explicit FaultEnv(Env* base) : EnvWrapper(base) {}
 
   // Arms one fault at the `nth` (0-based) operation `op` counted from now,
   // on files whose device path starts with `prefix`. Clears the counts.
@@ -35,24 +35,8 @@ class FaultEnv : public Env {
   // True once the armed fault has been applied.
   bool fired();
 
-  std::string Resolve(const std::string& path) const override { return base_->Resolve(path); }
   std::unique_ptr<File> OpenFile(const std::string& path, const char* mode) override;
-  bool PathExists(const std::string& path) override { return base_->PathExists(path); }
-  bool FileSize(const std::string& path, uint64_t* size) override { return base_->FileSize(path, size); }
-  bool DeviceId(const std::string& path, uint64_t* dev) override { return base_->DeviceId(path, dev); }
-  bool CreateDirectory(const std::string& path) override { return base_->CreateDirectory(path); }
   bool AvailableBytes(const std::string& path, uint64_t* bytes) override;
-  int RunShell(const std::string& command) override { return base_->RunShell(command); }
-  int64_t Now() override { return base_->Now(); }
-  bool LocalTime(int64_t t, struct tm* out) override { return base_->LocalTime(t, out); }
-  int64_t MakeLocalTime(struct tm* tm) override { return base_->MakeLocalTime(tm); }
-  void SleepMillis(int ms) override { base_->SleepMillis(ms); }
-  void SeedRandom(unsigned seed) override { base_->SeedRandom(seed); }
-  int Random() override { return base_->Random(); }
-  bool RandomBytes(void* buf, size_t n) override { return base_->RandomBytes(buf, n); }
-  int OpenSerial(const std::string& path, int flags) override { return base_->OpenSerial(path, flags); }
-  void WriteLine(const std::string& line) override { base_->WriteLine(line); }
-  void WriteText(const std::string& text) override { base_->WriteText(text); }
 
  private:
   class FaultFile;
@@ -60,7 +44,6 @@ class FaultEnv : public Env {
   enum class Verdict { kPass, kFail, kShort, kCut, kDrop };
   Verdict Next(Op op, const std::string& path);
 
-  Env* const base_;
   std::mutex mu_;
   int counts_[kOpCount] = {};  // guarded by mu_
   bool armed_ = false;         // guarded by mu_

@@ -28,7 +28,7 @@ class PowerLossEnv::TrackedFile : public File {
     // write in place.
     base_->Flush();
     Undo undo{pos_, std::string(), n};
-    if (std::unique_ptr<File> old = env_->base_->OpenFile(path_, "r"); old != nullptr && old->Seek(pos_)) {
+    if (std::unique_ptr<File> old = env_->target()->OpenFile(path_, "r"); old != nullptr && old->Seek(pos_)) {
       undo.old.resize(n);
       undo.old.resize(old->Read(&undo.old[0], n));
     }
@@ -81,10 +81,10 @@ bool PowerLossEnv::Powered() {
 }
 
 std::unique_ptr<File> PowerLossEnv::OpenFile(const std::string& path, const char* mode) {
-  if (!Tracked(path)) return base_->OpenFile(path, mode);
+  if (!Tracked(path)) return target()->OpenFile(path, mode);
   if (!Powered()) return nullptr;
   const bool truncates = mode[0] == 'w';
-  std::unique_ptr<File> f = base_->OpenFile(path, mode);
+  std::unique_ptr<File> f = target()->OpenFile(path, mode);
   if (f == nullptr) return nullptr;
   std::lock_guard<std::mutex> l(mu_);
   auto it = files_.find(path);
@@ -92,7 +92,7 @@ std::unique_ptr<File> PowerLossEnv::OpenFile(const std::string& path, const char
     // What is there when the board first sees the file is on the card.
     Track& t = files_[path];
     uint64_t size = 0;
-    t.synced_size = !truncates && base_->FileSize(path, &size) ? size : 0;
+    t.synced_size = !truncates && target()->FileSize(path, &size) ? size : 0;
     t.unsynced.clear();
   }
   return std::make_unique<TrackedFile>(this, path, std::move(f));
@@ -107,7 +107,7 @@ void PowerLossEnv::Synced(const std::string& path) {
   std::lock_guard<std::mutex> l(mu_);
   Track& t = files_[path];
   uint64_t size = 0;
-  if (base_->FileSize(path, &size)) t.synced_size = size;
+  if (target()->FileSize(path, &size)) t.synced_size = size;
   t.unsynced.clear();
 }
 
@@ -118,7 +118,7 @@ void PowerLossEnv::LoseUnsynced(uint32_t seed) {
     size_t kept = seed == 0 ? 0 : rnd() % (t.unsynced.size() + 1);
     size_t landed = 0;  // bytes of the first lost write that made it all the same
     if (kept < t.unsynced.size() && seed != 0) landed = rnd() % (t.unsynced[kept].size + 1);
-    if (std::unique_ptr<File> f = base_->OpenFile(path, "r+"); f != nullptr) {
+    if (std::unique_ptr<File> f = target()->OpenFile(path, "r+"); f != nullptr) {
       for (size_t i = t.unsynced.size(); i-- > kept;) {
         const Undo& u = t.unsynced[i];
         const size_t from = i == kept ? std::min(landed, u.old.size()) : 0;
@@ -127,8 +127,8 @@ void PowerLossEnv::LoseUnsynced(uint32_t seed) {
       f->Close();
     }
     uint64_t size = 0;
-    if (base_->FileSize(path, &size) && size > t.synced_size) {
-      if (truncate(base_->Resolve(path).c_str(), static_cast<off_t>(t.synced_size)) != 0) abort();
+    if (target()->FileSize(path, &size) && size > t.synced_size) {
+      if (truncate(target()->Resolve(path).c_str(), static_cast<off_t>(t.synced_size)) != 0) abort();
     }
     t.unsynced.clear();
   }

@@ -23,10 +23,10 @@
 
 namespace platform {
 
-class PowerLossEnv : public Env {
+class PowerLossEnv : public EnvWrapper {
  public:
   // REQUIRES: base outlives this board.
-  PowerLossEnv(Env* base, std::string prefix) : base_(base), prefix_(std::move(prefix)) {}
+  PowerLossEnv(Env* base, std::string prefix) : EnvWrapper(base), prefix_(std::move(prefix)) {}
 
   // The power goes once `ops` more operations on tracked files have run
   // (opens, seeks, reads, writes, flushes, syncs): that one and every later
@@ -41,26 +41,7 @@ class PowerLossEnv : public Env {
   // was synced of their size. Forgets the undo records.
   void LoseUnsynced(uint32_t seed);
 
-  std::string Resolve(const std::string& path) const override { return base_->Resolve(path); }
   std::unique_ptr<File> OpenFile(const std::string& path, const char* mode) override;
-  bool PathExists(const std::string& path) override { return base_->PathExists(path); }
-  bool FileSize(const std::string& path, uint64_t* size) override { return base_->FileSize(path, size); }
-  bool DeviceId(const std::string& path, uint64_t* dev) override { return base_->DeviceId(path, dev); }
-  bool CreateDirectory(const std::string& path) override { return base_->CreateDirectory(path); }
-  bool AvailableBytes(const std::string& path, uint64_t* bytes) override {
-    return base_->AvailableBytes(path, bytes);
-  }
-  int RunShell(const std::string& command) override { return base_->RunShell(command); }
-  int64_t Now() override { return base_->Now(); }
-  bool LocalTime(int64_t t, struct tm* out) override { return base_->LocalTime(t, out); }
-  int64_t MakeLocalTime(struct tm* tm) override { return base_->MakeLocalTime(tm); }
-  void SleepMillis(int ms) override { base_->SleepMillis(ms); }
-  void SeedRandom(unsigned seed) override { base_->SeedRandom(seed); }
-  int Random() override { return base_->Random(); }
-  bool RandomBytes(void* buf, size_t n) override { return base_->RandomBytes(buf, n); }
-  int OpenSerial(const std::string& path, int flags) override { return base_->OpenSerial(path, flags); }
-  void WriteLine(const std::string& line) override { base_->WriteLine(line); }
-  void WriteText(const std::string& text) override { base_->WriteText(text); }
 
  private:
   class TrackedFile;
@@ -82,7 +63,6 @@ class PowerLossEnv : public Env {
   void Wrote(const std::string& path, Undo undo);
   void Synced(const std::string& path);
 
-  Env* const base_;
   const std::string prefix_;
   std::mutex mu_;
   int ops_ = 0;           // guarded by mu_
