@@ -94,6 +94,25 @@ class ArchiveTest : public testing::Test {
     return d;
   }
 
+  // A receipt of `type` with two lines making `price`, paid as given.
+  std::unique_ptr<BaseWorkDocument> Receipt(uint8_t type, int64_t price, int64_t cash, int64_t cashless) {
+    auto r = std::make_unique<ReceiptDoc>(&env_, CoreIdentity::modelData(), CoreIdentity::regData(), Clerk());
+    if (r->setCashierName(std::string(1, static_cast<char>(type)) + kNameData) != rc::kOk) return nullptr;
+    for (int i = 0; i < 2; ++i) {
+      const TlvElement line = TlvElement::fromList(
+          tag::kReceiptLine, {TlvElement::fromString(tag::kLineName, "item"), TlvElement::fromVln(tag::kPrice, price / 2 + i * (price % 2)),
+                              TlvElement::fromFvln(tag::kQuantity, Decimal(1, 1)),
+                              TlvElement::fromByte(tag::kLineTaxNumber, 1), TlvElement::fromByte(tag::kSectionNumber, 1)});
+      if (r->addData(line) != rc::kOk) return nullptr;
+    }
+    std::string pay;
+    util::PutFixed64(&pay, static_cast<uint64_t>(cash));
+    util::PutFixed64(&pay, static_cast<uint64_t>(cashless));
+    uint16_t missing = 0;
+    if (r->close(Now(), kKey, pay, &missing) != rc::kOk) return nullptr;
+    return r;
+  }
+
   int Store(std::unique_ptr<BaseWorkDocument> d) { return d ? archive_->store(d.get()) : -1; }
   int Register() { return Store(Registration()); }
   int OpenShift() {

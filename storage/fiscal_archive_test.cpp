@@ -85,11 +85,13 @@ TEST_F(FiscalArchiveTest, FirstDocumentAndReadingBack) {
   EXPECT_EQ(doc::kFiscalisation, back->type());
 }
 
-TEST_F(FiscalArchiveTest, CashOutBooksNoMoreThanTheDrawer) {
+// Cash going out of a drawer the device believes fuller than the archive
+// does empties the archive's drawer and no more, whichever document takes it.
+TEST_F(FiscalArchiveTest, CashGoingOutTakesNoMoreThanTheDrawer) {
   ASSERT_EQ(rc::kOk, Register());
   ASSERT_EQ(rc::kOk, OpenShift());
   ASSERT_EQ(rc::kOk, Cash(doc::kCashIn, 3000));
-  FrStatus::setCashInDrawer(10000);  // the device believes in more than the archive
+  FrStatus::setCashInDrawer(10000);
   ASSERT_EQ(rc::kOk, Cash(doc::kCashOut, 10000));
   ShiftCounters shift, since;
   GrossCounters gross;
@@ -105,6 +107,16 @@ TEST_F(FiscalArchiveTest, CashOutBooksNoMoreThanTheDrawer) {
   }
   EXPECT_EQ(3000, gross.cashOutSum());
   EXPECT_EQ(1, gross.shiftNumber());
+
+  ASSERT_EQ(rc::kOk, Cash(doc::kCashIn, 2000));
+  FrStatus::setCashInDrawer(10000);
+  ASSERT_EQ(rc::kOk, Store(Receipt(1, 10000, 10000, 0)));  // a return of sale paid in cash
+  ASSERT_TRUE(archive_->readShiftCounters(&shift));
+  ASSERT_TRUE(archive_->readRegistrationCounters(&since));
+  for (const ShiftCounters* c : {&shift, &since}) {
+    EXPECT_EQ(10000, c->block(1).cash());  // the document's own sums are kept whole
+    EXPECT_EQ(0, c->cashInDrawer());
+  }
 }
 
 TEST_F(FiscalArchiveTest, ShiftOpenResetsTheShiftRecordAndSectionTotals) {
