@@ -613,4 +613,101 @@ TEST_F(ReportsWorkerTest, ReportsUnderReadFaultsAnswerACodeAndChangeNothing) {
   EXPECT_EQ(clean.summary.last_number, after.summary.last_number);
 }
 
+// The printer running out of paper in the middle of any job of a report:
+// the report answers 54 and stops where the failure was seen; with paper
+// back the same report prints whole.
+TEST_F(ReportsWorkerTest, APrinterFailingInAnyJobOfAReportAnswers54) {
+  MakeShifts(2);
+  Sale(700);
+  const std::vector<std::string> kinds = {Kind(1), Kind(2), Kind(3), Kind(4), Kind(6, U16(1) + U16(2))};
+  for (const std::string& kind : kinds) {
+    printer_.set_status(0);
+    ASSERT_EQ(rc::kOk, Run(cmd::kPrintReport, kind));
+    const size_t jobs = Jobs().size();
+    ASSERT_GT(jobs, 2u);
+    for (size_t nth = 1; nth <= jobs; ++nth) {
+      printer_.set_status(0);
+      printer_.Clear();
+      printer_.set_status_after(sim::kJobStart, 0x0C, static_cast<int>(nth));
+      CoreTransaction t{cmd::kPrintReport, 1, kind};
+      EXPECT_EQ(rc::kPaperOut, ReportsWorker(&env_, archive_.get(), line_.get()).handle(t).code)
+          << int(kind[5]) << " job " << nth;
+      EXPECT_TRUE(FrStatus::testFlags(FrStatus::kPaperOut));
+    }
+  }
+}
+
+// A document whose printing fails is dropped, and a close whose store fails
+// leaves the document open: each answers its code with the archive and the
+// register's state unchanged, and the register goes on afterwards.
+TEST_F(ReportsWorkerTest, ADocumentFailingToPrintOrStoreChangesNothing) {
+  OpenShift();
+  Cash(true, 10000);
+  const std::string path = std::string(sdcard::kMountPoint) + sdcard::kArchiveName;
+  const TlvElement line = TlvElement::fromList(
+      tag::kReceiptLine, {TlvElement::fromString(tag::kLineName, Cp("Товар")), TlvElement::fromVln(tag::kPrice, 500),
+                          TlvElement::fromFvln(tag::kQuantity, Decimal(1, 1)),
+                          TlvElement::fromByte(tag::kLineTaxNumber, 1), TlvElement::fromByte(tag::kSectionNumber, 1)});
+  std::string pay;
+  util::PutFixed64(&pay, 1000);
+  util::PutFixed64(&pay, 0);
+  const CoreTransaction open{cmd::kOpenReceipt, 1, kBoss + std::string(1, '\0') + kName};
+  const CoreTransaction add{cmd::kAddDocumentData, 2, line.encode()};
+  const CoreTransaction close{cmd::kCloseReceipt, 3, pay};
+  const CoreTransaction cancel{cmd::kCancelDocument, 4, ""};
+
+  struct Case {
+    const char* what;
+    std::vector<CoreTransaction> before;  // answered 0
+    CoreTransaction failing;
+    int code;
+    bool stays_open;
+  };
+  const Case cases[] = {
+      {"the header", {}, open, rc::kPaperOut, false},
+      {"a line", {open}, add, rc::kPaperOut, false},
+      {"the store", {open, add}, close, rc::kArchiveUnusable, true},
+  };
+  for (const Case& c : cases) {
+    const sim::ArchiveCheck before = sim::CheckArchive(&env_, path);
+    ASSERT_TRUE(before.ok()) << before.Text();
+    const int64_t drawer = FrStatus::cashInDrawer();
+    const uint32_t last = FrStatus::lastDocumentNumber();
+    platform::FaultEnv faults(&env_);
+    FiscalArchive archive(&faults, path);
+    ASSERT_TRUE(archive.createOrVerify());
+    DocumentsWorker documents(&env_, &archive, line_.get());
+    auto handle = [&](const CoreTransaction& t) {
+      env_.set_now(env_.Now() + 100);
+      return documents.handle(t).code;
+    };
+    for (const CoreTransaction& t : c.before) ASSERT_EQ(rc::kOk, handle(t)) << c.what;
+    printer_.set_status(0);
+    if (c.code == rc::kPaperOut) {
+      printer_.set_status_after(sim::kJobStart, 0x0C);
+    } else {
+      faults.Arm(platform::FaultEnv::kWrite, 0, platform::FaultEnv::Fault::kFail, "/mnt/sd/");
+    }
+    EXPECT_EQ(c.code, handle(c.failing)) << c.what;
+    faults.Disarm();
+    printer_.set_status(0);
+    ASSERT_EQ(rc::kOk, line_->statusCheck());  // paper back, as the host's printer status finds
+    EXPECT_EQ(c.stays_open ? doc::kReceipt : 0, FrStatus::openDocumentType()) << c.what;
+    EXPECT_EQ(last, FrStatus::lastDocumentNumber()) << c.what;
+    EXPECT_EQ(drawer, FrStatus::cashInDrawer()) << c.what;
+    const sim::ArchiveCheck after = sim::CheckArchive(&env_, path);
+    EXPECT_TRUE(after.ok()) << c.what << "\n" << after.Text();
+    EXPECT_EQ(before.summary.last_number, after.summary.last_number) << c.what;
+    if (c.stays_open) {
+      // The same close again stores the receipt once.
+      EXPECT_EQ(rc::kOk, handle(close)) << c.what;
+      EXPECT_EQ(last + 1, FrStatus::lastDocumentNumber()) << c.what;
+    } else {
+      EXPECT_EQ(rc::kNoOpenDocument, handle(cancel)) << c.what;
+    }
+  }
+  EXPECT_EQ(0, FrStatus::openDocumentType());
+  Sale(300);
+}
+
 }  // namespace

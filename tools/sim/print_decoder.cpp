@@ -3,9 +3,11 @@
 #include <iconv.h>
 
 namespace sim {
+
+const std::string kJobStart("\x1D\x64\x00\x1D\x50\x00\x00\x1B\x74\x07", 10);
+
 namespace {
 
-const std::string kPreparation("\x1D\x64\x00\x1D\x50\x00\x00\x1B\x74\x07", 10);
 const std::string kFeedAndCut("\x1B\x33\xFF\x0A\x1B\x69", 6);
 
 struct Style {
@@ -101,10 +103,10 @@ std::string Cp866ToUtf8(const std::string& cp866) {
 
 std::vector<PrintJob> DecodePrintStream(const std::string& bytes) {
   std::vector<PrintJob> jobs;
-  size_t start = bytes.find(kPreparation);
+  size_t start = bytes.find(kJobStart);
   while (start != std::string::npos) {
-    const size_t body = start + kPreparation.size();
-    const size_t next = bytes.find(kPreparation, body);
+    const size_t body = start + kJobStart.size();
+    const size_t next = bytes.find(kJobStart, body);
     PrintJob job;
     job.raw = bytes.substr(body, next == std::string::npos ? std::string::npos : next - body);
     DecodeJob(job.raw, &job);

@@ -27,6 +27,9 @@ struct PrintJob {
   std::string raw;  // the job's bytes after the preparation
 };
 
+// The preparation the device sends at the start of every print job.
+extern const std::string kJobStart;
+
 std::vector<PrintJob> DecodePrintStream(const std::string& bytes);
 // CP866 to UTF-8 with the C library's converter.
 std::string Cp866ToUtf8(const std::string& cp866);

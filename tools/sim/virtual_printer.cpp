@@ -36,6 +36,23 @@ void VirtualPrinter::set_status(int status) {
   status_ = status;
 }
 
+void VirtualPrinter::set_status_after(const std::string& needle, int status, int count) {
+  std::lock_guard<std::mutex> lock(mu_);
+  needle_ = needle;
+  needle_from_ = received_.size();
+  status_after_ = status;
+  needle_count_ = count;
+}
+
+bool VirtualPrinter::NeedleSeenBefore(size_t end) const {
+  int seen = 0;
+  for (size_t at = received_.find(needle_, needle_from_); at != std::string::npos && at + needle_.size() <= end;
+       at = received_.find(needle_, at + needle_.size())) {
+    if (++seen == needle_count_) return true;
+  }
+  return false;
+}
+
 std::string VirtualPrinter::received() const {
   std::lock_guard<std::mutex> lock(mu_);
   return received_;
@@ -45,6 +62,7 @@ void VirtualPrinter::Clear() {
   std::lock_guard<std::mutex> lock(mu_);
   received_.clear();
   requests_ = 0;
+  needle_from_ = 0;
 }
 
 int VirtualPrinter::status_requests() const {
@@ -74,10 +92,15 @@ void VirtualPrinter::Run() {
     std::string answers;
     {
       std::lock_guard<std::mutex> lock(mu_);
+      const size_t first = received_.size();
       received_.append(buf, static_cast<size_t>(n));
       for (ssize_t i = 0; i < n; ++i) {
         if (after_esc && buf[i] == kStatusRequest) {
           ++requests_;
+          if (!needle_.empty() && NeedleSeenBefore(first + static_cast<size_t>(i))) {
+            status_ = status_after_;
+            needle_.clear();
+          }
           if (status_ != kSilent) answers.push_back(static_cast<char>(status_));
         }
         after_esc = buf[i] == kEsc;

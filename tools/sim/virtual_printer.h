@@ -29,6 +29,10 @@ class VirtualPrinter {
   // 0..255: the byte answered to each status request; kSilent: no answer.
   // Default 0 (ready).
   void set_status(int status);
+  // Once bytes received after this call hold `needle` `count` times, every
+  // later status request is answered `status`: a printer failing in the
+  // middle of a job.
+  void set_status_after(const std::string& needle, int status, int count = 1);
   // Every byte received so far.
   std::string received() const;
   // Forgets what was received, the count of status requests included.
@@ -40,6 +44,9 @@ class VirtualPrinter {
 
  private:
   void Run();
+  // True when `needle_` occurs `needle_count_` times in received_ between
+  // needle_from_ and `end`. REQUIRES: mu_ held.
+  bool NeedleSeenBefore(size_t end) const;
 
   int fd_ = -1;
   std::thread thread_;
@@ -49,6 +56,10 @@ class VirtualPrinter {
   std::string received_;  // guarded by mu_
   int status_ = 0;        // guarded by mu_
   int requests_ = 0;      // guarded by mu_
+  std::string needle_;    // guarded by mu_; empty when none is pending
+  size_t needle_from_ = 0;  // guarded by mu_: where the search starts
+  int status_after_ = 0;  // guarded by mu_
+  int needle_count_ = 0;  // guarded by mu_
 };
 
 }  // namespace sim
