@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/server.h"
+#include "tools/emu/layout.h"
 #include "util/coding.h"
 
 namespace {
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
         }
       }
       // A virtual register alone: its line is the emulator's.
-      if (!found) registers.push_back({e.name, e.device + "/host", e.device, host::Login()});
+      if (!found) registers.push_back({e.name, e.device + emu::kHostLinkFile, e.device, host::Login()});
     }
   }
   if (registers.empty()) return Fail("no register: give --register NAME=DEVICE");

@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 
+#include "bridge/console.h"
 #include "util/coding.h"
 
 namespace bridge {
@@ -22,6 +23,7 @@ namespace {
 
 constexpr size_t kKeptTasks = 10000;
 constexpr size_t kMaxPayload = 1024 * 1024;  // beyond it: 413, the body left unread
+constexpr size_t kListedSheets = 50;         // the newest paper the console shows
 
 // What the logger and the metrics need of the request being served; each
 // request is served on one thread from start to end.
@@ -125,12 +127,18 @@ const std::vector<Server::Route>& Server::Table() {
   };
 #define FR_REG "/v1/registers/([a-z0-9_-]{1,32})"
   static const std::vector<Route> table = {
+      {"GET", "/", "/", true, page(&Server::ConsolePage)},
+      {"GET", "/console/{file}", "/console/([a-z0-9_-]{1,32}\\.[a-z]{1,4})", true, page(&Server::ConsolePage)},
       {"GET", "/healthz", "/healthz", true, page(&Server::Health)},
       {"GET", "/metrics", "/metrics", false, page(&Server::MetricsPage)},
       {"GET", "/v1/openapi.json", "/v1/openapi.json", true, page(&Server::OpenApi)},
       {"GET", "/v1/registers", "/v1/registers", false, page(&Server::Registers)},
       {"GET", "/v1/registers/{name}", FR_REG, false, page(&Server::OneRegister)},
       {"GET", "/v1/registers/{name}/status", FR_REG "/status", false, page(&Server::Status)},
+      {"GET", "/v1/registers/{name}/documents", FR_REG "/documents", false, page(&Server::Documents)},
+      {"GET", "/v1/registers/{name}/paper", FR_REG "/paper", false, page(&Server::Paper)},
+      {"GET", "/v1/registers/{name}/paper/{file}", FR_REG "/paper/([0-9]{4,9}\\.[a-z]{3,4})", false,
+       page(&Server::PaperSheet)},
       {"POST", "/v1/registers/{name}/receipts", FR_REG "/receipts", false, job(Action::kReceipt)},
       {"POST", "/v1/registers/{name}/cancel", FR_REG "/cancel", false, job(Action::kCancel)},
       {"POST", "/v1/registers/{name}/shift/open", FR_REG "/shift/open", false, job(Action::kShiftOpen)},
@@ -422,6 +430,47 @@ void Server::Status(const Req& req, Res& res, Role) {
     status = w->StatusJson();
   }
   res.set_content(Dump(status), "application/json");
+}
+
+void Server::ConsolePage(const Req& req, Res& res, Role) {
+  const std::string name = req.matches.size() > 1 ? req.matches[1].str() : "index.html";
+  const ConsoleFile* f = FindConsoleFile(name);
+  if (f == nullptr) return ReplyProblem(res, MakeProblem(404, "route.not-found", "no console file " + name));
+  // The console is the bridge's own page: nothing from elsewhere, no framing.
+  res.set_header("Content-Security-Policy",
+                 "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; base-uri 'none'; form-action 'self'");
+  res.set_header("X-Content-Type-Options", "nosniff");
+  res.set_header("Cache-Control", "no-cache");
+  res.set_content(reinterpret_cast<const char*>(f->data), f->size, ContentTypeOf(name));
+}
+
+void Server::Documents(const Req& req, Res& res, Role) {
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
+  res.set_content(Dump({{"register", w->config().name}, {"documents", w->RecentDocuments()}}), "application/json");
+}
+
+void Server::Paper(const Req& req, Res& res, Role) {
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
+  const std::string& dir = w->config().emu_dir;
+  json sheets = dir.empty() ? json::array() : PaperSheets(dir, kListedSheets);
+  res.set_content(Dump({{"register", w->config().name}, {"virtual", !dir.empty()}, {"sheets", sheets}}),
+                  "application/json");
+}
+
+void Server::PaperSheet(const Req& req, Res& res, Role) {
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
+  const std::string file = req.matches[2];
+  std::string bytes;
+  if (w->config().emu_dir.empty() || !ReadPaper(w->config().emu_dir, file, &bytes)) {
+    return ReplyProblem(res, MakeProblem(404, "paper.not-found", "no sheet " + file));
+  }
+  // A sheet's HTML is the emulator's drawing of printed text: shown, never run.
+  res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; sandbox");
+  res.set_header("X-Content-Type-Options", "nosniff");
+  res.set_content(bytes, ContentTypeOf(file));
 }
 
 json Server::TaskJson(const std::shared_ptr<Ticket>& t) {

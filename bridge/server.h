@@ -89,6 +89,10 @@ class Server {
   void OneRegister(const httplib::Request&, httplib::Response&, Role);
   void Status(const httplib::Request&, httplib::Response&, Role);
   void TaskPage(const httplib::Request&, httplib::Response&, Role);
+  void ConsolePage(const httplib::Request&, httplib::Response&, Role);
+  void Documents(const httplib::Request&, httplib::Response&, Role);
+  void Paper(const httplib::Request&, httplib::Response&, Role);
+  void PaperSheet(const httplib::Request&, httplib::Response&, Role);
   void EventStream(const httplib::Request&, httplib::Response&, Role);
   void RunJob(const httplib::Request& req, httplib::Response& res, Role role, Action action,
               const std::string& segment, const std::string& record);

@@ -20,6 +20,7 @@ constexpr int kBusyRefreshMs = 10000;  // the oldest the status gets while jobs 
 constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register
 constexpr int kAskAgainTries = 3;      // 05s when settling
 constexpr int kAskAgainWaitMs = 1000;
+constexpr size_t kRecentDocuments = 20;  // kept for the console's first look
 
 Outcome JsonOutcome(int status, const json& body) {
   Outcome o;
@@ -247,7 +248,19 @@ host::Answer Worker::Call(const host::Request& r) {
 }
 
 void Worker::Publish(const std::string& name, json data) {
+  if (name == "document") {
+    std::lock_guard<std::mutex> l(mu_);
+    recent_.push_front(data["document"]);
+    if (recent_.size() > kRecentDocuments) recent_.pop_back();
+  }
   events_->Publish(name, Dump(data));
+}
+
+json Worker::RecentDocuments() {
+  std::lock_guard<std::mutex> l(mu_);
+  json list = json::array();
+  for (const json& d : recent_) list.push_back(d);
+  return list;
 }
 
 void Worker::UpdateMetrics() {

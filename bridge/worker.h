@@ -95,6 +95,8 @@ class Worker {
   size_t queue_depth();
   size_t in_doubt();
   json StatusJson();
+  // The last documents this bridge saw the register store, newest first.
+  json RecentDocuments();
   // Polls the status now (on the worker's thread) and answers it; false
   // while the register is offline.
   bool FreshStatusJson(int timeout_ms, json* out);
@@ -134,6 +136,7 @@ class Worker {
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Ticket>> queue_;
   std::vector<Doubt> doubts_;
+  std::deque<json> recent_;  // documents, newest first
   StatusSnapshot status_;
   int fresh_requests_ = 0;  // callers waiting for a status poll
   uint64_t fresh_done_ = 0;  // polls finished for them

@@ -274,6 +274,35 @@ TEST(BridgeTest, ADayOverHttpIsWhatTheRegisterStored) {
   EXPECT_EQ(status.body["shift"]["open"], false);
   EXPECT_EQ(status.body["last_document"]["number"], 7);
   EXPECT_TRUE(status.body["open_document"].is_null());
+  // The console's first look: the documents newest first, and the receipt's
+  // paper under its number.
+  const Got recent = rig.Call("GET", "/v1/registers/main/documents", nullptr, {}, kPos);
+  ASSERT_EQ(recent.status, 200);
+  const json& listed = recent.body["documents"];
+  ASSERT_GE(listed.size(), docs.size());
+  EXPECT_EQ(listed[0], z.body);
+  for (size_t i = 0; i < docs.size(); ++i) EXPECT_EQ(listed[i], docs[docs.size() - 1 - i].body) << i;
+  Got paper;
+  ASSERT_TRUE(Eventually([&] {
+    paper = rig.Call("GET", "/v1/registers/main/paper", nullptr, {}, kPos);
+    for (const json& sheet : paper.body["sheets"]) {
+      if (sheet["document"] == s["number"]) return true;
+    }
+    return false;
+  }, 10000)) << paper.body.dump();
+  EXPECT_EQ(paper.body["virtual"], true);
+  std::string sale_sheet;
+  for (const json& sheet : paper.body["sheets"]) {
+    if (sheet["document"] == s["number"]) sale_sheet = sheet["sheet"];
+  }
+  httplib::Client c("127.0.0.1", rig.port());
+  const auto png = c.Get(("/v1/registers/main/paper/" + sale_sheet + ".png").c_str(),
+                         {{"Authorization", std::string("Bearer ") + kPos}});
+  ASSERT_TRUE(png);
+  EXPECT_EQ(png->status, 200);
+  EXPECT_EQ(png->body.compare(0, 4, "\x89PNG"), 0);
+  EXPECT_EQ(rig.Call("GET", "/v1/registers/main/paper/" + sale_sheet + ".exe", nullptr, {}, kPos).status, 404);
+
   const Got totals = rig.Call("GET", "/v1/registers/main/totals/gross");
   ASSERT_EQ(totals.status, 200);
   EXPECT_EQ(totals.body["operations"]["sale"]["total"], archive.summary.gross.block(0).total());

@@ -80,7 +80,10 @@ int NextSheetNumber(const std::string& dir) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
     const std::string stem = entry.path().stem().string();
-    if (stem.size() != 4 || stem.find_first_not_of("0123456789") != std::string::npos) continue;
+    // Past 9999 the names grow a digit; they must still count.
+    if (stem.size() < kSheetDigits || stem.size() > 9 || stem.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
     highest = std::max(highest, std::stoi(stem));
   }
   return highest + 1;
@@ -365,7 +368,7 @@ void Emulator::FlushPaper() {
     lines_on_paper_ = lines.size();
     ++cuts_written_;
     char name[16];
-    std::snprintf(name, sizeof name, "%04d", next_sheet_++);
+    std::snprintf(name, sizeof name, "%0*d", kSheetDigits, next_sheet_++);
     if (!WritePaper(sheet, paper_dir() + name)) {
       std::fprintf(stderr, "fr-emu: cannot write %s%s.*\n", paper_dir().c_str(), name);
     }

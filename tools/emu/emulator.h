@@ -31,6 +31,7 @@
 #include <string>
 #include <thread>
 
+#include "tools/emu/layout.h"
 #include "tools/sim/device_process.h"
 #include "tools/sim/pty_pair.h"
 #include "tools/sim/sandbox.h"
@@ -55,9 +56,9 @@ bool ParseReplyLoss(const std::string& text, uint32_t time_seed, ReplyLoss* loss
 
 class Emulator {
  public:
-  static constexpr const char* kHostLink = "/host";
-  static constexpr const char* kPaperDir = "/paper";
-  static constexpr const char* kPrinterState = "/printer-state";
+  static constexpr const char* kHostLink = kHostLinkFile;
+  static constexpr const char* kPaperDir = kPaperDirectory;
+  static constexpr const char* kPrinterState = kPrinterStateFile;
   static constexpr const char* kRestart = "/restart";
   static constexpr const char* kLoseReplies = "/lose-replies";
 
