@@ -18,6 +18,7 @@
 #include "storage/eeprom_format.h"
 #include "storage/fiscal_archive.h"
 #include "storage/identity_test_util.h"
+#include "storage/tables.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
 
@@ -53,6 +54,8 @@ class ArchiveTest : public testing::Test {
     ASSERT_TRUE(env_.CreateDirectory("/mnt"));
     ASSERT_TRUE(env_.CreateDirectory("/mnt/sd"));
     ASSERT_TRUE(env_.WriteFile(eeprom::kPath, std::string(eeprom::kSize, '\xFF')));
+    // Receipt lines look up their section and discount.
+    ASSERT_TRUE(env_.CreateDirectory("/nv") && tables::initSections(&env_) && tables::initDiscounts(&env_));
     CoreIdentity::storeDeviceKey(kKey);
     CoreIdentity::replaceModelData(Model("0123456789"));
     CoreIdentity::replaceRegData(RegData());

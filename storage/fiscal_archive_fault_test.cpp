@@ -14,7 +14,6 @@
 #include "platform/fake_power_env.h"
 #include "storage/archive_format.h"
 #include "storage/archive_test_fixture.h"
-#include "storage/tables.h"
 #include "tools/sim/archive_check.h"
 
 namespace {
@@ -65,9 +64,6 @@ class ArchiveFaultTest : public ArchiveTest {
  protected:
   void SetUp() override {
     ArchiveTest::SetUp();
-    ASSERT_TRUE(env_.CreateDirectory("/nv"));
-    ASSERT_TRUE(tables::initSections(&env_));
-    ASSERT_TRUE(tables::initDiscounts(&env_));
     env_.set_now(1750000000);
     archive_.reset();  // the tests open their own, over the failing board
   }
