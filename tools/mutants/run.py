@@ -9,6 +9,7 @@ always put back, also on Ctrl-C. A fault that does not compile counts as
 caught by the compiler: the list should not hold such.
 """
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -42,6 +43,8 @@ def run(cmd, cwd, log):
 
 
 def main():
+    # A kill must put the source back too: it runs the `finally` below.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
     args = [a for a in sys.argv[1:]]
     only = None
     if "--only" in args:
