@@ -80,7 +80,7 @@ coverage: deps
 	find $(BUILD)-cov -name '*.gcda' -delete
 	cd $(BUILD)-cov && ctest -j $(JOBS) --output-on-failure --repeat until-pass:2
 	mkdir -p $(BUILD)-cov/coverage
-	gcovr -r . $(BUILD)-cov $(foreach d,$(COVERAGE_DIRS),--filter '$(d)/') --exclude '.*_test\.cpp' \
+	gcovr -r . $(BUILD)-cov $(foreach d,$(COVERAGE_DIRS),--filter '$(d)/') --exclude '.*_test\.cpp' --exclude '.*_test_(fixture|util)\.h' \
 	  --exclude 'platform/fake_.*' --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
 	  --html-details $(BUILD)-cov/coverage/index.html --txt $(BUILD)-cov/coverage/summary.txt --print-summary
 
