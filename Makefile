@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check openapi sanitize fuzz coverage mutants demo run bench cost cross clean
+.PHONY: all build deps configure test check openapi sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
 
 all: build
 
@@ -96,6 +96,13 @@ fuzz:
 	@dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q 'install ok installed' || \
 	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev; }
 	bash fuzz/run.sh $(FUZZ_SECONDS)
+
+# The long run: each target to RUNS executions or HOURS hours, its corpus
+# grown and merged back minimal into fuzz/corpus/ (fuzz/long.sh).
+fuzz-long:
+	@dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q 'install ok installed' || \
+	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev; }
+	bash fuzz/long.sh
 
 demo: deps
 	$(MAKE) build
