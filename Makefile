@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check openapi sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
+.PHONY: all build deps configure test check openapi console sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
 
 all: build
 
@@ -27,12 +27,13 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Every test: the suite (unit, end-to-end, ThreadSanitizer), the bridge's
-# interface document against what the suite was answered, the suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target
-# briefly, and the ARM build with its tests under qemu-arm.
+# interface document against what the suite was answered, the console in a
+# browser, the suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# each fuzz target briefly, and the ARM build with its tests under qemu-arm.
 TEST_FUZZ_SECONDS ?= 10
 test: check
 	$(MAKE) openapi
+	$(MAKE) console
 	$(MAKE) sanitize
 	$(MAKE) fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 	$(MAKE) cross
@@ -56,6 +57,16 @@ openapi: deps
 	$(BUILD)/bin/fr-bridge --routes > $(BUILD)/bridge-routes.txt
 	@[ -s $(ANSWERS) ] || { echo "no recorded answers: run make check first"; exit 1; }
 	bash tools/openapi/check.sh --routes $(BUILD)/bridge-routes.txt --responses $(ANSWERS)
+
+# The console in a real browser: Playwright's playwright-core (pinned in
+# tests/node) drives Debian's chromium against fr-bridge and fr-emu;
+# screenshots of its main states land in $(BUILD)/console/shots/.
+console: deps
+	@command -v npm >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q nodejs npm; }
+	@[ -x /usr/bin/chromium ] || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium; }
+	bash tests/node/install.sh
+	$(MAKE) build
+	bash tests/console/run.sh $(BUILD)/bin $(BUILD)/console
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
 # ThreadSanitizer tests are part of the main build). End-to-end tests get a

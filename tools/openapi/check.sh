@@ -7,11 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 node_dir=tests/node
-# npm writes this file last: it is there and newer only after a full install.
-installed=$node_dir/node_modules/.package-lock.json
-if [[ ! -f $installed || $node_dir/package-lock.json -nt $installed || $node_dir/package.json -nt $installed ]]; then
-  npm ci --prefix "$node_dir" --no-audit --no-fund
-fi
+bash "$node_dir/install.sh"
 
 # No usage report and no update check: nothing leaves the machine.
 REDOCLY_TELEMETRY=off REDOCLY_SUPPRESS_UPDATE_NOTICE=true \
