@@ -344,13 +344,19 @@ export function setupActions() {
   });
 
   const clock = $('#clock-form');
-  $('#clock-now').addEventListener('click', () => {
-    clock.elements.time.value = localNow();
-    clock.dispatchEvent(new Event('change'));
+  clock.elements.now.addEventListener('change', () => {
+    const time = clock.elements.time;
+    time.disabled = clock.elements.now.checked;
+    if (!time.disabled && !time.value) time.value = localNow();
   });
+  // "Now" is read at the first submission and kept with its key: a retry
+  // sends the same time, not a later one the bridge would call another body.
   submission(clock, () => {
-    const t = new Date(clock.elements.time.value);
-    if (!clock.elements.time.value || Number.isNaN(t.getTime())) throw new InputError('Enter a date and time.', clock.elements.time);
+    const now = clock.elements.now.checked;
+    const t = now ? new Date() : new Date(clock.elements.time.value);
+    if (!now && (!clock.elements.time.value || Number.isNaN(t.getTime()))) {
+      throw new InputError('Enter a date and time.', clock.elements.time);
+    }
     return {
       method: 'PUT', path: path('/clock'), body: { time: t.toISOString().replace(/\.\d{3}Z$/, 'Z') },
       done: (a) => `The register's clock now says ${a.time}.`,
@@ -421,7 +427,6 @@ export function syncRegisterPick(names) {
 export function showRole(role) {
   for (const el of document.querySelectorAll('.admin')) el.hidden = role !== 'admin';
   $('#admin-note').hidden = role === 'admin';
-  if (role === 'admin' && !$('#clock-form').elements.time.value) $('#clock-form').elements.time.value = localNow();
 }
 
 // Signed out: nothing of the last session stays on the screen.
@@ -433,7 +438,9 @@ export function clearActions() {
   $('#cashier-password').value = '';
   $('#table-write-form').hidden = true;
   $('#table-write-form').elements.password.value = '';
+  $('#clock-form').elements.now.checked = true;
   $('#clock-form').elements.time.value = '';
+  $('#clock-form').elements.time.disabled = true;
   editing = null;
   resetReceipt();
 }

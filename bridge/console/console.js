@@ -27,7 +27,7 @@ const DOCUMENT = {
 };
 const RECEIPT = { sale: 'Sale', purchase: 'Purchase', 'return-sale': 'Return of a sale', 'return-purchase': 'Return of a purchase' };
 
-export function when(t) {
+function when(t) {
   if (!t) return '—';
   const d = new Date(t);
   if (Number.isNaN(d.getTime())) return t;
@@ -35,7 +35,7 @@ export function when(t) {
   return `${d.getFullYear()}-${p(d.getMonth() + 1)}-${p(d.getDate())} ${p(d.getHours())}:${p(d.getMinutes())}:${p(d.getSeconds())}`;
 }
 
-export function documentName(doc) {
+function documentName(doc) {
   if (doc.document === 'receipt' && doc.receipt_type) {
     return `${RECEIPT[doc.receipt_type] || doc.receipt_type}${doc.receipt_number ? ` (receipt ${doc.receipt_number})` : ''}`;
   }
@@ -71,6 +71,8 @@ async function signIn(token, message = '') {
   probeRole(mine);
   stream = new EventStream({
     token,
+    // Read everything again at each (re)connection as well as replaying
+    // what was missed: a restarted bridge counts its events from 1 again.
     onOpen: () => { if (mine === session) loadAll(mine); },
     // Without the stream the page still shows where things stand.
     onLost: () => { if (mine === session && !loaded) loadAll(mine); },
