@@ -5,6 +5,10 @@
 //   fr-core -d    dump the identity EEPROM
 //   fr-core -s    host link alone in the foreground
 // Only the first argument counts. FR_ROOT=<dir> runs on the sandbox board.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -26,13 +30,21 @@ namespace {
 
 #ifdef FR_COVERAGE
 // Coverage builds only: the tests end the device with SIGKILL, which leaves
-// no exit for the counts to be written at, so they go out every 100 ms.
+// no exit for the counts to be written at, so they go out every 100 ms; and
+// a SIGTERM (a test's orderly end) writes the last of them before exiting.
+// SIGTERM is blocked in every thread and taken here alone.
 void WriteCoverageCounts() {
-  std::thread([] {
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &term, nullptr);
+  std::thread([term] {
+    const struct timespec wait = {0, 100 * 1000 * 1000};
     for (;;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const bool ending = sigtimedwait(&term, nullptr, &wait) == SIGTERM;
       __gcov_dump();
       __gcov_reset();
+      if (ending) _exit(0);
     }
   }).detach();
 }

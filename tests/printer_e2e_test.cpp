@@ -102,14 +102,21 @@ TEST_F(PrinterLineTest, PrintCommands) {
   EXPECT_EQ(0, r.code);
   ASSERT_TRUE(rig_.host().Request(195, 2, Request195(0, 1, 1, 0x11, "центр"), &r));
   EXPECT_EQ(0, r.code);
+  ASSERT_TRUE(rig_.host().Request(195, 7, Request195(0, 2, 0, 0x0C, "справа"), &r));
+  EXPECT_EQ(0, r.code);
   std::vector<sim::PrintJob> jobs = sim::DecodePrintStream(rig_.printer().received());
-  ASSERT_EQ(2u, jobs.size());
+  ASSERT_EQ(3u, jobs.size());
   ASSERT_EQ(1u, jobs[0].lines.size());
   EXPECT_EQ("слева", jobs[0].lines[0].text);  // byte 1 = 3: left
   ASSERT_EQ(1u, jobs[1].lines.size());
   EXPECT_EQ(std::string(19, ' ') + "центр", jobs[1].lines[0].text);
   EXPECT_TRUE(jobs[1].lines[0].bold);
   EXPECT_EQ(1, jobs[1].cuts);
+  ASSERT_EQ(1u, jobs[2].lines.size());  // flags 0x04 reverse, 0x08 double
+  EXPECT_TRUE(jobs[2].lines[0].reverse && jobs[2].lines[0].double_size && !jobs[2].lines[0].bold);
+  EXPECT_EQ(0, jobs[2].cuts);
+  EXPECT_EQ("справа", jobs[2].lines[0].text.substr(jobs[2].lines[0].text.find_first_not_of(' ')));
+  EXPECT_GT(jobs[2].lines[0].text.size(), std::string("справа").size());  // pushed to the right
 
   ASSERT_TRUE(rig_.host().Request(195, 3, std::string("\x00\x01\x01", 3), &r));
   EXPECT_EQ(22, r.code);
