@@ -78,6 +78,11 @@ try {
     const u = new URL(r.url());
     requests.push({ method: r.method(), origin: u.origin, url: u.pathname, headers: r.headers() });
   });
+  const files = [];  // the page's own files as served
+  page.on('response', (r) => {
+    const u = new URL(r.url());
+    if (/^\/($|console\/)/.test(u.pathname)) files.push(`${r.status()} ${u.pathname}`);
+  });
   const shot = (name, p = page) => p.screenshot({ path: `${SHOTS}/${name}.png`, fullPage: true });
   const card = page.locator('[data-register="main"]');
   const fact = (name) => card.locator(`[data-f="${name}"]`);
@@ -94,6 +99,7 @@ try {
   assert.deepEqual(requests.filter((r) => r.url.startsWith('/v1')), [], 'no /v1 request before a token');
   assert.deepEqual(requests.filter((r) => r.origin !== new URL(BASE).origin || !/^\/($|console\/)/.test(r.url)), [],
     'the page and its files alone, all from the bridge');
+  assert.ok(files.length >= 4 && files.every((f) => f.startsWith('200 ')), files.join(', '));
   await shot('signed-out');
 
   // A wrong token: the 401's words, nothing shown.
@@ -198,11 +204,14 @@ try {
   const answers = [];
   const collect = (res) => { if (res.url().endsWith('/receipts')) answers.push(res.status()); };
   page.on('response', collect);
-  await page.evaluate(() => {
+  const disabledWhilePending = await page.evaluate(() => {
     const form = document.querySelector('#receipt-form');
     form.requestSubmit();
+    const disabled = form.querySelector('button[type="submit"]').disabled;
     form.requestSubmit();
+    return disabled;
   });
+  assert.equal(disabledWhilePending, true, 'the submit button waits for the answer');
   await page.waitForFunction(() => document.querySelector('#receipt-form .message').dataset.kind === 'ok');
   const pairs = receiptPosts().slice(sent);
   assert.equal(pairs.length, 2);
