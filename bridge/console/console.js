@@ -11,7 +11,7 @@ const SHEETS_SHOWN = 8;
 const DOCUMENTS_SHOWN = 20;
 const PAPER_SETTLE_MS = 1000;  // the virtual printer cuts just after the document is stored
 
-const registers = new Map();  // name -> { name, online, status, documents: Map, sheets, card, urls }
+const registers = new Map();  // name -> { name, online, status, documents (by number), card, urls (sheet -> blob URL) }
 let stream = null;
 let session = 0;  // bumped at every sign-in and sign-out; late answers of an old one are dropped
 let loaded = false;  // the state was read at least once in this session
@@ -58,7 +58,7 @@ async function signIn(token, message = '') {
   const answer = await api.get('/v1/registers', { token });
   if (mine !== session) return;
   if (!answer.ok) {
-    api.forgetToken();
+    if (answer.status === 401) api.forgetToken();  // kept when the bridge was only out of reach
     say.textContent = answer.status === 401 ? `The bridge refused this token: ${api.describe(answer)}` : api.describe(answer);
     $('#token').focus();
     return;
@@ -67,6 +67,7 @@ async function signIn(token, message = '') {
   say.textContent = '';
   $('#token').value = '';
   showSignedIn(true);
+  $('#cashier-password').focus();  // what the cashier types first
   syncRegisters(answer.body.registers || []);
   probeRole(mine);
   stream = new EventStream({
@@ -128,7 +129,7 @@ function syncRegisters(list) {
   for (const r of list) {
     let reg = registers.get(r.name);
     if (!reg) {
-      reg = { name: r.name, online: r.online, status: null, documents: new Map(), sheets: [], urls: new Map(), paperRound: 0 };
+      reg = { name: r.name, online: r.online, status: null, documents: new Map(), urls: new Map(), paperRound: 0 };
       reg.card = $('#register-template').content.firstElementChild.cloneNode(true);
       reg.card.dataset.register = r.name;
       $('.name', reg.card).textContent = r.name;
