@@ -69,6 +69,7 @@ function submission(form, build) {
   let attempt = null;
   let edited = false;
   let pending = 0;
+  let enabled = [];  // the buttons to give back once nothing is pending
   const message = messageOf(form);
   const markEdited = () => { edited = true; };
   form.addEventListener('input', markEdited);
@@ -88,13 +89,15 @@ function submission(form, build) {
       edited = false;
     }
     const mine = attempt;
-    pending++;
-    for (const b of form.querySelectorAll('button')) b.disabled = true;
-    form.setAttribute('aria-busy', 'true');
+    if (pending++ === 0) {
+      enabled = [...form.querySelectorAll('button')].filter((b) => !b.disabled);
+      for (const b of enabled) b.disabled = true;
+      form.setAttribute('aria-busy', 'true');
+    }
     say(message, mine.again ? 'Sending again with the same key…' : 'Sending…', 'busy');
     const answer = await api.call(mine.method, mine.path, { body: mine.body, key: mine.key });
     if (--pending === 0) {
-      for (const b of form.querySelectorAll('button')) b.disabled = false;
+      for (const b of enabled) b.disabled = false;
       form.removeAttribute('aria-busy');
     }
     if (answer.final && attempt === mine) attempt = null;
