@@ -518,23 +518,37 @@ void Server::EventStream(const Req& req, Res& res, Role) {
     streams_.fetch_sub(1);
     return ReplyProblem(res, MakeProblem(503, "bridge.busy", "too many event streams are open"));
   }
-  auto last = std::make_shared<uint64_t>(events_->last_id());
+  struct Position {
+    uint64_t last;
+    bool reset = false;
+  };
+  auto at = std::make_shared<Position>(Position{events_->last_id()});
   const std::string resume = req.get_header_value("Last-Event-ID");
   if (!resume.empty() && resume.size() < 20 && resume.find_first_not_of("0123456789") == std::string::npos) {
-    *last = std::stoull(resume);
+    const uint64_t id = std::stoull(resume);
+    // An id this run has not given yet came from an earlier run of the
+    // bridge: what happened since is unknown, so the client starts afresh.
+    if (id <= at->last) {
+      at->last = id;
+    } else {
+      at->reset = true;
+    }
   }
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
-      [this, last](size_t, httplib::DataSink& sink) {
+      [this, at](size_t, httplib::DataSink& sink) {
         std::vector<Event> got;
         std::string out;
-        if (!events_->Since(*last, 15000, &got)) {
+        if (at->reset) {
+          out += "event: reset\ndata: {}\n\n";
+          at->reset = false;
+        } else if (!events_->Since(at->last, 15000, &got)) {
           out += "event: reset\ndata: {}\n\n";  // some were no longer kept
         }
         for (const Event& e : got) {
           out += "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.data + "\n\n";
-          *last = e.id;
+          at->last = e.id;
         }
         if (out.empty()) out = ": still here\n\n";
         if (events_->closed()) {

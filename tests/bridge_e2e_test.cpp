@@ -324,6 +324,17 @@ TEST(BridgeTest, ADayOverHttpIsWhatTheRegisterStored) {
   EXPECT_NE(all.find("event: document\n"), std::string::npos);
   EXPECT_NE(all.find("\"changed\":[\"shift\""), std::string::npos) << all.substr(0, 2000);
   EXPECT_NE(all.find("\nid: "), std::string::npos);
+
+  // An id from an earlier run of the bridge (beyond any this run gave)
+  // starts the stream afresh.
+  std::string first;
+  httplib::Client c2("127.0.0.1", rig.port());
+  c2.Get("/v1/events", {{"Authorization", std::string("Bearer ") + kPos}, {"Last-Event-ID", "99999999"}},
+         [&](const char* data, size_t n) {
+           first.append(data, n);
+           return false;
+         });
+  EXPECT_EQ(first.rfind("event: reset\n", 0), 0u) << first;
 }
 
 }  // namespace
