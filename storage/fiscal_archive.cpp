@@ -585,10 +585,19 @@ int FiscalArchive::readDocument(uint32_t number, std::shared_ptr<BaseWorkDocumen
 int FiscalArchive::rebuild(const DocDescriptor& d, const RegData& reg,
                            std::shared_ptr<BaseWorkDocument>* out) {
   using namespace descriptor;
+  std::string block(Field16(d, kLengthOffset), '\0');
+  if (!block.empty() && !readAt(Field64(d, kDataOffsetOffset), &block[0], block.size())) {
+    return rc::kArchiveUnusable;
+  }
+  return RebuildDocument(env_, d, block, CoreIdentity::modelData(), reg, out);
+}
+
+int RebuildDocument(platform::Env* env, const DocDescriptor& d, const std::string& block, const ModelData& model,
+                    const RegData& reg, std::shared_ptr<BaseWorkDocument>* out) {
+  using namespace descriptor;
   Cashier cashier;
   cashier.number = d.bytes[kCashierNumberOffset];
-  std::shared_ptr<BaseWorkDocument> document =
-      makeDocument(env_, d.bytes[kTypeOffset], CoreIdentity::modelData(), reg, cashier);
+  std::shared_ptr<BaseWorkDocument> document = makeDocument(env, d.bytes[kTypeOffset], model, reg, cashier);
   if (!document) return rc::kArchiveUnusable;
   document->setDocumentNumber(Field32(d, kDocumentNumberOffset));
   document->setShiftNumber(Field16(d, kShiftNumberOffset));
@@ -596,19 +605,14 @@ int FiscalArchive::rebuild(const DocDescriptor& d, const RegData& reg,
   document->setDateTime(Field32(d, kDateTimeOffset));
   document->setFiscalSign(Field32(d, kFiscalSignOffset));
 
-  const uint64_t offset = Field64(d, kDataOffsetOffset);
-  const size_t length = Field16(d, kLengthOffset);
   size_t p = 1;  // after the type byte
-  while (p < length) {
-    uint8_t head[TlvElement::kHeaderSize];
-    if (!readAt(offset + p, head, sizeof(head))) return rc::kArchiveUnusable;
+  while (p < block.size()) {
+    if (p + TlvElement::kHeaderSize > block.size()) return rc::kArchiveUnusable;
+    const uint8_t* head = reinterpret_cast<const uint8_t*>(block.data()) + p;
     const size_t value_length = util::DecodeFixed16(head + 2);
-    if (p + TlvElement::kHeaderSize + value_length > length) return rc::kArchiveUnusable;
-    std::string value(value_length, '\0');
-    if (value_length > 0 && !readAt(offset + p + TlvElement::kHeaderSize, &value[0], value_length)) {
-      return rc::kArchiveUnusable;
-    }
-    document->setStoredTag(TlvElement(util::DecodeFixed16(head), value));
+    if (p + TlvElement::kHeaderSize + value_length > block.size()) return rc::kArchiveUnusable;
+    document->setStoredTag(
+        TlvElement(util::DecodeFixed16(head), block.substr(p + TlvElement::kHeaderSize, value_length)));
     p += TlvElement::kHeaderSize + value_length;
   }
   *out = document;

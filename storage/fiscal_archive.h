@@ -96,4 +96,11 @@ class FiscalArchive {
   bool rolling_back_ = false;
 };
 
+// The document a descriptor and its data block (`block`, the descriptor's
+// length of bytes from its data offset) describe, as stored: of the
+// descriptor's kind, with `model` and `reg` as its identity. kArchiveUnusable
+// when the block does not read as one. Shared with the readers of a card.
+int RebuildDocument(platform::Env* env, const DocDescriptor& d, const std::string& block, const ModelData& model,
+                    const RegData& reg, std::shared_ptr<BaseWorkDocument>* out);
+
 #endif  // FR_STORAGE_FISCAL_ARCHIVE_H_

@@ -421,35 +421,43 @@ int ReportsWorker::copy(uint32_t number) {
   const int code = archive_->readDocument(number, &document);
   if (code != rc::kOk) return code;
   if (!document) return rc::kArchiveUnusable;
+  std::vector<std::string> jobs;
+  const int made = CopyJobs(document.get(), CoreIdentity::deviceKey(), &jobs);
+  if (made != rc::kOk) return made;
+  int last = rc::kOk;
+  for (const std::string& job : jobs) last = print(job);
+  return last;
+}
 
+int CopyJobs(BaseWorkDocument* document, const std::string& device_key, std::vector<std::string>* jobs) {
   std::string opening;
   std::vector<std::string> body;
   switch (document->type()) {
     case doc::kFiscalisation: {
-      auto* report = dynamic_cast<FiscalizationDocument*>(document.get());
+      auto* report = dynamic_cast<FiscalizationDocument*>(document);
       if (report == nullptr) return rc::kNotFilled;
       // Its header prints only from a valid registration: the copy read back
       // gets its check value made again from the device key.
-      report->recomputeCheckValue(CoreIdentity::deviceKey());
+      report->recomputeCheckValue(device_key);
       opening = report->headerText();
       body.push_back(report->reportText());
       break;
     }
     case doc::kShiftClose: {
-      const auto* z = dynamic_cast<const CloseCycleDoc*>(document.get());
+      const auto* z = dynamic_cast<const CloseCycleDoc*>(document);
       if (z == nullptr) return rc::kNotFilled;
       body.push_back(z->reportText());
       break;
     }
     case doc::kReceipt: {
-      const auto* receipt = dynamic_cast<const ReceiptDoc*>(document.get());
+      const auto* receipt = dynamic_cast<const ReceiptDoc*>(document);
       if (receipt == nullptr) return rc::kNotFilled;
       for (const ReceiptOperation& line : receipt->lines())
         body.push_back(printer::render(line.printedForm()));
       break;
     }
     case doc::kArchiveClose: {
-      const auto* report = dynamic_cast<const ArchiveCloseDoc*>(document.get());
+      const auto* report = dynamic_cast<const ArchiveCloseDoc*>(document);
       if (report == nullptr) return rc::kNotFilled;
       body.push_back(report->reportText());
       break;
@@ -458,8 +466,10 @@ int ReportsWorker::copy(uint32_t number) {
       break;
   }
   if (document->type() != doc::kFiscalisation) opening = printer::render(document->printHeader());
-  print(opening);
-  print(OneLine(TitleStyle(), Cp("(КОПИЯ)")));
-  for (const std::string& text : body) print(text);
-  return print(printer::render(document->printFooter(true)));
+  jobs->clear();
+  jobs->push_back(opening);
+  jobs->push_back(OneLine(TitleStyle(), Cp("(КОПИЯ)")));
+  for (const std::string& text : body) jobs->push_back(text);
+  jobs->push_back(printer::render(document->printFooter(true)));
+  return rc::kOk;
 }

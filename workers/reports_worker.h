@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/base_worker.h"
 #include "documents/descriptor_format.h"
@@ -62,5 +63,10 @@ class ReportsWorker : public BaseWorker {
   FiscalArchive* const archive_;
   PrinterLine* const printer_;
 };
+
+// The print jobs of a copy of `document`, as command 178 prints them (an
+// empty job prints nothing). `device_key` remakes a registration report's
+// check value. kNotFilled when the document is not of its type's class.
+int CopyJobs(BaseWorkDocument* document, const std::string& device_key, std::vector<std::string>* jobs);
 
 #endif  // FR_WORKERS_REPORTS_WORKER_H_
