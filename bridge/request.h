@@ -106,9 +106,8 @@ const char* ReceiptTypeSlug(uint8_t type);
 const char* DocumentSlug(Action action);
 // RFC 3339 in UTC to seconds since 1970; false for anything else.
 bool ParseTime(const std::string& text, uint32_t* t);
-std::string FormatTime(uint32_t t);
-// 12990 -> "129.90", -5 -> "-0.05".
-std::string Decimal2(int64_t kopecks);
+using host::Decimal2;
+using host::FormatTime;
 
 }  // namespace bridge
 

@@ -1,5 +1,8 @@
 #include "host/protocol.h"
 
+#include <cstdio>
+#include <ctime>
+
 #include "app/reply_format.h"
 #include "app/status_format.h"
 #include "documents/base_document.h"
@@ -337,5 +340,23 @@ bool DecodeDiscount(const std::string& d, Discount* out) { return tables::parseD
 bool DecodeShiftTotals(const std::string& d, ShiftCounters* out) { return out->fromStored(d); }
 bool DecodeGrossTotals(const std::string& d, GrossCounters* out) { return out->fromStored(d); }
 bool DecodeSectionTotals(const std::string& d, SectionTotals* out) { return out->parse(d); }
+
+std::string FormatTime(uint32_t t) {
+  const time_t v = static_cast<time_t>(t);
+  std::tm tm = {};
+  gmtime_r(&v, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+std::string Decimal2(int64_t kopecks) {
+  const bool negative = kopecks < 0;
+  const uint64_t v = negative ? 0 - static_cast<uint64_t>(kopecks) : static_cast<uint64_t>(kopecks);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%llu.%02llu", negative ? "-" : "", static_cast<unsigned long long>(v / 100),
+                static_cast<unsigned long long>(v % 100));
+  return buf;
+}
 
 }  // namespace host

@@ -204,6 +204,11 @@ bool DecodeShiftTotals(const std::string& data, ShiftCounters* out);   // 54, 55
 bool DecodeGrossTotals(const std::string& data, GrossCounters* out);   // 56
 bool DecodeSectionTotals(const std::string& data, SectionTotals* out);  // 57
 
+// Seconds since 1970 as RFC 3339 in UTC: "2035-01-02T10:00:00Z".
+std::string FormatTime(uint32_t t);
+// 12990 -> "129.90", -5 -> "-0.05".
+std::string Decimal2(int64_t kopecks);
+
 }  // namespace host
 
 #endif  // FR_HOST_PROTOCOL_H_

@@ -418,3 +418,31 @@ std::string sectionTotalsText(const SectionTotals* t, size_t table_count) {
   }
   return printer::render(PrintData{Title("ИТОГИ ПО ОТДЕЛАМ"), PrintItem{block, false}});
 }
+
+namespace {
+
+int64_t AddWrapped(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+
+}  // namespace
+
+void AddShiftToRange(const ShiftCounters& s, GrossCounters* sum) {
+  sum->setShiftNumber(static_cast<uint16_t>(sum->shiftNumber() + 1));
+  sum->setReceiptCount(sum->receiptCount() + s.receiptCount());
+  sum->setCashInCount(static_cast<uint16_t>(sum->cashInCount() + s.cashInCount()));
+  sum->setCashInSum(AddWrapped(sum->cashInSum(), s.cashInSum()));
+  sum->setCashOutCount(static_cast<uint16_t>(sum->cashOutCount() + s.cashOutCount()));
+  sum->setCashOutSum(AddWrapped(sum->cashOutSum(), s.cashOutSum()));
+  for (size_t type = 0; type < counters::kTypeCount; ++type) {
+    const OperationCounters from = s.block(type);
+    OperationCounters to = sum->block(type);
+    to.setType(static_cast<uint8_t>(type));
+    to.setReceiptCount(to.receiptCount() + from.receiptCount());
+    to.setTotal(AddWrapped(to.total(), from.total()));
+    to.setCash(AddWrapped(to.cash(), from.cash()));
+    to.setCashless(AddWrapped(to.cashless(), from.cashless()));
+    for (size_t k = 0; k < 3; ++k) to.setReserved(k, AddWrapped(to.reserved(k), from.reserved(k)));
+    sum->setBlock(type, to);
+  }
+}

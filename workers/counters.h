@@ -156,4 +156,8 @@ std::string grossTotalsText(const GrossCounters* c);
 // section table (tables::getSection).
 std::string sectionTotalsText(const SectionTotals* t, size_t table_count);
 
+// One shift-close record into the sums of a range of shifts (the shift
+// range report's); tax sums have no place there.
+void AddShiftToRange(const ShiftCounters& s, GrossCounters* sum);
+
 #endif  // FR_WORKERS_COUNTERS_H_

@@ -65,30 +65,6 @@ bool IsCloseOf(const DocDescriptor& d, uint16_t shift) {
 }
 
 // Stored amounts may be anything: summed unsigned, where wrap-around is defined.
-int64_t Add(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-
-// One shift-close record into the range sums. Tax sums have no place there.
-void AddShift(const ShiftCounters& s, GrossCounters* sum) {
-  sum->setShiftNumber(static_cast<uint16_t>(sum->shiftNumber() + 1));
-  sum->setReceiptCount(sum->receiptCount() + s.receiptCount());
-  sum->setCashInCount(static_cast<uint16_t>(sum->cashInCount() + s.cashInCount()));
-  sum->setCashInSum(Add(sum->cashInSum(), s.cashInSum()));
-  sum->setCashOutCount(static_cast<uint16_t>(sum->cashOutCount() + s.cashOutCount()));
-  sum->setCashOutSum(Add(sum->cashOutSum(), s.cashOutSum()));
-  for (size_t type = 0; type < counters::kTypeCount; ++type) {
-    const OperationCounters from = s.block(type);
-    OperationCounters to = sum->block(type);
-    to.setType(static_cast<uint8_t>(type));
-    to.setReceiptCount(to.receiptCount() + from.receiptCount());
-    to.setTotal(Add(to.total(), from.total()));
-    to.setCash(Add(to.cash(), from.cash()));
-    to.setCashless(Add(to.cashless(), from.cashless()));
-    for (size_t k = 0; k < 3; ++k) to.setReserved(k, Add(to.reserved(k), from.reserved(k)));
-    sum->setBlock(type, to);
-  }
-}
 
 }  // namespace
 
@@ -228,7 +204,7 @@ int ReportsWorker::rangeTotals(uint32_t first, uint32_t last) {
     if (code != rc::kOk) return code;
     const auto* z = dynamic_cast<const CloseCycleDoc*>(document.get());
     if (z == nullptr || z->shiftCounters() == nullptr) continue;
-    AddShift(*z->shiftCounters(), &sum);
+    AddShiftToRange(*z->shiftCounters(), &sum);
     found = true;
   }
   if (!found) return rc::kNotFound;
