@@ -104,8 +104,7 @@ host::Request SingleRequest(const Job& job, const host::Login& login);
 const char* ReceiptTypeSlug(uint8_t type);
 // "receipt", "shift-open", ... for an action that makes a document.
 const char* DocumentSlug(Action action);
-// RFC 3339 in UTC to seconds since 1970; false for anything else.
-bool ParseTime(const std::string& text, uint32_t* t);
+using host::ParseTime;
 using host::Decimal2;
 using host::FormatTime;
 

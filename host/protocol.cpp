@@ -341,6 +341,42 @@ bool DecodeShiftTotals(const std::string& d, ShiftCounters* out) { return out->f
 bool DecodeGrossTotals(const std::string& d, GrossCounters* out) { return out->fromStored(d); }
 bool DecodeSectionTotals(const std::string& d, SectionTotals* out) { return out->parse(d); }
 
+bool ParseTime(const std::string& text, uint32_t* t) {
+  int y, mo, d, h, mi, s, n = 0;
+  if (text.size() < 20 || std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &n) != 6 ||
+      n != 19 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || y < 1970) {
+    return false;
+  }
+  size_t at = 19;
+  if (text[at] == '.') {  // fractions of a second are dropped
+    ++at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+  }
+  int64_t offset = 0;
+  const std::string zone = text.substr(at);
+  if (zone == "Z" || zone == "z") {
+    offset = 0;
+  } else {
+    int oh, om, m = 0;
+    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') ||
+        std::sscanf(zone.c_str() + 1, "%2d:%2d%n", &oh, &om, &m) != 2 || m != 5 || oh > 23 || om > 59) {
+      return false;
+    }
+    offset = (zone[0] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+  }
+  std::tm tm = {};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  const int64_t v = static_cast<int64_t>(timegm(&tm)) - offset;
+  if (v < 0 || v > UINT32_MAX) return false;
+  *t = static_cast<uint32_t>(v);
+  return true;
+}
+
 std::string FormatTime(uint32_t t) {
   const time_t v = static_cast<time_t>(t);
   std::tm tm = {};

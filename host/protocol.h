@@ -204,6 +204,9 @@ bool DecodeShiftTotals(const std::string& data, ShiftCounters* out);   // 54, 55
 bool DecodeGrossTotals(const std::string& data, GrossCounters* out);   // 56
 bool DecodeSectionTotals(const std::string& data, SectionTotals* out);  // 57
 
+// RFC 3339 (any zone offset) to seconds since 1970; false for anything
+// else, or a time before 1970 or past 2106.
+bool ParseTime(const std::string& text, uint32_t* t);
 // Seconds since 1970 as RFC 3339 in UTC: "2035-01-02T10:00:00Z".
 std::string FormatTime(uint32_t t);
 // 12990 -> "129.90", -5 -> "-0.05".

@@ -1,0 +1,491 @@
+#include "tools/archive/archive_tool.h"
+
+#include <cctype>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/codes.h"
+#include "documents/receipt_doc.h"
+#include "documents/shift_documents.h"
+#include "host/protocol.h"
+#include "storage/archive_format.h"
+#include "storage/eeprom_format.h"
+#include "storage/fiscal_archive.h"
+#include "storage/identity_format.h"
+#include "tools/sim/archive_check.h"
+#include "tools/sim/print_decoder.h"
+#include "util/coding.h"
+#include "util/cp866.h"
+#include "workers/counters.h"
+#include "workers/counters_format.h"
+#include "workers/reports_worker.h"
+
+namespace archivetool {
+
+namespace d = descriptor;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr int kClean = 0;
+constexpr int kFindings = 1;
+constexpr int kUnreadable = 2;
+
+uint32_t Field32(const DocDescriptor& x, size_t offset) { return util::DecodeFixed32(x.bytes + offset); }
+uint16_t Field16(const DocDescriptor& x, size_t offset) { return util::DecodeFixed16(x.bytes + offset); }
+uint64_t Field64(const DocDescriptor& x, size_t offset) { return util::DecodeFixed64(x.bytes + offset); }
+
+std::string TypeName(uint8_t type) {
+  const char* name = host::DocumentTypeName(type);
+  return name != nullptr ? name : "type " + std::to_string(type);
+}
+
+bool Keeps(const Filter& f, const sim::StoredDocument& doc) {
+  return (f.first == 0 || doc.number >= f.first) && (f.last == 0 || doc.number <= f.last) &&
+         (f.from_time == 0 || doc.time >= f.from_time) && (f.to_time == 0 || doc.time <= f.to_time) &&
+         (f.shift == 0 || doc.shift == f.shift);
+}
+
+json DocumentJson(const sim::StoredDocument& doc) {
+  json j = {{"number", doc.number}, {"type", TypeName(doc.type)}, {"time", host::FormatTime(doc.time)},
+            {"shift", doc.shift}, {"fiscal_sign", doc.fiscal_sign}};
+  if (doc.type == doc::kReceipt) {
+    const char* kind = host::ReceiptTypeName(doc.receipt_type);
+    j["receipt_type"] = kind != nullptr ? kind : std::to_string(doc.receipt_type);
+    j["receipt_number"] = doc.receipt_number;
+    j["total"] = host::Decimal2(doc.total);
+    j["cash"] = host::Decimal2(doc.cash);
+    j["cashless"] = host::Decimal2(doc.cashless);
+    j["lines"] = doc.lines;
+  } else if (doc.type == doc::kCashIn || doc.type == doc::kCashOut) {
+    j["amount"] = host::Decimal2(doc.amount);
+  }
+  return j;
+}
+
+std::string Csv(const sim::StoredDocument& doc) {
+  const bool receipt = doc.type == doc::kReceipt;
+  const bool cash = doc.type == doc::kCashIn || doc.type == doc::kCashOut;
+  const char* kind = receipt ? host::ReceiptTypeName(doc.receipt_type) : nullptr;
+  std::string line = std::to_string(doc.number) + "," + TypeName(doc.type) + "," + host::FormatTime(doc.time) +
+                     "," + std::to_string(doc.shift) + "," + std::to_string(doc.fiscal_sign) + ",";
+  line += (receipt ? std::string(kind != nullptr ? kind : "") : "") + ",";
+  line += (receipt ? std::to_string(doc.receipt_number) : "") + ",";
+  line += (receipt ? host::Decimal2(doc.total) : "") + "," + (receipt ? host::Decimal2(doc.cash) : "") + ",";
+  line += (receipt ? host::Decimal2(doc.cashless) : "") + "," + (cash ? host::Decimal2(doc.amount) : "");
+  return line + "\n";
+}
+
+std::string ListLine(const sim::StoredDocument& doc) {
+  std::string line = std::to_string(doc.number) + "  " + host::FormatTime(doc.time) + "  shift " +
+                     std::to_string(doc.shift) + "  " + TypeName(doc.type);
+  if (doc.type == doc::kReceipt) {
+    const char* kind = host::ReceiptTypeName(doc.receipt_type);
+    line += std::string(" ") + (kind != nullptr ? kind : "?") + " " + std::to_string(doc.receipt_number) + "  " +
+            host::Decimal2(doc.total);
+  } else if (doc.type == doc::kCashIn || doc.type == doc::kCashOut) {
+    line += "  " + host::Decimal2(doc.amount);
+  }
+  return line + "  FP " + std::to_string(doc.fiscal_sign) + "\n";
+}
+
+// The checker's reading, or a message when the file cannot be read at all.
+bool Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check, std::ostream& out) {
+  std::string error;
+  if (!Card::Open(env, path, &error)) {
+    out << "fr-archive: " << error << "\n";
+    return false;
+  }
+  *check = sim::CheckArchive(env, path);
+  return true;
+}
+
+json CountersJson(const OperationCounters& b) {
+  json j = {{"receipts", b.receiptCount()}, {"total", host::Decimal2(b.total())},
+            {"cash", host::Decimal2(b.cash())}, {"cashless", host::Decimal2(b.cashless())}};
+  if (b.hasTaxes()) {
+    json taxes = json::array();
+    for (size_t i = 0; i < counters::kTaxCount; ++i) taxes.push_back(host::Decimal2(b.tax(i)));
+    j["taxes"] = taxes;
+  }
+  return j;
+}
+
+template <typename Record>
+json TotalsJson(const Record& c) {
+  json blocks = json::object();
+  for (size_t type = 0; type < counters::kTypeCount; ++type) {
+    const char* kind = host::ReceiptTypeName(static_cast<uint8_t>(type));
+    blocks[kind != nullptr ? kind : std::to_string(type)] = CountersJson(c.block(type));
+  }
+  return {{"receipts", c.receiptCount()},
+          {"operations", blocks},
+          {"cash_in", {{"count", c.cashInCount()}, {"sum", host::Decimal2(c.cashInSum())}}},
+          {"cash_out", {{"count", c.cashOutCount()}, {"sum", host::Decimal2(c.cashOutSum())}}}};
+}
+
+void TotalsText(const json& t, std::ostream& out) {
+  out << "receipts  " << t["receipts"].get<uint32_t>() << "\n";
+  for (const auto& b : t["operations"].items()) {
+    out << b.key() << "  " << b.value()["receipts"].get<uint32_t>() << " receipts  total "
+        << b.value()["total"].get<std::string>() << "  cash " << b.value()["cash"].get<std::string>()
+        << "  cashless " << b.value()["cashless"].get<std::string>();
+    if (b.value().contains("taxes")) {
+      const json& taxes = b.value()["taxes"];
+      for (size_t i = 0; i < taxes.size(); ++i) {
+        if (taxes[i] != "0.00") out << "  tax " << i + 1 << " " << taxes[i].get<std::string>();
+      }
+    }
+    out << "\n";
+  }
+  out << "cash in  " << t["cash_in"]["count"].get<int>() << "  " << t["cash_in"]["sum"].get<std::string>() << "\n";
+  out << "cash out  " << t["cash_out"]["count"].get<int>() << "  " << t["cash_out"]["sum"].get<std::string>()
+      << "\n";
+  if (t.contains("drawer")) out << "drawer  " << t["drawer"].get<std::string>() << "\n";
+}
+
+// A small file whole; false when it cannot be read or is over `limit` bytes.
+bool ReadSmall(platform::Env* env, const std::string& path, size_t limit, std::string* bytes) {
+  std::unique_ptr<platform::File> f = env->OpenFile(path, "r");
+  if (!f) return false;
+  bytes->assign(limit + 1, '\0');
+  const size_t n = f->Read(&(*bytes)[0], bytes->size());
+  if (n > limit) return false;
+  bytes->resize(n);
+  return true;
+}
+
+constexpr size_t kMaxEepromFile = 64 * 1024;  // a dump is about 9 KB
+
+}  // namespace
+
+bool ParseEepromImage(const std::string& bytes, Identity* out, std::string* error) {
+  std::string image;
+  if (bytes.size() == eeprom::kSize) {
+    image = bytes;
+  } else {
+    // fr-core -d: rows of hexadecimal digit groups.
+    std::string digits;
+    for (char c : bytes) {
+      if (std::isxdigit(static_cast<unsigned char>(c))) {
+        digits += c;
+      } else if (!std::isspace(static_cast<unsigned char>(c))) {
+        *error = "the EEPROM image is neither 4096 bytes nor a hexadecimal dump";
+        return false;
+      }
+    }
+    if (digits.size() != 2 * eeprom::kSize) {
+      *error = "the EEPROM dump holds " + std::to_string(digits.size() / 2) + " bytes, not 4096";
+      return false;
+    }
+    for (size_t i = 0; i < digits.size(); i += 2) image += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+  }
+  out->key = image.substr(eeprom::kKeyOffset, eeprom::kKeySize);
+  if (!out->model.parse(image.substr(eeprom::kModelDataOffset, identity::kModelDataSize)) ||
+      out->model.serialNumber().empty()) {
+    *error = "the EEPROM image holds no serial number";
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Card> Card::Open(platform::Env* env, const std::string& path, std::string* error) {
+  std::unique_ptr<platform::File> file = env->OpenFile(path, "r");  // never "r+": an auditor's copy stays as it was
+  if (!file) {
+    *error = "cannot open " + path;
+    return nullptr;
+  }
+  return std::unique_ptr<Card>(new Card(env, path, std::move(file)));
+}
+
+bool Card::readAt(uint64_t offset, size_t n, std::string* bytes) {
+  bytes->assign(n, '\0');
+  return n == 0 || (file_->Seek(offset) && file_->Read(&(*bytes)[0], n) == n);
+}
+
+bool Card::readDescriptor(uint32_t n, DocDescriptor* x) {
+  std::string bytes;
+  if (n == 0 || n > archive::kIndexSlots ||
+      !readAt(archive::kIndexOffset + (n - 1) * archive::kDescriptorSize, d::kSize, &bytes)) {
+    return false;
+  }
+  memcpy(x->bytes, bytes.data(), d::kSize);
+  return true;
+}
+
+uint32_t Card::lastNumber() {
+  std::string bytes;
+  return readAt(archive::kLastDocumentOffset, d::kSize, &bytes) ? util::GetFixed32(bytes, d::kDocumentNumberOffset)
+                                                                 : 0;
+}
+
+ModelData Card::headModel() {
+  std::string image;
+  ModelData model;
+  if (readAt(archive::kModelDataOffset, identity::kModelDataSize, &image)) model.parse(image);
+  return model;
+}
+
+RegData Card::headReg() {
+  std::string image;
+  RegData reg;
+  if (readAt(archive::kRegDataOffset, identity::kRegDataSize, &image)) reg.parse(image);
+  return reg;
+}
+
+int Card::rebuild(const DocDescriptor& x, const ModelData& model, const RegData& reg,
+                  std::shared_ptr<BaseWorkDocument>* out) {
+  std::string block;
+  if (!readAt(Field64(x, d::kDataOffsetOffset), Field16(x, d::kLengthOffset), &block)) return rc::kArchiveUnusable;
+  return RebuildDocument(env_, x, block, model, reg, out);
+}
+
+int Card::readDocument(uint32_t n, const ModelData& model, std::shared_ptr<BaseWorkDocument>* out) {
+  const uint32_t last = lastNumber();
+  if (n == 0 || n > last) return rc::kNotFound;
+  DocDescriptor x, fiscal;
+  std::string slot;
+  if (!readDescriptor(n, &x) || !readAt(archive::kLastFiscalisationOffset, d::kSize, &slot)) {
+    return rc::kArchiveUnusable;
+  }
+  memcpy(fiscal.bytes, slot.data(), d::kSize);
+  RegData reg = headReg();
+  const uint32_t own = Field32(x, d::kFiscalisationOffset);
+  if (own != Field32(fiscal, d::kDocumentNumberOffset)) {
+    // An earlier registration: its report carries the registration of the day.
+    DocDescriptor f;
+    std::shared_ptr<BaseWorkDocument> report;
+    if (own == 0 || own > last || !readDescriptor(own, &f)) return rc::kArchiveUnusable;
+    const int code = rebuild(f, model, reg, &report);
+    if (code != rc::kOk) return code;
+    if (n == own) {
+      *out = report;
+      return rc::kOk;
+    }
+    reg = report->regData();
+  }
+  return rebuild(x, model, reg, out);
+}
+
+int Verify(platform::Env* env, const std::string& path, const std::string& eeprom_path, std::ostream& out) {
+  Identity id;
+  if (!eeprom_path.empty()) {
+    std::string bytes, error;
+    if (!ReadSmall(env, eeprom_path, kMaxEepromFile, &bytes)) {
+      out << "fr-archive: cannot read " << eeprom_path << "\n";
+      return kUnreadable;
+    }
+    if (!ParseEepromImage(bytes, &id, &error)) {
+      out << "fr-archive: " << eeprom_path << ": " << error << "\n";
+      return kUnreadable;
+    }
+  }
+  sim::ArchiveCheck check;
+  if (!Read(env, path, &check, out)) return kUnreadable;
+  std::vector<std::string> findings = check.problems;
+  size_t signed_checked = 0;
+  if (!eeprom_path.empty()) {
+    std::string error;
+    std::unique_ptr<Card> card = Card::Open(env, path, &error);
+    for (const sim::StoredDocument& doc : check.summary.documents) {
+      std::shared_ptr<BaseWorkDocument> document;
+      if (card->readDocument(doc.number, id.model, &document) != rc::kOk) {
+        findings.push_back("document " + std::to_string(doc.number) + " cannot be read back to check its sign");
+      } else if (!document->verifySign(id.key, id.model.serialNumber())) {
+        findings.push_back("document " + std::to_string(doc.number) + " fiscal sign does not match the device key");
+      } else {
+        ++signed_checked;
+      }
+    }
+  }
+  for (const std::string& f : findings) out << f << "\n";
+  out << path << ": " << check.summary.documents.size() << " of " << check.summary.last_number
+      << " documents read";
+  if (!eeprom_path.empty()) out << ", " << signed_checked << " signs good";
+  out << ", " << findings.size() << (findings.size() == 1 ? " finding" : " findings") << "\n";
+  return findings.empty() ? kClean : kFindings;
+}
+
+int List(platform::Env* env, const std::string& path, const Filter& filter, std::ostream& out) {
+  sim::ArchiveCheck check;
+  if (!Read(env, path, &check, out)) return kUnreadable;
+  for (const sim::StoredDocument& doc : check.summary.documents) {
+    if (Keeps(filter, doc)) out << ListLine(doc);
+  }
+  return kClean;
+}
+
+int Show(platform::Env* env, const std::string& path, uint32_t number, bool as_json, const std::string& eeprom_path,
+         std::ostream& out) {
+  std::string error;
+  std::unique_ptr<Card> card = Card::Open(env, path, &error);
+  if (!card) {
+    out << "fr-archive: " << error << "\n";
+    return kUnreadable;
+  }
+  Identity id;
+  id.model = card->headModel();
+  if (!eeprom_path.empty()) {
+    std::string bytes;
+    if (!ReadSmall(env, eeprom_path, kMaxEepromFile, &bytes) || !ParseEepromImage(bytes, &id, &error)) {
+      out << "fr-archive: " << eeprom_path << ": " << (error.empty() ? "cannot read it" : error) << "\n";
+      return kUnreadable;
+    }
+  }
+  std::shared_ptr<BaseWorkDocument> document;
+  const int code = card->readDocument(number, id.model, &document);
+  if (code != rc::kOk) {
+    out << "fr-archive: document " << number << (code == rc::kNotFound ? " is not in the archive" : " does not read")
+        << "\n";
+    return kFindings;
+  }
+  std::vector<std::string> jobs;
+  std::vector<std::string> printed;
+  if (CopyJobs(document.get(), id.key, &jobs) == rc::kOk) {
+    for (const std::string& job : jobs) {
+      if (job.empty()) continue;
+      for (const sim::PrintJob& j : sim::DecodePrintStream(sim::kJobStart + job)) {
+        for (const sim::PrintedLine& line : j.lines) printed.push_back(line.text);
+      }
+    }
+  }
+  if (!as_json) {
+    for (const std::string& line : printed) out << line << "\n";
+    return kClean;
+  }
+  sim::StoredDocument doc;
+  doc.number = document->documentNumber();
+  doc.type = document->type();
+  doc.time = document->dateTime();
+  doc.shift = document->shiftNumber();
+  doc.fiscal_sign = document->fiscalSign();
+  json j = DocumentJson(doc);
+  if (const auto* receipt = dynamic_cast<const ReceiptDoc*>(document.get())) {
+    const char* kind = host::ReceiptTypeName(receipt->receiptType());
+    j["receipt_type"] = kind != nullptr ? kind : std::to_string(receipt->receiptType());
+    j["receipt_number"] = receipt->receiptNumber();
+    j["total"] = receipt->total().toString();
+    j["cash"] = receipt->cashPayment().toString();
+    j["cashless"] = receipt->cashlessPayment().toString();
+    json lines = json::array();
+    for (const ReceiptOperation& line : receipt->lines()) {
+      lines.push_back({{"name", util::Cp866ToUtf8(line.name())},
+                       {"price", line.price().toString()},
+                       {"quantity", line.quantity().toString()},
+                       {"amount", line.amount().toString()},
+                       {"tax", line.taxNumber()},
+                       {"section", line.section() != nullptr ? line.section()->number : 0}});
+    }
+    j["lines"] = lines;
+  } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(document.get())) {
+    j["amount"] = cash->amount().toString();
+  }
+  j["printed"] = printed;
+  out << j.dump(2) << "\n";
+  return kClean;
+}
+
+int Export(platform::Env* env, const std::string& path, const std::string& format, const Filter& filter,
+           std::ostream& out) {
+  if (format != "json" && format != "csv") {
+    out << "fr-archive: --format is json or csv\n";
+    return kFindings;
+  }
+  sim::ArchiveCheck check;
+  if (!Read(env, path, &check, out)) return kUnreadable;
+  if (format == "csv") {
+    out << "number,type,time,shift,fiscal_sign,receipt_type,receipt_number,total,cash,cashless,amount\n";
+    for (const sim::StoredDocument& doc : check.summary.documents) {
+      if (Keeps(filter, doc)) out << Csv(doc);
+    }
+    return kClean;
+  }
+  // One object per line inside the array: a large archive streams out
+  // without one big document in memory.
+  out << "[";
+  bool first = true;
+  for (const sim::StoredDocument& doc : check.summary.documents) {
+    if (!Keeps(filter, doc)) continue;
+    out << (first ? "\n" : ",\n") << DocumentJson(doc).dump();
+    first = false;
+  }
+  out << (first ? "]\n" : "\n]\n");
+  return kClean;
+}
+
+int Totals(platform::Env* env, const std::string& path, uint16_t shift, uint16_t last_shift, bool as_json,
+           std::ostream& out) {
+  sim::ArchiveCheck check;
+  if (!Read(env, path, &check, out)) return kUnreadable;
+  std::string error;
+  std::unique_ptr<Card> card = Card::Open(env, path, &error);
+  const ModelData model = card->headModel();
+  if (shift == 0) shift = check.summary.shift_number;
+  if (last_shift < shift) last_shift = shift;
+
+  json totals;
+  if (last_shift == shift) {
+    // A closed shift: its Z report's totals; the open one: the shift record.
+    for (const sim::StoredDocument& doc : check.summary.documents) {
+      if (doc.type != doc::kShiftClose || doc.shift != shift) continue;
+      std::shared_ptr<BaseWorkDocument> document;
+      const auto* z = card->readDocument(doc.number, model, &document) == rc::kOk
+                          ? dynamic_cast<const CloseCycleDoc*>(document.get())
+                          : nullptr;
+      if (z == nullptr || z->shiftCounters() == nullptr) {
+        out << "fr-archive: the Z report of shift " << shift << " (document " << doc.number << ") does not read\n";
+        return kFindings;
+      }
+      totals = TotalsJson(*z->shiftCounters());
+      totals["drawer"] = host::Decimal2(z->shiftCounters()->cashInDrawer());
+      totals["from"] = "Z report " + std::to_string(doc.number);
+    }
+    if (totals.is_null() && shift == check.summary.shift_number && check.summary.shift_open) {
+      std::string image;
+      ShiftCounters c;
+      if (!card->readAt(archive::kShiftCountersOffset, counters::kShiftSize, &image) || !c.fromStored(image)) {
+        out << "fr-archive: the open shift's record does not read\n";
+        return kFindings;
+      }
+      totals = TotalsJson(c);
+      totals["drawer"] = host::Decimal2(c.cashInDrawer());
+      totals["from"] = "the open shift's record";
+    }
+    if (totals.is_null()) {
+      out << "fr-archive: no shift " << shift << " in the archive\n";
+      return kFindings;
+    }
+    totals["shift"] = shift;
+  } else {
+    GrossCounters sum;
+    for (const sim::StoredDocument& doc : check.summary.documents) {
+      if (doc.type != doc::kShiftClose || doc.shift < shift || doc.shift > last_shift) continue;
+      std::shared_ptr<BaseWorkDocument> document;
+      const auto* z = card->readDocument(doc.number, model, &document) == rc::kOk
+                          ? dynamic_cast<const CloseCycleDoc*>(document.get())
+                          : nullptr;
+      if (z != nullptr && z->shiftCounters() != nullptr) AddShiftToRange(*z->shiftCounters(), &sum);
+    }
+    if (sum.shiftNumber() == 0) {
+      out << "fr-archive: no closed shift from " << shift << " to " << last_shift << "\n";
+      return kFindings;
+    }
+    totals = TotalsJson(sum);
+    totals["shifts"] = {{"first", shift}, {"last", last_shift}, {"closed", sum.shiftNumber()}};
+  }
+  if (as_json) {
+    out << totals.dump(2) << "\n";
+  } else {
+    if (totals.contains("shift")) {
+      out << "shift " << shift << " (" << totals["from"].get<std::string>() << ")\n";
+    } else {
+      out << "shifts " << shift << " to " << last_shift << " (" << totals["shifts"]["closed"].get<int>()
+          << " closed)\n";
+    }
+    TotalsText(totals, out);
+  }
+  return kClean;
+}
+
+}  // namespace archivetool

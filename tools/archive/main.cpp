@@ -1,0 +1,132 @@
+// fr-archive COMMAND PATH [options]: a register's archive file read without
+// ever writing to it. PATH always follows the command.
+#include <cxxopts.hpp>
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <string>
+
+#include "host/protocol.h"
+#include "tools/archive/archive_tool.h"
+
+namespace {
+
+// The device code's own diagnostic lines (a stored tag it does not know, say)
+// are not part of an answer: they are dropped.
+class QuietEnv : public platform::EnvWrapper {
+ public:
+  explicit QuietEnv(platform::Env* target) : EnvWrapper(target) {}
+  void WriteLine(const std::string&) override {}
+  void WriteText(const std::string&) override {}
+};
+
+const char kUsage[] =
+    "usage: fr-archive verify PATH [--eeprom IMAGE]\n"
+    "       fr-archive list PATH [filters]\n"
+    "       fr-archive show PATH N [--json] [--eeprom IMAGE]\n"
+    "       fr-archive export PATH --format json|csv [filters]\n"
+    "       fr-archive totals PATH [--shift N | --shifts A-B] [--json]\n"
+    "filters: --from-number N --to-number N --from-date DAY --to-date DAY --shift N\n"
+    "         (DAY is YYYY-MM-DD, or an RFC 3339 time; days are whole days in UTC)\n"
+    "IMAGE: the identity EEPROM, its raw 4096 bytes or fr-core -d's dump\n"
+    "exit status: 0 done (verify: no findings), 1 findings or a refusal, 2 unreadable\n";
+
+int Usage(const std::string& why) {
+  std::cerr << "fr-archive: " << why << "\n" << kUsage;
+  return 1;
+}
+
+// A day or a time to seconds since 1970; `end` takes a day to its last second.
+bool ParseDay(const std::string& text, bool end, uint32_t* t) {
+  if (text.size() == 10) {
+    if (!host::ParseTime(text + "T00:00:00Z", t)) return false;
+    if (end) *t += 24 * 3600 - 1;
+    return true;
+  }
+  return host::ParseTime(text, t);
+}
+
+bool ParseNumber(const std::string& text, uint32_t max, uint32_t* out) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long long v = std::stoull(text);
+  if (v == 0 || v > max) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage(argc < 2 ? "no command" : "no PATH after the command");
+  const std::string command = argv[1];
+  const std::string path = argv[2];
+  cxxopts::Options options("fr-archive", kUsage);
+  options.add_options()("eeprom", "", cxxopts::value<std::string>()->default_value(""))(
+      "json", "")("format", "", cxxopts::value<std::string>()->default_value(""))(
+      "from-number", "", cxxopts::value<std::string>())("to-number", "", cxxopts::value<std::string>())(
+      "from-date", "", cxxopts::value<std::string>())("to-date", "", cxxopts::value<std::string>())(
+      "shift", "", cxxopts::value<std::string>())("shifts", "", cxxopts::value<std::string>())(
+      "number", "", cxxopts::value<std::vector<std::string>>());
+  options.parse_positional({"number"});
+  // The command and PATH are not options.
+  std::vector<char*> rest = {argv[0]};
+  for (int i = 3; i < argc; ++i) rest.push_back(argv[i]);
+  cxxopts::ParseResult p;
+  try {
+    p = options.parse(static_cast<int>(rest.size()), rest.data());
+  } catch (const std::exception& e) {
+    return Usage(e.what());
+  }
+  archivetool::Filter filter;
+  uint32_t v = 0;
+  if (p.count("from-number")) {
+    if (!ParseNumber(p["from-number"].as<std::string>(), UINT32_MAX, &v)) return Usage("bad --from-number");
+    filter.first = v;
+  }
+  if (p.count("to-number")) {
+    if (!ParseNumber(p["to-number"].as<std::string>(), UINT32_MAX, &v)) return Usage("bad --to-number");
+    filter.last = v;
+  }
+  if (p.count("from-date") && !ParseDay(p["from-date"].as<std::string>(), false, &filter.from_time)) {
+    return Usage("bad --from-date");
+  }
+  if (p.count("to-date") && !ParseDay(p["to-date"].as<std::string>(), true, &filter.to_time)) {
+    return Usage("bad --to-date");
+  }
+  if (p.count("shift")) {
+    if (!ParseNumber(p["shift"].as<std::string>(), 0xFFFF, &v)) return Usage("bad --shift");
+    filter.shift = static_cast<uint16_t>(v);
+  }
+  const std::vector<std::string> numbers =
+      p.count("number") ? p["number"].as<std::vector<std::string>>() : std::vector<std::string>();
+  if (command != "show" && !numbers.empty()) return Usage("unexpected " + numbers[0]);
+
+  std::unique_ptr<platform::Env> board = platform::NewBoardEnv();
+  QuietEnv quiet(board.get());
+  platform::Env* const env = &quiet;
+  const std::string eeprom = p["eeprom"].as<std::string>();
+  if (command == "verify") return archivetool::Verify(env, path, eeprom, std::cout);
+  if (command == "list") return archivetool::List(env, path, filter, std::cout);
+  if (command == "show") {
+    if (numbers.size() != 1 || !ParseNumber(numbers[0], UINT32_MAX, &v)) return Usage("show needs one document number");
+    return archivetool::Show(env, path, v, p.count("json") > 0, eeprom, std::cout);
+  }
+  if (command == "export") return archivetool::Export(env, path, p["format"].as<std::string>(), filter, std::cout);
+  if (command == "totals") {
+    uint16_t first = filter.shift, last = filter.shift;
+    if (p.count("shifts")) {
+      const std::string range = p["shifts"].as<std::string>();
+      const size_t dash = range.find('-');
+      uint32_t a = 0, b = 0;
+      if (dash == std::string::npos || !ParseNumber(range.substr(0, dash), 0xFFFF, &a) ||
+          !ParseNumber(range.substr(dash + 1), 0xFFFF, &b) || b < a) {
+        return Usage("--shifts is A-B with A <= B");
+      }
+      first = static_cast<uint16_t>(a);
+      last = static_cast<uint16_t>(b);
+    }
+    return archivetool::Totals(env, path, first, last, p.count("json") > 0, std::cout);
+  }
+  return Usage("unknown command " + command);
+}
