@@ -1,0 +1,48 @@
+# What goes onto the board (docs/board.md, "The installed tree"):
+#
+#   PREFIX/bin/fr-core                          the device program, stripped
+#   PREFIX/sbin/fr-start                        start script (lock, clock, syslog, supervision)
+#   PREFIX/sbin/fr-usb-gadget                   USB serial gadget (configfs)
+#   PREFIX/lib/systemd/system/fr-core.service   systemd units
+#   PREFIX/lib/systemd/system/fr-usb-gadget.service
+#   PREFIX/share/fr-core/inittab.fr-core        lines for a BusyBox /etc/inittab
+#   PREFIX/share/doc/fr-core/board.md           the board guide
+#
+# The units and the inittab lines name the scripts by absolute path: their
+# @PREFIX@ becomes the prefix given at install time (cmake --install
+# --prefix). DESTDIR is honoured. Needs the fr-core target defined before
+# this file is included.
+
+set(FR_BOARD_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+install(TARGETS fr-core RUNTIME DESTINATION bin)
+# Stripped whether or not --strip is given: the board's copy carries no
+# symbols (the build tree keeps them for debugging).
+install(CODE "set(FR_STRIP \"${CMAKE_STRIP}\")")
+install(CODE [[
+  set(installed "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/fr-core")
+  execute_process(COMMAND "${FR_STRIP}" "${installed}" RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${FR_STRIP} ${installed} failed: ${status}")
+  endif()
+]])
+
+install(PROGRAMS ${FR_BOARD_DIR}/fr-start ${FR_BOARD_DIR}/fr-usb-gadget DESTINATION sbin)
+install(FILES ${FR_BOARD_DIR}/../docs/board.md DESTINATION share/doc/fr-core)
+
+# Files whose @PREFIX@ is the install prefix, each to its directory.
+install(CODE "set(FR_BOARD_DIR \"${FR_BOARD_DIR}\")")
+install(CODE [[
+  foreach(entry fr-core.service=lib/systemd/system fr-usb-gadget.service=lib/systemd/system
+                inittab.fr-core=share/fr-core)
+    string(REPLACE "=" ";" entry "${entry}")
+    list(GET entry 0 name)
+    list(GET entry 1 dir)
+    file(READ "${FR_BOARD_DIR}/${name}" text)
+    string(REPLACE "@PREFIX@" "${CMAKE_INSTALL_PREFIX}" text "${text}")
+    set(target "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${dir}/${name}")
+    message(STATUS "Installing: ${target}")
+    file(WRITE "${target}" "${text}")
+    file(CHMOD "${target}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endforeach()
+]])
