@@ -183,7 +183,7 @@ bool ParseEepromImage(const std::string& bytes, Identity* out, std::string* erro
   }
   out->key = image.substr(eeprom::kKeyOffset, eeprom::kKeySize);
   if (!out->model.parse(image.substr(eeprom::kModelDataOffset, identity::kModelDataSize)) ||
-      out->model.serialNumber().empty()) {
+      !out->model.isValid()) {
     *error = "the EEPROM image holds no serial number";
     return false;
   }

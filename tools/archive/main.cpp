@@ -12,15 +12,6 @@
 
 namespace {
 
-// The device code's own diagnostic lines (a stored tag it does not know, say)
-// are not part of an answer: they are dropped.
-class QuietEnv : public platform::EnvWrapper {
- public:
-  explicit QuietEnv(platform::Env* target) : EnvWrapper(target) {}
-  void WriteLine(const std::string&) override {}
-  void WriteText(const std::string&) override {}
-};
-
 const char kUsage[] =
     "usage: fr-archive verify PATH [--eeprom IMAGE]\n"
     "       fr-archive list PATH [filters]\n"
@@ -103,7 +94,7 @@ int main(int argc, char** argv) {
   if (command != "show" && !numbers.empty()) return Usage("unexpected " + numbers[0]);
 
   std::unique_ptr<platform::Env> board = platform::NewBoardEnv();
-  QuietEnv quiet(board.get());
+  archivetool::QuietEnv quiet(board.get());
   platform::Env* const env = &quiet;
   const std::string eeprom = p["eeprom"].as<std::string>();
   if (command == "verify") return archivetool::Verify(env, path, eeprom, std::cout);
