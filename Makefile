@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check openapi console sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
+.PHONY: all build deps configure test check openapi console board-check install tarball sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
 
 all: build
 
@@ -29,7 +29,8 @@ build: configure
 # Every test: the suite (unit, end-to-end, ThreadSanitizer), the bridge's
 # interface document against what the suite was answered, the console in a
 # browser, the suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# each fuzz target briefly, and the ARM build with its tests under qemu-arm.
+# each fuzz target briefly, the ARM build with its tests under qemu-arm, and
+# the board kit's checks.
 TEST_FUZZ_SECONDS ?= 10
 test: check
 	$(MAKE) openapi
@@ -37,6 +38,7 @@ test: check
 	$(MAKE) sanitize
 	$(MAKE) fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 	$(MAKE) cross
+	$(MAKE) board-check
 
 # The suite alone: what to run while working. The bridge's tests keep every
 # answer they get in $(BUILD)/bridge-answers.jsonl for `make openapi`.
@@ -67,6 +69,26 @@ console: deps
 	bash tests/node/install.sh
 	$(MAKE) build
 	bash tests/console/run.sh $(BUILD)/bin $(BUILD)/console
+
+# The board kit (board/, docs/board.md): the ARM build installed into
+# DESTDIR under PREFIX, or packed for a board image's build; board-check runs
+# every shell script through shellcheck and the kit's checks on a sandbox
+# board (never the machine's own clock, mounts or init).
+PREFIX ?= /usr
+install: cross
+	DESTDIR=$(if $(DESTDIR),$(abspath $(DESTDIR))) cmake --install $(CROSS) --prefix $(PREFIX)
+tarball: cross
+	sh board/tarball.sh $(CROSS) $(PREFIX)
+board-check: deps
+	@command -v shellcheck >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q shellcheck; }
+	$(MAKE) build
+	@[ -x $(CROSS)/bin/fr-core ] || $(MAKE) cross
+	bash tests/board/shellcheck_check.sh
+	bash tests/board/gadget_check.sh
+	bash tests/board/start_check.sh $(BUILD)/bin
+	bash tests/board/walkthrough_check.sh $(BUILD)/bin
+	bash tests/board/install_check.sh $(CROSS)
+	bash tests/board/systemd_check.sh $(CROSS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
 # ThreadSanitizer tests are part of the main build). End-to-end tests get a

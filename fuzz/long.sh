@@ -10,7 +10,7 @@ RUNS="${RUNS:-10000000}"
 HOURS="${HOURS:-2}"
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$ROOT/build-fuzz"
-read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz}"
+read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz archive_export_fuzz}"
 
 # run.sh builds the targets (a one-second run each proves they start);
 # NO_BUILD=1 skips that when two runs share one set of binaries.
@@ -29,16 +29,16 @@ for t in "${TARGETS[@]}"; do
       -artifact_prefix="$work/artifacts/" -print_final_stats=1 "$work/corpus" >"$log" 2>&1)
   rc=$?
   runs=$(grep -o 'Done [0-9]* runs' "$log" | tail -1 | awk '{print $2}')
-  found=$(ls "$work/artifacts" | wc -l)
+  found=$(find "$work/artifacts" -type f | wc -l)
   if [ $rc -ne 0 ] || [ "$found" -ne 0 ]; then
     status=1
     echo "$t: FINDING after $(( $(date +%s) - start )) s, log $log"
-    ls "$work"/artifacts/ | sed 's/^/  /'
+    find "$work/artifacts" -type f | sed 's/^/  /'
     continue
   fi
-  before=$(ls "$ROOT/fuzz/corpus/$t" | wc -l)
+  before=$(find "$ROOT/fuzz/corpus/$t" -type f | wc -l)
   "$OUT/$t" -merge=1 "$ROOT/fuzz/corpus/$t" "$work/corpus" >"$work/merge.log" 2>&1
-  after=$(ls "$ROOT/fuzz/corpus/$t" | wc -l)
+  after=$(find "$ROOT/fuzz/corpus/$t" -type f | wc -l)
   echo "$t: ${runs:-0} execs in $(( $(date +%s) - start )) s, 0 findings, kept corpus $before -> $after inputs"
 done
 exit $status

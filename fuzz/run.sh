@@ -7,7 +7,7 @@ SECONDS_PER_TARGET="${1:-20}"
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$ROOT/build-fuzz"
 CXX="${CXX:-clang++}"
-FLAGS=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
+FLAGS=(-std=c++17 -g -O1 "-fsanitize=fuzzer,address,undefined"
        -fno-sanitize-recover=undefined -I"$ROOT" -D_FILE_OFFSET_BITS=64)
 
 # Project sources (no tests, no main), with the host's framing that link_fuzz
@@ -20,6 +20,7 @@ SOURCES=(
   link/host_link.cpp
   host/frame.cpp host/protocol.cpp
   bridge/request.cpp
+  tools/sim/archive_check.cpp tools/sim/print_decoder.cpp tools/archive/archive_tool.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
   app/codes.cpp app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp
   documents/base_document.cpp documents/decimal.cpp documents/document_factory.cpp
@@ -32,7 +33,7 @@ SOURCES=(
   printer/render.cpp printer/shared_blocks.cpp
 )
 # FUZZ_TARGETS="a b" narrows the set, e.g. while working on one target.
-read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz}"
+read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz archive_export_fuzz}"
 
 mkdir -p "$OUT/obj"
 # True when the object is missing or older than its source or any header it
@@ -40,6 +41,8 @@ mkdir -p "$OUT/obj"
 stale() {
   local obj="$1" dep
   [ -f "$obj" ] && [ -f "$obj.d" ] || return 0
+  # A dependency file lists its headers as words, several to a line.
+  # shellcheck disable=SC2013
   for dep in $(sed -e 's/^[^:]*://' -e 's/\\$//' "$obj.d"); do
     [ "$dep" -nt "$obj" ] && return 0
   done
@@ -79,7 +82,7 @@ for t in "${TARGETS[@]}"; do
       -artifact_prefix="$work/artifacts/" -print_final_stats=1 "$work/corpus" >"$log" 2>&1)
   rc=$?
   runs=$(grep -o 'Done [0-9]* runs' "$log" | tail -1 | awk '{print $2}')
-  crashes=$(ls "$work/artifacts" | wc -l)
+  crashes=$(find "$work/artifacts" -type f | wc -l)
   if [ $rc -ne 0 ] || grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log"; then
     [ "$crashes" -eq 0 ] && crashes=1
   fi
