@@ -57,7 +57,7 @@ json DocumentJson(const sim::StoredDocument& doc) {
     j["total"] = host::Decimal2(doc.total);
     j["cash"] = host::Decimal2(doc.cash);
     j["cashless"] = host::Decimal2(doc.cashless);
-    j["lines"] = doc.lines;
+    j["line_count"] = doc.lines;
   } else if (doc.type == doc::kCashIn || doc.type == doc::kCashOut) {
     j["amount"] = host::Decimal2(doc.amount);
   }
@@ -288,6 +288,10 @@ int Verify(platform::Env* env, const std::string& path, const std::string& eepro
   if (!eeprom_path.empty()) {
     std::string error;
     std::unique_ptr<Card> card = Card::Open(env, path, &error);
+    if (!card) {
+      out << "fr-archive: " << error << "\n";
+      return kUnreadable;
+    }
     for (const sim::StoredDocument& doc : check.summary.documents) {
       std::shared_ptr<BaseWorkDocument> document;
       if (card->readDocument(doc.number, id.model, &document) != rc::kOk) {
@@ -377,6 +381,7 @@ int Show(platform::Env* env, const std::string& path, uint32_t number, bool as_j
                        {"tax", line.taxNumber()},
                        {"section", line.section() != nullptr ? line.section()->number : 0}});
     }
+    j["line_count"] = lines.size();
     j["lines"] = lines;
   } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(document.get())) {
     j["amount"] = cash->amount().toString();
@@ -420,6 +425,10 @@ int Totals(platform::Env* env, const std::string& path, uint16_t shift, uint16_t
   if (!Read(env, path, &check, out)) return kUnreadable;
   std::string error;
   std::unique_ptr<Card> card = Card::Open(env, path, &error);
+  if (!card) {
+    out << "fr-archive: " << error << "\n";
+    return kUnreadable;
+  }
   const ModelData model = card->headModel();
   if (shift == 0) shift = check.summary.shift_number;
   if (last_shift < shift) last_shift = shift;
