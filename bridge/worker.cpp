@@ -14,7 +14,7 @@ int64_t NowMs() {
       .count();
 }
 
-constexpr int kIdleRefreshMs = 1000;   // status poll while no job comes
+constexpr int kIdleRefreshMs = 500;    // status poll while no job comes: paper out shows within a second
 constexpr int kAfterJobMs = 50;        // a job's effects are polled once this passes without another
 constexpr int kBusyRefreshMs = 10000;  // the oldest the status gets while jobs come back to back
 constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register

@@ -10,6 +10,7 @@ import assert from 'node:assert/strict';
 import { writeFile, mkdir } from 'node:fs/promises';
 import { createRequire } from 'node:module';
 import { randomUUID } from 'node:crypto';
+import { execFileSync } from 'node:child_process';
 
 const require = createRequire(new URL('../node/package.json', import.meta.url));
 const { chromium } = require('playwright-core');
@@ -223,6 +224,11 @@ try {
   page.off('response', collect);
   assert.deepEqual(answers, [201, 201]);
   assert.equal(await lastDocument(), last + 1, 'one document for a double submit');
+  // And in the archive itself: one receipt of 99.90, read off the card.
+  const stored99 = JSON.parse(execFileSync(env('FR_ARCHIVE'),
+    ['export', `${env('EMU_DIR')}/mnt/sd/V0XD24TX`, '--format', 'json'], { encoding: 'utf8' }))
+    .filter((d) => d.type === 'receipt' && d.total === '99.90');
+  assert.equal(stored99.length, 1, 'the archive holds one receipt of the double submit');
   await card.locator(`tr[data-number="${last + 1}"]`).waitFor();
   assert.equal(await rows(), receiptRows + 1);
 

@@ -77,4 +77,4 @@ fi
 # Last: under set -e the script ends with the test's status, and the EXIT
 # trap stops the bridge and the register.
 BASE_URL="http://127.0.0.1:$port" ADMIN_TOKEN="$admin_token" POS_TOKEN="$pos_token" \
-  EMU_DIR="$out/emu" SHOTS_DIR="$out/shots" node "$here/console_test.mjs"
+  EMU_DIR="$out/emu" SHOTS_DIR="$out/shots" FR_ARCHIVE="$bin/fr-archive" node "$here/console_test.mjs"
