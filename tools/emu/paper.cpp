@@ -1,5 +1,7 @@
 #include "tools/emu/paper.h"
 
+#include <cstdio>
+
 #include <cairo.h>
 
 #include <fstream>
@@ -125,10 +127,17 @@ bool WritePaperPng(const std::vector<sim::PrintedLine>& lines, const std::string
 }
 
 bool WritePaper(const std::vector<sim::PrintedLine>& lines, const std::string& base_path) {
-  const bool text = WriteFile(base_path + ".txt", PaperText(lines));
-  const bool html = WriteFile(base_path + ".html", PaperHtml(lines));
-  const bool png = WritePaperPng(lines, base_path + ".png");
-  return text && html && png;
+  // Each file is made under another name and renamed into place, the picture
+  // last: whoever watches the directory (fr-bridge's console) never reads
+  // half a sheet.
+  auto placed = [](bool written, const std::string& path) {
+    return written && std::rename((path + ".part").c_str(), path.c_str()) == 0;
+  };
+  const std::string txt = base_path + ".txt", html = base_path + ".html", png = base_path + ".png";
+  const bool text_ok = placed(WriteFile(txt + ".part", PaperText(lines)), txt);
+  const bool html_ok = placed(WriteFile(html + ".part", PaperHtml(lines)), html);
+  const bool png_ok = placed(WritePaperPng(lines, png + ".part"), png);
+  return text_ok && html_ok && png_ok;
 }
 
 }  // namespace emu
