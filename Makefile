@@ -66,6 +66,7 @@ openapi: deps
 console: deps
 	@command -v npm >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q nodejs npm; }
 	@[ -x /usr/bin/chromium ] || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium; }
+	@command -v curl >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q curl; }
 	bash tests/node/install.sh
 	$(MAKE) build
 	bash tests/console/run.sh $(BUILD)/bin $(BUILD)/console
