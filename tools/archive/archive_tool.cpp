@@ -90,15 +90,18 @@ std::string ListLine(const sim::StoredDocument& doc) {
   return line + "  FP " + std::to_string(doc.fiscal_sign) + "\n";
 }
 
-// The checker's reading, or a message when the file cannot be read at all.
-bool Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check, std::ostream& out) {
+// The file opened and the checker's reading of it; nullptr, with a message,
+// when the file cannot be read at all.
+std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check,
+                           std::ostream& out) {
   std::string error;
-  if (!Card::Open(env, path, &error)) {
+  std::unique_ptr<Card> card = Card::Open(env, path, &error);
+  if (!card) {
     out << "fr-archive: " << error << "\n";
-    return false;
+    return nullptr;
   }
   *check = sim::CheckArchive(env, path);
-  return true;
+  return card;
 }
 
 json CountersJson(const OperationCounters& b) {
@@ -282,16 +285,11 @@ int Verify(platform::Env* env, const std::string& path, const std::string& eepro
     }
   }
   sim::ArchiveCheck check;
-  if (!Read(env, path, &check, out)) return kUnreadable;
+  std::unique_ptr<Card> card = Read(env, path, &check, out);
+  if (!card) return kUnreadable;
   std::vector<std::string> findings = check.problems;
   size_t signed_checked = 0;
   if (!eeprom_path.empty()) {
-    std::string error;
-    std::unique_ptr<Card> card = Card::Open(env, path, &error);
-    if (!card) {
-      out << "fr-archive: " << error << "\n";
-      return kUnreadable;
-    }
     for (const sim::StoredDocument& doc : check.summary.documents) {
       std::shared_ptr<BaseWorkDocument> document;
       if (card->readDocument(doc.number, id.model, &document) != rc::kOk) {
@@ -422,13 +420,8 @@ int Export(platform::Env* env, const std::string& path, const std::string& forma
 int Totals(platform::Env* env, const std::string& path, uint16_t shift, uint16_t last_shift, bool as_json,
            std::ostream& out) {
   sim::ArchiveCheck check;
-  if (!Read(env, path, &check, out)) return kUnreadable;
-  std::string error;
-  std::unique_ptr<Card> card = Card::Open(env, path, &error);
-  if (!card) {
-    out << "fr-archive: " << error << "\n";
-    return kUnreadable;
-  }
+  std::unique_ptr<Card> card = Read(env, path, &check, out);
+  if (!card) return kUnreadable;
   const ModelData model = card->headModel();
   if (shift == 0) shift = check.summary.shift_number;
   if (last_shift < shift) last_shift = shift;

@@ -2,8 +2,6 @@
 // ever writing to it. PATH always follows the command.
 #include <cxxopts.hpp>
 
-#include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <string>
 
