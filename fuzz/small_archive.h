@@ -24,7 +24,7 @@
 #include "storage/archive_format.h"
 #include "storage/eeprom_format.h"
 #include "storage/fiscal_archive.h"
-#include "storage/model_data.h"
+#include "storage/identity_test_util.h"
 #include "storage/reg_data.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
@@ -59,24 +59,15 @@ struct Archive {
     Require(env.CreateDirectory("/mnt") && env.CreateDirectory("/mnt/sd"));
     Require(env.WriteFile(eeprom::kPath, std::string(eeprom::kSize, '\xFF')));
     CoreIdentity::storeDeviceKey(kKey);
-    ModelData model;
-    model.setSerialNumber("0123456789");
-    model.setCheckValue(model.computeCheckValue(kKey));
-    CoreIdentity::replaceModelData(model);
+    CoreIdentity::replaceModelData(identitytest::SignedModel("0123456789", kKey));
     CoreIdentity::replaceRegData(RegData());
     archive.reset(new FiscalArchive(&env, kPath));
     Require(archive->createOrVerify());
 
-    RegData reg;
-    reg.setFnNumber("9999078900012345");
-    reg.setInn("7701234567");
-    for (int i = 0; i < 3; ++i) reg.setText(i, "text");
     TaxRate vat;
     vat.setRateWord(0x4000 | 2000);
     vat.setName("VAT 20");
-    reg.setTaxRateImage(0, vat.image());
-    reg.setRegistrationTime(1700000000);
-    reg.setCheckValue(reg.computeCheckValue("0123456789", kKey));
+    const RegData reg = identitytest::SignedReg("0123456789", kKey, 1700000000, "7701234567", {vat.image()});
     Cashier clerk;
     clerk.number = 3;
     clerk.rights = 0x03FF;
