@@ -90,8 +90,8 @@ std::string ListLine(const sim::StoredDocument& doc) {
   return line + "  FP " + std::to_string(doc.fiscal_sign) + "\n";
 }
 
-// The file opened and the checker's reading of it; nullptr, with a message,
-// when the file cannot be read at all.
+// The file opened and, when `check` is given, the checker's reading of it;
+// nullptr, with a message, when the file cannot be read at all.
 std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check,
                            std::ostream& out) {
   std::string error;
@@ -100,7 +100,7 @@ std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::Arc
     out << "fr-archive: " << error << "\n";
     return nullptr;
   }
-  *check = sim::CheckArchive(env, path);
+  if (check != nullptr) *check = sim::CheckArchive(env, path);
   return card;
 }
 
@@ -271,19 +271,27 @@ int Card::readDocument(uint32_t n, const ModelData& model, std::shared_ptr<BaseW
   return rebuild(x, model, reg, out);
 }
 
+namespace {
+
+// The identity an EEPROM image holds; false, with a message, when it cannot.
+bool LoadEeprom(platform::Env* env, const std::string& eeprom_path, Identity* id, std::ostream& out) {
+  std::string bytes, error;
+  if (!ReadSmall(env, eeprom_path, kMaxEepromFile, &bytes)) {
+    out << "fr-archive: cannot read " << eeprom_path << "\n";
+    return false;
+  }
+  if (!ParseEepromImage(bytes, id, &error)) {
+    out << "fr-archive: " << eeprom_path << ": " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int Verify(platform::Env* env, const std::string& path, const std::string& eeprom_path, std::ostream& out) {
   Identity id;
-  if (!eeprom_path.empty()) {
-    std::string bytes, error;
-    if (!ReadSmall(env, eeprom_path, kMaxEepromFile, &bytes)) {
-      out << "fr-archive: cannot read " << eeprom_path << "\n";
-      return kUnreadable;
-    }
-    if (!ParseEepromImage(bytes, &id, &error)) {
-      out << "fr-archive: " << eeprom_path << ": " << error << "\n";
-      return kUnreadable;
-    }
-  }
+  if (!eeprom_path.empty() && !LoadEeprom(env, eeprom_path, &id, out)) return kUnreadable;
   sim::ArchiveCheck check;
   std::unique_ptr<Card> card = Read(env, path, &check, out);
   if (!card) return kUnreadable;
@@ -320,21 +328,11 @@ int List(platform::Env* env, const std::string& path, const Filter& filter, std:
 
 int Show(platform::Env* env, const std::string& path, uint32_t number, bool as_json, const std::string& eeprom_path,
          std::ostream& out) {
-  std::string error;
-  std::unique_ptr<Card> card = Card::Open(env, path, &error);
-  if (!card) {
-    out << "fr-archive: " << error << "\n";
-    return kUnreadable;
-  }
+  std::unique_ptr<Card> card = Read(env, path, nullptr, out);
+  if (!card) return kUnreadable;
   Identity id;
   id.model = card->headModel();
-  if (!eeprom_path.empty()) {
-    std::string bytes;
-    if (!ReadSmall(env, eeprom_path, kMaxEepromFile, &bytes) || !ParseEepromImage(bytes, &id, &error)) {
-      out << "fr-archive: " << eeprom_path << ": " << (error.empty() ? "cannot read it" : error) << "\n";
-      return kUnreadable;
-    }
-  }
+  if (!eeprom_path.empty() && !LoadEeprom(env, eeprom_path, &id, out)) return kUnreadable;
   std::shared_ptr<BaseWorkDocument> document;
   const int code = card->readDocument(number, id.model, &document);
   if (code != rc::kOk) {
