@@ -8,7 +8,7 @@ uint64_t Events::Publish(const std::string& name, const std::string& data) {
   std::lock_guard<std::mutex> l(mu_);
   const uint64_t id = next_id_++;
   kept_.push_back(Event{id, name, data});
-  if (kept_.size() > kKept) kept_.pop_front();
+  if (kept_.size() > kept_count_) kept_.pop_front();
   cv_.notify_all();
   return id;
 }

@@ -23,7 +23,8 @@ struct Event {
 
 class Events {
  public:
-  static constexpr size_t kKept = 1000;
+  static constexpr size_t kDefaultKept = 1000;
+  explicit Events(size_t kept = kDefaultKept) : kept_count_(kept) {}
 
   uint64_t Publish(const std::string& name, const std::string& data);
   // Events after `after` into *out, waiting up to timeout_ms for one to come.
@@ -37,6 +38,7 @@ class Events {
  private:
   std::mutex mu_;
   std::condition_variable cv_;
+  const size_t kept_count_;
   std::deque<Event> kept_;
   uint64_t next_id_ = 1;
   bool closed_ = false;

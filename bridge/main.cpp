@@ -51,6 +51,51 @@ bool ParseRegister(const std::string& arg, bridge::RegisterConfig* r) {
   return r->name.size() <= 32 && r->name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") == std::string::npos;
 }
 
+bool IsLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0;
+}
+
+size_t events_kept = bridge::Events::kDefaultKept;
+
+// "limits" of the configuration: each one a positive integer.
+bool ReadLimits(const json& j, bridge::ServerOptions* so, std::string* why) {
+  if (!j.is_object()) {
+    *why = "an object of limits";
+    return false;
+  }
+  bridge::DoorLimits& l = so->limits;
+  const std::vector<std::pair<const char*, size_t*>> sizes = {
+      {"connections", &l.connections}, {"per_address", &l.per_address}, {"head_bytes", &l.head_bytes},
+      {"header_lines", &l.header_lines}, {"body_bytes", &l.body_bytes}, {"threads", &l.threads},
+      {"reserved_threads", &l.reserved}, {"queue", &l.queue}, {"kept_tasks", &so->kept_tasks},
+      {"kept_events", &events_kept}};
+  const std::vector<std::pair<const char*, int*>> times = {
+      {"head_ms", &l.head_ms}, {"idle_ms", &l.idle_ms}, {"body_ms", &l.body_ms}, {"write_ms", &l.write_ms}};
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const json& v = it.value();
+    if (!v.is_number_unsigned() || v.get<uint64_t>() == 0 || v.get<uint64_t>() > (1u << 30)) {
+      *why = it.key() + " must be a positive integer";
+      return false;
+    }
+    bool known = false;
+    for (auto& s : sizes) {
+      if (it.key() == s.first) *s.second = v.get<size_t>(), known = true;
+    }
+    for (auto& t : times) {
+      if (it.key() == t.first) *t.second = v.get<int>(), known = true;
+    }
+    if (!known) {
+      *why = "no limit named " + it.key();
+      return false;
+    }
+  }
+  if (l.reserved >= l.threads) {
+    *why = "reserved_threads must be fewer than threads";
+    return false;
+  }
+  return true;
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "fr-bridge: %s\n", message.c_str());
   return 2;
@@ -67,6 +112,10 @@ int main(int argc, char** argv) {
       ("state", "the journal's and the default token file's directory", cxxopts::value<std::string>())
       ("tokens", "bearer tokens, lines of ROLE TOKEN NAME", cxxopts::value<std::string>())
       ("allow-origin", "a browser origin that may call the bridge (repeatable)", cxxopts::value<std::vector<std::string>>())
+      ("allow-host", "a name besides the listening address that requests may give as Host (repeatable)",
+       cxxopts::value<std::vector<std::string>>())
+      ("tls-cert", "serve HTTPS with this PEM certificate (chain)", cxxopts::value<std::string>())
+      ("tls-key", "the certificate's PEM private key", cxxopts::value<std::string>())
       ("config", "the same settings as JSON", cxxopts::value<std::string>())
       ("log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())
       ("wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))
@@ -163,6 +212,21 @@ int main(int argc, char** argv) {
   if (p.count("allow-origin")) {
     for (const std::string& o : p["allow-origin"].as<std::vector<std::string>>()) so.allow_origins.push_back(o);
   }
+  if (config.contains("allow_host") && config["allow_host"].is_array()) {
+    for (const json& o : config["allow_host"]) {
+      if (o.is_string()) so.allow_hosts.push_back(o.get<std::string>());
+    }
+  }
+  if (p.count("allow-host")) {
+    for (const std::string& o : p["allow-host"].as<std::vector<std::string>>()) so.allow_hosts.push_back(o);
+  }
+  so.tls_cert = setting("tls-cert", "tls_cert");
+  so.tls_key = setting("tls-key", "tls_key");
+  if (so.tls_cert.empty() != so.tls_key.empty()) return Fail("--tls-cert and --tls-key go together");
+  if (config.contains("limits")) {
+    std::string why;
+    if (!ReadLimits(config["limits"], &so, &why)) return Fail("limits: " + why);
+  }
 
   const std::string state = setting("state", "state");
   if (state.empty()) return Fail("--state DIR is required (the journal lives there)");
@@ -209,7 +273,7 @@ int main(int argc, char** argv) {
   bridge::Log log(log_file);
   bridge::Journal journal;
   if (!journal.Open(state + "/journal.sqlite", &error)) return Fail(error);
-  bridge::Events events;
+  bridge::Events events(events_kept);
   bridge::Metrics metrics;
   bridge::Server server(so, &journal, &events, &metrics, &log);
   std::vector<std::unique_ptr<bridge::Worker>> workers;
@@ -220,8 +284,15 @@ int main(int argc, char** argv) {
   for (const bridge::JournalEntry& e : journal.Unfinished()) server.AddInDoubt(e);
   if (!server.Bind(&error)) return Fail(error);
   for (auto& w : workers) w->Start();
-  std::fprintf(stderr, "fr-bridge: listening on http://%s:%d/ (tokens in %s)\n", so.host.c_str(), server.port(),
-               tokens_path.c_str());
+  const bool tls = !so.tls_cert.empty();
+  std::fprintf(stderr, "fr-bridge: listening on %s://%s:%d/ (tokens in %s)\n", tls ? "https" : "http",
+               so.host.c_str(), server.port(), tokens_path.c_str());
+  if (!tls && !IsLoopback(so.host)) {
+    std::fprintf(stderr,
+                 "fr-bridge: WARNING: serving plain HTTP beyond this machine on %s: tokens and receipts cross the "
+                 "network readable by anyone on it; give --tls-cert and --tls-key\n",
+                 so.host.c_str());
+  }
 
   std::thread stopper([&] {
     int sig = 0;

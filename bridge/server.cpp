@@ -5,8 +5,11 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <strings.h>
+
 #include <chrono>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include <httplib.h>
@@ -21,8 +24,6 @@ extern const char kOpenApiJson[];
 
 namespace {
 
-constexpr size_t kKeptTasks = 10000;
-constexpr size_t kMaxPayload = 1024 * 1024;  // beyond it: 413, the body left unread
 constexpr size_t kListedSheets = 50;         // the newest paper the console shows
 
 // What the logger and the metrics need of the request being served; each
@@ -30,6 +31,43 @@ constexpr size_t kListedSheets = 50;         // the newest paper the console sho
 thread_local std::string t_route;
 thread_local std::string t_task;
 thread_local std::chrono::steady_clock::time_point t_started;
+thread_local BoundedStream* t_stream = nullptr;
+thread_local bool t_close = false;  // end the connection after this answer
+
+// The request may still have a body on the line that nobody read.
+bool HasBody(const httplib::Request& req) {
+  return req.has_header("Transfer-Encoding") ||
+         (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
+}
+
+// httplib's server with its connections handed to the door, which calls
+// back to serve one request at a time.
+class InlineQueue : public httplib::TaskQueue {
+ public:
+  void enqueue(std::function<void()> fn) override { fn(); }
+  void shutdown() override {}
+};
+
+template <class Base>
+class Guarded : public Base {
+ public:
+  template <class... Args>
+  explicit Guarded(Door* door, Args&&... args) : Base(std::forward<Args>(args)...), door_(door) {
+    this->new_task_queue = [] { return new InlineQueue; };
+  }
+  // True when the connection may carry another request.
+  bool Serve(httplib::Stream& s) {
+    bool closed = false;
+    return this->process_request(s, false, closed, nullptr) && !closed;
+  }
+
+ private:
+  bool process_and_close_socket(int sock) override {
+    door_->Admit(sock);
+    return true;
+  }
+  Door* const door_;
+};
 
 Problem UnknownRegister(const std::string& name) {
   return MakeProblem(404, "route.unknown-register", "no register " + name);
@@ -173,12 +211,58 @@ std::vector<std::string> Server::Routes() {
 // ---- the server ----------------------------------------------------------------
 
 Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics* metrics, Log* log)
-    : options_(std::move(options)), journal_(journal), events_(events), metrics_(metrics), log_(log),
-      http_(std::make_unique<httplib::Server>()) {
+    : options_(std::move(options)), journal_(journal), events_(events), metrics_(metrics), log_(log) {
+  door_ = std::make_unique<Door>(
+      options_.limits, [this](const std::string& authorization) { return RoleOf(authorization) != Role::kNone; },
+      [this](int status, const std::string& code, const std::string& address) {
+        metrics_->Request("door", status);
+        log_->Write({{"route", "door"}, {"status", status}, {"code", code}, {"address", address}});
+      });
+  std::function<bool(httplib::Stream&)> serve;
+  if (options_.tls_cert.empty()) {
+    auto h = std::make_unique<Guarded<httplib::Server>>(door_.get());
+    serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
+    http_ = std::move(h);
+  } else {
+    auto h = std::make_unique<Guarded<httplib::SSLServer>>(door_.get(), options_.tls_cert.c_str(),
+                                                          options_.tls_key.c_str());
+    if (h->is_valid()) {
+      door_->set_tls(h->ssl_context());
+    } else {
+      tls_error_ = "cannot load the TLS certificate " + options_.tls_cert + " or key " + options_.tls_key;
+    }
+    serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
+    http_ = std::move(h);
+  }
+  door_->set_serve([serve](BoundedStream& s) {
+    // Whatever the request turns out to be, it is logged as itself.
+    t_route = "invalid";
+    t_task.clear();
+    t_started = std::chrono::steady_clock::now();
+    t_close = false;
+    t_stream = &s;
+    const bool again = serve(s);
+    t_stream = nullptr;
+    return again && !t_close;
+  });
+  // The listening address as a client names it, and the names it was given.
+  const std::string port = ":" + std::to_string(options_.port);
+  std::vector<std::string> names = options_.allow_hosts;
+  names.push_back(options_.host.find(':') != std::string::npos ? "[" + options_.host + "]" : options_.host);
+  if (options_.host == "127.0.0.1" || options_.host == "::1" || options_.host == "localhost") {
+    names.insert(names.end(), {"localhost", "127.0.0.1", "[::1]"});
+  }
+  for (const std::string& n : names) {
+    hosts_.push_back(n);
+    hosts_.push_back(n + port);
+  }
   Install();
 }
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+  Stop();
+  door_->Stop();
+}
 
 void Server::AddWorker(Worker* w) { workers_.push_back(w); }
 
@@ -213,26 +297,45 @@ Worker* Server::Find(const std::string& name) {
 
 void Server::Install() {
   httplib::Server& h = *http_;
-  const int threads = options_.threads;
-  h.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  h.set_payload_max_length(kMaxPayload);
-  h.set_read_timeout(10, 0);
-  h.set_write_timeout(10, 0);
-  h.set_keep_alive_timeout(5);
+  h.set_payload_max_length(options_.limits.body_bytes);
+  h.set_keep_alive_timeout(options_.limits.idle_ms / 1000);
   h.set_keep_alive_max_count(100000);
   // An answer's head and body go out in two writes; without this the body
   // waits for the client's delayed acknowledgement (40 ms).
   h.set_tcp_nodelay(true);
 
+  // Each route's pattern, compiled once: the door's checks below need to
+  // know the route before the body is read.
+  static const std::vector<std::regex> patterns = [] {
+    std::vector<std::regex> out;
+    for (const Route& r : Table()) out.emplace_back(r.pattern);
+    return out;
+  }();
   h.set_pre_routing_handler([this](const Req& req, Res& res) {
+    using Handled = httplib::Server::HandlerResponse;
     t_route = "unmatched";
-    t_task.clear();
-    t_started = std::chrono::steady_clock::now();
+    const Route* route = nullptr;
+    for (size_t i = 0; i < Table().size() && route == nullptr; ++i) {
+      if (req.method == Table()[i].method && std::regex_match(req.path, patterns[i])) route = &Table()[i];
+    }
+    if (route != nullptr) t_route = route->path;
+    // Nothing refused here reads the body: the connection ends with the answer.
+    auto refuse = [&](const Problem& p) {
+      ReplyProblem(res, p);
+      if (HasBody(req)) {
+        t_close = true;
+        res.set_header("Connection", "close");
+      }
+      return Handled::Handled;
+    };
+    if (!HostAllowed(req)) {
+      return refuse(MakeProblem(403, "auth.host", "this bridge does not answer to the name " +
+                                                       req.get_header_value("Host") + "; see --allow-host"));
+    }
     std::string origin;
     if (!OriginAllowed(req, &origin)) {
       t_route = "cors";
-      ReplyProblem(res, MakeProblem(403, "auth.origin", "the origin " + origin + " may not call this bridge"));
-      return httplib::Server::HandlerResponse::Handled;
+      return refuse(MakeProblem(403, "auth.origin", "the origin " + origin + " may not call this bridge"));
     }
     if (!origin.empty()) {
       res.set_header("Access-Control-Allow-Origin", origin);
@@ -242,9 +345,29 @@ void Server::Install() {
     if (req.method == "OPTIONS") {
       t_route = "preflight";
       Preflight(req, res);
-      return httplib::Server::HandlerResponse::Handled;
+      if (HasBody(req)) t_close = true;
+      return Handled::Handled;
     }
-    return httplib::Server::HandlerResponse::Unhandled;
+    // A compressed body could grow past every limit once inflated.
+    const std::string encoding = req.get_header_value("Content-Encoding");
+    if (!encoding.empty() && strcasecmp(encoding.c_str(), "identity") != 0) {
+      return refuse(MakeProblem(415, "request.encoding", "a body is sent as it is, without Content-Encoding"));
+    }
+    // Without a token nothing past the door reads a body.
+    if ((route == nullptr || !route->open) && Authenticate(req) == Role::kNone) {
+      res.set_header("WWW-Authenticate", "Bearer");
+      return refuse(MakeProblem(401, "auth.token-required", "a bearer token is required"));
+    }
+    return Handled::Unhandled;
+  });
+  h.set_post_routing_handler([](const Req& req, Res& res) {
+    // Answers about registers and jobs are never for a cache, and never
+    // read as another type than they say.
+    const bool problem = res.get_header_value("Content-Type") == "application/problem+json";
+    if ((req.path.compare(0, 4, "/v1/") == 0 || req.path == "/v1" || problem) && !res.has_header("Cache-Control")) {
+      res.set_header("Cache-Control", "no-store");
+    }
+    if (!res.has_header("X-Content-Type-Options")) res.set_header("X-Content-Type-Options", "nosniff");
   });
 
   for (const Route& r : Table()) {
@@ -269,7 +392,17 @@ void Server::Install() {
 
   h.set_error_handler([this](const Req& req, Res& res) {
     if (!res.body.empty()) return;
-    if (res.status == 404) {
+    // httplib's own refusals (a head it cannot read, a body too large or
+    // cut short) may leave bytes on the line: the connection ends.
+    t_close = true;
+    if (t_stream != nullptr && t_stream->breach() != Breach::kNone) {
+      const Breach b = t_stream->breach();
+      ReplyProblem(res, MakeProblem(StatusOf(b), ProblemCodeOf(b),
+                                    b == Breach::kBodyTooLarge   ? "the body is too large"
+                                    : b == Breach::kHeadTooLarge ? "the request's head is too large"
+                                                                 : "the request did not come in time"));
+    } else if (res.status == 404) {
+      t_close = false;
       ReplyProblem(res, MakeProblem(404, "route.not-found", "no route " + req.method + " " + req.path));
     } else if (res.status == 413) {
       Problem p = MakeProblem(413, "request.too-large", "the body is too large");
@@ -306,6 +439,10 @@ void Server::Install() {
 }
 
 bool Server::Bind(std::string* error) {
+  if (!tls_error_.empty()) {
+    *error = tls_error_;
+    return false;
+  }
   bound_port_ = options_.port == 0 ? http_->bind_to_any_port(options_.host) : options_.port;
   if (options_.port != 0 && !http_->bind_to_port(options_.host, options_.port)) bound_port_ = -1;
   if (bound_port_ <= 0) {
@@ -315,15 +452,28 @@ bool Server::Bind(std::string* error) {
   return true;
 }
 
-void Server::Run() { http_->listen_after_bind(); }
+void Server::Run() {
+  door_->Start();
+  http_->listen_after_bind();
+  door_->Stop();
+}
 
 void Server::Stop() {
   events_->Close();
   http_->stop();
 }
 
-Role Server::Authenticate(const Req& req) {
-  const std::string header = req.get_header_value("Authorization");
+Role Server::Authenticate(const Req& req) { return RoleOf(req.get_header_value("Authorization")); }
+
+bool Server::HostAllowed(const Req& req) {
+  const std::string host = req.get_header_value("Host");
+  for (const std::string& h : hosts_) {
+    if (strcasecmp(h.c_str(), host.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+Role Server::RoleOf(const std::string& header) {
   static const std::string kBearer = "Bearer ";
   if (header.size() <= kBearer.size() || header.compare(0, kBearer.size(), kBearer) != 0) return Role::kNone;
   const std::string digest = Sha256(header.substr(kBearer.size()));
@@ -339,8 +489,10 @@ Role Server::Authenticate(const Req& req) {
 bool Server::OriginAllowed(const Req& req, std::string* origin) {
   *origin = req.get_header_value("Origin");
   if (origin->empty()) return true;
-  // The bridge's own pages (the console) are same-origin.
-  if (*origin == "http://" + req.get_header_value("Host")) {
+  // The bridge's own pages (the console) are same-origin; the Host was
+  // checked to be this bridge's before.
+  const char* scheme = options_.tls_cert.empty() ? "http://" : "https://";
+  if (*origin == scheme + req.get_header_value("Host")) {
     origin->clear();
     return true;
   }
@@ -490,16 +642,22 @@ void Server::Remember(const std::shared_ptr<Ticket>& t) {
   std::lock_guard<std::mutex> l(mu_);
   tasks_[t->id] = t;
   task_order_.push_back(t->id);
-  if (task_order_.size() > kKeptTasks) {
+  if (task_order_.size() > options_.kept_tasks) {
     tasks_.erase(task_order_.front());
     task_order_.erase(task_order_.begin());
   }
   // Keys whose jobs ended are answered from the journal from then on.
-  if (running_.size() > kKeptTasks) {
+  if (running_.size() > options_.kept_tasks) {
     for (auto it = running_.begin(); it != running_.end();) {
       it = it->second->state(nullptr) == "done" ? running_.erase(it) : std::next(it);
     }
   }
+}
+
+void Server::Forget(const std::string& key, const std::shared_ptr<Ticket>& t) {
+  std::lock_guard<std::mutex> l(mu_);
+  auto it = running_.find(key);
+  if (it != running_.end() && it->second == t) running_.erase(it);
 }
 
 void Server::TaskPage(const Req& req, Res& res, Role) {
@@ -544,7 +702,9 @@ void Server::EventStream(const Req& req, Res& res, Role) {
           out += "event: reset\ndata: {}\n\n";
           at->reset = false;
         } else if (!events_->Since(at->last, 15000, &got)) {
-          out += "event: reset\ndata: {}\n\n";  // some were no longer kept
+          // Some were no longer kept: the client starts afresh from now on.
+          out += "event: reset\ndata: {}\n\n";
+          at->last = events_->last_id();
         }
         for (const Event& e : got) {
           out += "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.data + "\n\n";
@@ -628,8 +788,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
       Outcome o;
       const bool done = earlier->Wait(async ? 0 : options_.wait_ms, &o);
       if (done && o.released) {
-        std::lock_guard<std::mutex> l(mu_);
-        if (running_[key] == earlier) running_.erase(key);
+        Forget(key, earlier);
         continue;  // it left no trace: run it afresh
       }
       t_task = earlier->id;
@@ -673,10 +832,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
     p.register_name = w->config().name;
     return ReplyProblem(res, p);
   }
-  {
-    std::lock_guard<std::mutex> l(mu_);
-    if (keyed && running_[key] == t) running_.erase(key);
-  }
+  if (keyed) Forget(key, t);
   Reply(res, o);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/door.h"
 #include "bridge/events.h"
 #include "bridge/journal.h"
 #include "bridge/log.h"
@@ -46,11 +47,16 @@ struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 8780;
   std::vector<std::string> allow_origins;
+  // Names besides the listening address that a request's Host may give:
+  // any other is a page on a foreign name that resolves to this machine.
+  std::vector<std::string> allow_hosts;
+  std::string tls_cert, tls_key;  // PEM files; both or neither
   std::vector<Token> tokens;
   std::string secret;      // keys the hashes of request bodies
   int wait_ms = 60000;     // a synchronous request's longest wait for its job
-  int threads = 64;        // HTTP connections served at once
   int max_streams = 32;    // event streams at once
+  size_t kept_tasks = 10000;  // tasks (and settled keys) kept in memory
+  DoorLimits limits;
 };
 
 class Server {
@@ -63,8 +69,8 @@ class Server {
   // A journal entry left without an outcome: its key waits for its settling.
   void AddInDoubt(const JournalEntry& e);
 
-  // Binds; false with *error when the address is taken or bad. Then Run
-  // serves until Stop.
+  // Binds; false with *error when the address is taken or bad, or the TLS
+  // certificate or key do not load. Then Run serves until Stop.
   bool Bind(std::string* error);
   int port() const { return bound_port_; }
   void Run();
@@ -79,6 +85,8 @@ class Server {
 
   void Install();
   Role Authenticate(const httplib::Request& req);
+  Role RoleOf(const std::string& authorization);
+  bool HostAllowed(const httplib::Request& req);
   bool OriginAllowed(const httplib::Request& req, std::string* origin);
   void Preflight(const httplib::Request& req, httplib::Response& res);
 
@@ -102,13 +110,18 @@ class Server {
   void ReplyProblem(httplib::Response& res, const Problem& p);
   json TaskJson(const std::shared_ptr<Ticket>& t);
   void Remember(const std::shared_ptr<Ticket>& t);
+  // Drops the key's running ticket, if it still is `t`.
+  void Forget(const std::string& key, const std::shared_ptr<Ticket>& t);
 
   const ServerOptions options_;
   Journal* const journal_;
   Events* const events_;
   Metrics* const metrics_;
   Log* const log_;
+  std::vector<std::string> hosts_;  // what a request's Host may be
+  std::unique_ptr<Door> door_;
   std::unique_ptr<httplib::Server> http_;
+  std::string tls_error_;
   int bound_port_ = 0;
   std::vector<Worker*> workers_;
   std::atomic<int> streams_{0};

@@ -1,0 +1,578 @@
+#include "bridge/door.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "bridge/answer.h"
+#include "bridge/request.h"
+
+namespace bridge {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsUntil(Clock::time_point deadline) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, 1000000));
+}
+
+std::string IpOf(const sockaddr_storage& sa) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (sa.ss_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(sa).sin_addr, text, sizeof text);
+  } else if (sa.ss_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(sa).sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+int PortOf(const sockaddr_storage& sa) {
+  if (sa.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(sa).sin_port);
+  if (sa.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(sa).sin6_port);
+  return 0;
+}
+
+std::string PeerAddress(int fd) {
+  sockaddr_storage sa{};
+  socklen_t n = sizeof sa;
+  return getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &n) == 0 ? IpOf(sa) : "";
+}
+
+// Waits for `events` on fd; false on time-out or failure.
+bool WaitFor(int fd, short events, int timeout_ms) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    const int r = poll(&p, 1, timeout_ms);
+    if (r > 0) return true;
+    if (r == 0 || errno != EINTR) return false;
+  }
+}
+
+const char* ReasonOf(int status) {
+  switch (status) {
+    case 408: return "Request Timeout";
+    case 413: return "Payload Too Large";
+    case 431: return "Request Header Fields Too Large";
+    default: return "Service Unavailable";
+  }
+}
+
+// The value of the head's Authorization header, empty when it has none.
+std::string AuthorizationOf(const std::string& head) {
+  static const char kName[] = "authorization:";
+  const size_t name = sizeof kName - 1;
+  for (size_t at = head.find('\n'); at != std::string::npos && at + 1 < head.size(); at = head.find('\n', at + 1)) {
+    const size_t start = at + 1;
+    if (head.size() - start > name && strncasecmp(head.data() + start, kName, name) == 0) {
+      const size_t end = head.find('\n', start);
+      std::string v = head.substr(start + name, end - start - name);
+      v.erase(0, v.find_first_not_of(" \t"));
+      v.erase(v.find_last_not_of(" \t\r") + 1);
+      return v;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+int StatusOf(Breach b) {
+  switch (b) {
+    case Breach::kHeadTooLarge: return 431;
+    case Breach::kBodyTooLarge: return 413;
+    case Breach::kHeadTooSlow:
+    case Breach::kBodyTooSlow: return 408;
+    case Breach::kNone: break;
+  }
+  return 400;
+}
+
+const char* ProblemCodeOf(Breach b) {
+  switch (b) {
+    case Breach::kHeadTooLarge: return "request.head-too-large";
+    case Breach::kBodyTooLarge: return "request.too-large";
+    case Breach::kHeadTooSlow:
+    case Breach::kBodyTooSlow: return "request.too-slow";
+    case Breach::kNone: break;
+  }
+  return "request.invalid";
+}
+
+// ---- BoundedStream ---------------------------------------------------------
+
+BoundedStream::BoundedStream(int fd, SSL* ssl, const DoorLimits& limits, std::string ahead)
+    : fd_(fd), ssl_(ssl), limits_(limits), ahead_(std::move(ahead)) {
+  NextRequest();
+}
+
+void BoundedStream::NextRequest() {
+  head_done_ = false;
+  head_bytes_ = head_lines_ = body_bytes_ = 0;
+  std::memset(tail_, 0, sizeof tail_);
+  head_deadline_ = Clock::now() + std::chrono::milliseconds(limits_.head_ms);
+  breach_ = Breach::kNone;
+}
+
+std::string BoundedStream::TakeAhead() {
+  std::string rest = ahead_.substr(ahead_at_);
+  ahead_.clear();
+  ahead_at_ = 0;
+  return rest;
+}
+
+bool BoundedStream::WaitReadable(int timeout_ms) {
+  if (ahead_at_ < ahead_.size() || (ssl_ != nullptr && SSL_pending(ssl_) > 0)) return true;
+  return WaitFor(fd_, POLLIN, timeout_ms);
+}
+
+bool BoundedStream::is_readable() const {
+  return ahead_at_ < ahead_.size() || (ssl_ != nullptr && SSL_pending(ssl_) > 0) || WaitFor(fd_, POLLIN, 0);
+}
+
+bool BoundedStream::is_writable() const {
+  if (broken_ || !WaitFor(fd_, POLLOUT, limits_.write_ms)) return false;
+  // A peer that closed its end reads as end of file: stop writing to it.
+  char c;
+  return recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) != 0;
+}
+
+bool BoundedStream::Fill(Clock::time_point deadline) {
+  char buf[4096];
+  for (;;) {
+    short wanted = POLLIN;
+    if (ssl_ != nullptr) {
+      const int r = SSL_read(ssl_, buf, sizeof buf);
+      if (r > 0) {
+        ahead_.append(buf, static_cast<size_t>(r));
+        return true;
+      }
+      const int e = SSL_get_error(ssl_, r);
+      if (e == SSL_ERROR_WANT_WRITE) {
+        wanted = POLLOUT;
+      } else if (e != SSL_ERROR_WANT_READ) {
+        broken_ = true;
+        return false;
+      }
+    } else {
+      const ssize_t r = recv(fd_, buf, sizeof buf, 0);
+      if (r > 0) {
+        ahead_.append(buf, static_cast<size_t>(r));
+        return true;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        broken_ = true;
+        return false;
+      }
+    }
+    const int ms = MsUntil(deadline);
+    if (ms <= 0 || !WaitFor(fd_, wanted, ms)) {
+      breach_ = head_done_ ? Breach::kBodyTooSlow : Breach::kHeadTooSlow;
+      return false;
+    }
+  }
+}
+
+bool BoundedStream::Account(const char* p, size_t n) {
+  size_t i = 0;
+  for (; i < n && !head_done_; ++i) {
+    ++head_bytes_;
+    head_lines_ += p[i] == '\n';
+    tail_[0] = tail_[1];
+    tail_[1] = tail_[2];
+    tail_[2] = p[i];
+    // A line ending in LF, then an empty line ending in CRLF: the head's end.
+    if (tail_[0] == '\n' && tail_[1] == '\r' && tail_[2] == '\n') {
+      head_done_ = true;
+      body_deadline_ = Clock::now() + std::chrono::milliseconds(limits_.body_ms);
+    }
+  }
+  // The request line and the closing empty line are not headers.
+  if (head_bytes_ > limits_.head_bytes || head_lines_ > limits_.header_lines + 2) {
+    breach_ = Breach::kHeadTooLarge;
+    return false;
+  }
+  body_bytes_ += n - i;
+  if (body_bytes_ > limits_.body_bytes) {
+    breach_ = Breach::kBodyTooLarge;
+    return false;
+  }
+  return true;
+}
+
+ssize_t BoundedStream::read(char* ptr, size_t size) {
+  if (breach_ != Breach::kNone || broken_) return -1;
+  if (ahead_at_ == ahead_.size()) {
+    ahead_.clear();
+    ahead_at_ = 0;
+    if (!Fill(head_done_ ? body_deadline_ : head_deadline_)) return breach_ == Breach::kNone ? 0 : -1;
+  }
+  const size_t n = std::min(size, ahead_.size() - ahead_at_);
+  if (!Account(ahead_.data() + ahead_at_, n)) return -1;
+  std::memcpy(ptr, ahead_.data() + ahead_at_, n);
+  ahead_at_ += n;
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t BoundedStream::write(const char* ptr, size_t size) {
+  if (broken_) return -1;
+  const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
+  for (;;) {
+    short wanted = POLLOUT;
+    if (ssl_ != nullptr) {
+      const int r = SSL_write(ssl_, ptr, chunk);
+      if (r > 0) return r;
+      const int e = SSL_get_error(ssl_, r);
+      if (e == SSL_ERROR_WANT_READ) {
+        wanted = POLLIN;
+      } else if (e != SSL_ERROR_WANT_WRITE) {
+        broken_ = true;
+        return -1;
+      }
+    } else {
+      const ssize_t r = send(fd_, ptr, static_cast<size_t>(chunk), MSG_NOSIGNAL);
+      if (r > 0) return r;
+      if (r < 0 && errno == EINTR) continue;
+      if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        broken_ = true;
+        return -1;
+      }
+    }
+    if (!WaitFor(fd_, wanted, limits_.write_ms)) {
+      broken_ = true;  // a client that does not read holds no thread for long
+      return -1;
+    }
+  }
+}
+
+void BoundedStream::get_remote_ip_and_port(std::string& ip, int& port) const {
+  sockaddr_storage sa{};
+  socklen_t n = sizeof sa;
+  if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sa), &n) != 0) return;
+  ip = IpOf(sa);
+  port = PortOf(sa);
+}
+
+void BoundedStream::get_local_ip_and_port(std::string& ip, int& port) const {
+  sockaddr_storage sa{};
+  socklen_t n = sizeof sa;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &n) != 0) return;
+  ip = IpOf(sa);
+  port = PortOf(sa);
+}
+
+// ---- Door ------------------------------------------------------------------
+
+Door::Door(DoorLimits limits, Trusted trusted, Refused refused)
+    : limits_(limits), trusted_(std::move(trusted)), refused_(std::move(refused)) {
+  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the door");
+}
+
+Door::~Door() {
+  Stop();
+  close(wake_[0]);
+  close(wake_[1]);
+}
+
+void Door::Start() {
+  poller_ = std::thread([this] { Poll(); });
+  for (size_t i = 0; i < limits_.threads; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+void Door::Stop() {
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    stopping_ = true;
+    cv_.notify_all();
+  }
+  Wake();
+  if (poller_.joinable()) poller_.join();
+  for (auto& t : workers_) {
+    if (t.joinable()) t.join();
+  }
+  workers_.clear();
+  std::vector<Conn> left;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    for (auto* q : {&trusted_queue_, &anonymous_queue_}) {
+      for (Conn& c : *q) left.push_back(std::move(c));
+      q->clear();
+    }
+    for (Conn& c : incoming_) left.push_back(std::move(c));
+    incoming_.clear();
+  }
+  for (Conn& c : left) Close(&c);
+}
+
+size_t Door::open() {
+  std::lock_guard<std::mutex> l(mu_);
+  return open_;
+}
+
+void Door::Wake() {
+  const char b = 0;
+  (void)!::write(wake_[1], &b, 1);
+}
+
+void Door::Admit(int fd) {
+  const int flags = fcntl(fd, F_GETFL, 0);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  Conn c;
+  c.fd = fd;
+  c.address = PeerAddress(fd);
+  c.deadline = Clock::now() + std::chrono::milliseconds(limits_.idle_ms);
+  bool full = false;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    if (stopping_) {
+      close(fd);
+      return;
+    }
+    size_t& mine = per_address_[c.address];
+    full = open_ >= limits_.connections || mine >= limits_.per_address;
+    if (!full) {
+      ++open_;
+      ++mine;
+    } else if (mine == 0) {
+      per_address_.erase(c.address);
+    }
+  }
+  if (full) {
+    // Not counted, so not Close: only the refusal and the descriptor.
+    refused_(503, "bridge.busy", c.address);
+    if (tls_ == nullptr) {
+      const std::string body =
+          Dump(ProblemJson(MakeProblem(503, "bridge.busy", "too many connections; try again shortly")));
+      const std::string text = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/problem+json\r\n"
+                               "Retry-After: 1\r\nConnection: close\r\nCache-Control: no-store\r\n"
+                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+      (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    close(fd);
+    return;
+  }
+  if (tls_ != nullptr) return Queue(std::move(c));
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    incoming_.push_back(std::move(c));
+  }
+  Wake();
+}
+
+void Door::Refuse(Conn* c, int status, const std::string& code, const std::string& detail) {
+  refused_(status, code, c->address);
+  if (tls_ == nullptr) {
+    const std::string body = Dump(ProblemJson(MakeProblem(status, code, detail)));
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) +
+                       "\r\nContent-Type: application/problem+json\r\nConnection: close\r\n"
+                       "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
+    if (status == 503) text += "Retry-After: 1\r\n";
+    text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    (void)!send(c->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  Close(c);
+}
+
+void Door::Close(Conn* c) {
+  if (c->fd < 0) return;
+  // Whatever the client still sends is dropped, so the answer is not reset away.
+  shutdown(c->fd, SHUT_WR);
+  close(c->fd);
+  c->fd = -1;
+  std::lock_guard<std::mutex> l(mu_);
+  --open_;
+  auto it = per_address_.find(c->address);
+  if (it != per_address_.end() && --it->second == 0) per_address_.erase(it);
+}
+
+bool Door::ReadHead(Conn* c) {
+  char buf[4096];
+  for (;;) {
+    const size_t end = c->ahead.find("\n\r\n");
+    if (end != std::string::npos) {
+      const size_t lines = static_cast<size_t>(std::count(c->ahead.begin(), c->ahead.begin() + end + 1, '\n'));
+      if (end + 3 > limits_.head_bytes || lines > limits_.header_lines + 1) {
+        Refuse(c, 431, "request.head-too-large", "the request's head is too large");
+        return false;
+      }
+      c->trusted = trusted_(AuthorizationOf(c->ahead.substr(0, end + 1)));
+      return true;
+    }
+    if (c->ahead.size() > limits_.head_bytes) {
+      Refuse(c, 431, "request.head-too-large", "the request's head is too large");
+      return false;
+    }
+    const ssize_t r = recv(c->fd, buf, sizeof buf, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (r <= 0) {
+      Close(c);
+      return false;
+    }
+    // The head's clock starts with its first byte.
+    if (c->ahead.empty()) c->deadline = Clock::now() + std::chrono::milliseconds(limits_.head_ms);
+    c->ahead.append(buf, static_cast<size_t>(r));
+  }
+}
+
+void Door::Poll() {
+  std::vector<pollfd> fds;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      if (stopping_) break;
+      for (Conn& c : incoming_) waiting_.push_back(std::move(c));
+      incoming_.clear();
+    }
+    fds.assign(1, pollfd{wake_[0], POLLIN, 0});
+    auto soonest = Clock::now() + std::chrono::seconds(1);
+    for (const Conn& c : waiting_) {
+      // A returned connection may hold a whole pipelined head already.
+      fds.push_back(pollfd{c.fd, POLLIN, 0});
+      if (c.ahead.find("\n\r\n") != std::string::npos) soonest = Clock::now();
+      soonest = std::min(soonest, c.deadline);
+    }
+    if (poll(fds.data(), fds.size(), MsUntil(soonest)) < 0 && errno != EINTR) break;
+    char drain[64];
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
+    }
+    const auto now = Clock::now();
+    std::vector<Conn> still;
+    for (size_t i = 0; i < waiting_.size(); ++i) {
+      Conn& c = waiting_[i];
+      const bool ready = (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ||
+                         c.ahead.find("\n\r\n") != std::string::npos;
+      if (ready && !ReadHead(&c)) continue;
+      if (c.ahead.find("\n\r\n") != std::string::npos) {
+        Queue(std::move(c));
+      } else if (now >= c.deadline) {
+        // Silence between requests simply ends the connection.
+        if (c.ahead.empty()) {
+          Close(&c);
+        } else {
+          Refuse(&c, 408, "request.too-slow", "the request's head did not come in time");
+        }
+      } else {
+        still.push_back(std::move(c));
+      }
+    }
+    waiting_.swap(still);
+  }
+  for (Conn& c : waiting_) Close(&c);
+  waiting_.clear();
+}
+
+void Door::Queue(Conn c) {
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    if (!stopping_ && trusted_queue_.size() + anonymous_queue_.size() < limits_.queue) {
+      (c.trusted ? trusted_queue_ : anonymous_queue_).push_back(std::move(c));
+      cv_.notify_one();
+      return;
+    }
+  }
+  Refuse(&c, 503, "bridge.busy", "too many requests are waiting; try again shortly");
+}
+
+void Door::Work() {
+  for (;;) {
+    Conn c;
+    bool anonymous = false;
+    {
+      std::unique_lock<std::mutex> l(mu_);
+      // Requests with a token may take any thread; the others leave
+      // `reserved` threads for them.
+      cv_.wait(l, [&] {
+        return stopping_ || !trusted_queue_.empty() ||
+               (!anonymous_queue_.empty() && busy_anonymous_ + limits_.reserved < limits_.threads);
+      });
+      if (stopping_) return;
+      if (!trusted_queue_.empty()) {
+        c = std::move(trusted_queue_.front());
+        trusted_queue_.pop_front();
+      } else {
+        c = std::move(anonymous_queue_.front());
+        anonymous_queue_.pop_front();
+        anonymous = true;
+        ++busy_anonymous_;
+      }
+    }
+    if (tls_ != nullptr) {
+      ServeTls(std::move(c));
+    } else {
+      ServePlain(std::move(c));
+    }
+    if (anonymous) {
+      std::lock_guard<std::mutex> l(mu_);
+      --busy_anonymous_;
+      cv_.notify_all();
+    }
+  }
+}
+
+void Door::ServePlain(Conn c) {
+  BoundedStream s(c.fd, nullptr, limits_, std::move(c.ahead));
+  const bool again = serve_(s) && !s.broken() && s.breach() == Breach::kNone;
+  if (!again) return Close(&c);
+  c.ahead = s.TakeAhead();
+  c.trusted = false;
+  c.deadline = Clock::now() + std::chrono::milliseconds(c.ahead.empty() ? limits_.idle_ms : limits_.head_ms);
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    if (!stopping_) {
+      incoming_.push_back(std::move(c));
+      c.fd = -1;
+    }
+  }
+  if (c.fd >= 0) return Close(&c);
+  Wake();
+}
+
+void Door::ServeTls(Conn c) {
+  SSL* ssl = SSL_new(tls_);
+  if (ssl == nullptr || SSL_set_fd(ssl, c.fd) != 1) {
+    SSL_free(ssl);
+    return Close(&c);
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.head_ms);
+  bool ok = false;
+  for (;;) {
+    const int r = SSL_accept(ssl);
+    if (r == 1) {
+      ok = true;
+      break;
+    }
+    const int e = SSL_get_error(ssl, r);
+    const short wanted = e == SSL_ERROR_WANT_READ ? POLLIN : e == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+    if (wanted == 0 || !WaitFor(c.fd, wanted, MsUntil(deadline))) break;
+  }
+  if (ok) {
+    BoundedStream s(c.fd, ssl, limits_, "");
+    for (bool first = true;; first = false) {
+      {
+        std::lock_guard<std::mutex> l(mu_);
+        if (stopping_) break;
+      }
+      if (!s.WaitReadable(first ? limits_.head_ms : limits_.idle_ms)) break;
+      s.NextRequest();
+      if (!serve_(s) || s.broken() || s.breach() != Breach::kNone) break;
+    }
+    SSL_shutdown(ssl);
+  }
+  SSL_free(ssl);
+  Close(&c);
+}
+
+}  // namespace bridge
