@@ -23,6 +23,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A refused or ended connection is read from for this long, or this much,
+// before it is closed.
+constexpr int kLingerMs = 2000;
+constexpr size_t kLingerBytes = 1024 * 1024;
+
 int MsUntil(Clock::time_point deadline) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, 1000000));
@@ -363,7 +368,10 @@ void Door::Admit(int fd) {
     close(fd);
     return;
   }
-  if (tls_ != nullptr) return Queue(std::move(c));
+  if (tls_ != nullptr) {
+    Queue(&c);
+    return;
+  }
   {
     std::lock_guard<std::mutex> l(mu_);
     incoming_.push_back(std::move(c));
@@ -373,22 +381,27 @@ void Door::Admit(int fd) {
 
 void Door::Refuse(Conn* c, int status, const std::string& code, const std::string& detail) {
   refused_(status, code, c->address);
-  if (tls_ == nullptr) {
-    const std::string body = Dump(ProblemJson(MakeProblem(status, code, detail)));
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) +
-                       "\r\nContent-Type: application/problem+json\r\nConnection: close\r\n"
-                       "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
-    if (status == 503) text += "Retry-After: 1\r\n";
-    text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    (void)!send(c->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  }
-  Close(c);
+  if (tls_ != nullptr) return Close(c);
+  const std::string body = Dump(ProblemJson(MakeProblem(status, code, detail)));
+  std::string text = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) +
+                     "\r\nContent-Type: application/problem+json\r\nConnection: close\r\n"
+                     "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
+  if (status == 503) text += "Retry-After: 1\r\n";
+  text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  (void)!send(c->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  Linger(c);
+}
+
+void Door::Linger(Conn* c) {
+  shutdown(c->fd, SHUT_WR);
+  c->draining = true;
+  c->drained = 0;
+  c->ahead.clear();
+  c->deadline = Clock::now() + std::chrono::milliseconds(kLingerMs);
 }
 
 void Door::Close(Conn* c) {
   if (c->fd < 0) return;
-  // Whatever the client still sends is dropped, so the answer is not reset away.
-  shutdown(c->fd, SHUT_WR);
   close(c->fd);
   c->fd = -1;
   std::lock_guard<std::mutex> l(mu_);
@@ -427,6 +440,35 @@ bool Door::ReadHead(Conn* c) {
   }
 }
 
+bool Door::Step(Conn* c, bool readable, Clock::time_point now) {
+  if (c->draining) {
+    char buf[4096];
+    while (readable) {
+      const ssize_t r = recv(c->fd, buf, sizeof buf, 0);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      c->drained += r > 0 ? static_cast<size_t>(r) : 0;
+      if (r <= 0 || c->drained > kLingerBytes) {
+        Close(c);
+        return false;
+      }
+    }
+    if (now >= c->deadline) Close(c);
+    return c->fd >= 0;
+  }
+  const bool head = c->ahead.find("\n\r\n") != std::string::npos;
+  if ((readable || head) && !ReadHead(c)) return c->fd >= 0;  // draining after a refusal
+  if (c->ahead.find("\n\r\n") != std::string::npos) return !Queue(c) && c->fd >= 0;
+  if (now < c->deadline) return true;
+  // Silence between requests simply ends the connection.
+  if (c->ahead.empty()) {
+    Close(c);
+    return false;
+  }
+  Refuse(c, 408, "request.too-slow", "the request's head did not come in time");
+  return c->fd >= 0;
+}
+
 void Door::Poll() {
   std::vector<pollfd> fds;
   for (;;) {
@@ -439,9 +481,9 @@ void Door::Poll() {
     fds.assign(1, pollfd{wake_[0], POLLIN, 0});
     auto soonest = Clock::now() + std::chrono::seconds(1);
     for (const Conn& c : waiting_) {
-      // A returned connection may hold a whole pipelined head already.
       fds.push_back(pollfd{c.fd, POLLIN, 0});
-      if (c.ahead.find("\n\r\n") != std::string::npos) soonest = Clock::now();
+      // A returned connection may hold a whole pipelined head already.
+      if (!c.draining && c.ahead.find("\n\r\n") != std::string::npos) soonest = Clock::now();
       soonest = std::min(soonest, c.deadline);
     }
     if (poll(fds.data(), fds.size(), MsUntil(soonest)) < 0 && errno != EINTR) break;
@@ -452,21 +494,7 @@ void Door::Poll() {
     std::vector<Conn> still;
     for (size_t i = 0; i < waiting_.size(); ++i) {
       Conn& c = waiting_[i];
-      const bool ready = (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ||
-                         c.ahead.find("\n\r\n") != std::string::npos;
-      if (ready && !ReadHead(&c)) continue;
-      if (c.ahead.find("\n\r\n") != std::string::npos) {
-        Queue(std::move(c));
-      } else if (now >= c.deadline) {
-        // Silence between requests simply ends the connection.
-        if (c.ahead.empty()) {
-          Close(&c);
-        } else {
-          Refuse(&c, 408, "request.too-slow", "the request's head did not come in time");
-        }
-      } else {
-        still.push_back(std::move(c));
-      }
+      if (Step(&c, (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0, now)) still.push_back(std::move(c));
     }
     waiting_.swap(still);
   }
@@ -474,16 +502,18 @@ void Door::Poll() {
   waiting_.clear();
 }
 
-void Door::Queue(Conn c) {
+bool Door::Queue(Conn* c) {
   {
     std::lock_guard<std::mutex> l(mu_);
     if (!stopping_ && trusted_queue_.size() + anonymous_queue_.size() < limits_.queue) {
-      (c.trusted ? trusted_queue_ : anonymous_queue_).push_back(std::move(c));
+      (c->trusted ? trusted_queue_ : anonymous_queue_).push_back(std::move(*c));
+      c->fd = -1;
       cv_.notify_one();
-      return;
+      return true;
     }
   }
-  Refuse(&c, 503, "bridge.busy", "too many requests are waiting; try again shortly");
+  Refuse(c, 503, "bridge.busy", "too many requests are waiting; try again shortly");
+  return false;
 }
 
 void Door::Work() {
@@ -525,10 +555,18 @@ void Door::Work() {
 void Door::ServePlain(Conn c) {
   BoundedStream s(c.fd, nullptr, limits_, std::move(c.ahead));
   const bool again = serve_(s) && !s.broken() && s.breach() == Breach::kNone;
-  if (!again) return Close(&c);
-  c.ahead = s.TakeAhead();
-  c.trusted = false;
-  c.deadline = Clock::now() + std::chrono::milliseconds(c.ahead.empty() ? limits_.idle_ms : limits_.head_ms);
+  if (s.broken()) return Close(&c);
+  if (again) {
+    c.ahead = s.TakeAhead();
+    c.trusted = false;
+    c.deadline = Clock::now() + std::chrono::milliseconds(c.ahead.empty() ? limits_.idle_ms : limits_.head_ms);
+  } else {
+    Linger(&c);  // a refusal may leave a body unread on the line
+  }
+  Return(std::move(c));
+}
+
+void Door::Return(Conn c) {
   {
     std::lock_guard<std::mutex> l(mu_);
     if (!stopping_) {

@@ -134,18 +134,27 @@ class Door {
     std::string address;
     std::string ahead;     // bytes read, the head's start
     bool trusted = false;  // its head carries a valid token
+    bool draining = false;  // answered and closing: what comes is read and dropped
+    size_t drained = 0;
     std::chrono::steady_clock::time_point deadline;
   };
 
   void Poll();
+  // One waiting connection's turn; true while the poller keeps it.
+  bool Step(Conn* c, bool readable, std::chrono::steady_clock::time_point now);
   void Work();
-  // Reads what a waiting connection sent; false when it is done with (refused or closed).
+  // Reads what a waiting connection sent; false when it was refused or closed.
   bool ReadHead(Conn* c);
-  void Queue(Conn c);
+  // False (and the connection refused) when the queue is full.
+  bool Queue(Conn* c);
   void ServePlain(Conn c);
   void ServeTls(Conn c);
+  // Back to the poller: to wait for its next request, or to drain.
   void Return(Conn c);
   void Refuse(Conn* c, int status, const std::string& code, const std::string& detail);
+  // Ends the answer and reads what the client still sends for a while, so
+  // that closing does not reset the answer away before the client read it.
+  void Linger(Conn* c);
   void Close(Conn* c);
   void Wake();
 

@@ -6,6 +6,7 @@
 #include <openssl/sha.h>
 
 #include <strings.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <functional>
@@ -55,6 +56,9 @@ class Guarded : public Base {
   explicit Guarded(Door* door, Args&&... args) : Base(std::forward<Args>(args)...), door_(door) {
     this->new_task_queue = [] { return new InlineQueue; };
   }
+  // httplib listens with a backlog of 5: a burst of tills connecting at
+  // once overflows it and some of them lose their request.
+  void Widen(int backlog) { ::listen(this->svr_sock_, backlog); }
   // True when the connection may carry another request.
   bool Serve(httplib::Stream& s) {
     bool closed = false;
@@ -222,6 +226,7 @@ Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics*
   if (options_.tls_cert.empty()) {
     auto h = std::make_unique<Guarded<httplib::Server>>(door_.get());
     serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
+    widen_ = [p = h.get()](int backlog) { p->Widen(backlog); };
     http_ = std::move(h);
   } else {
     auto h = std::make_unique<Guarded<httplib::SSLServer>>(door_.get(), options_.tls_cert.c_str(),
@@ -232,6 +237,7 @@ Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics*
       tls_error_ = "cannot load the TLS certificate " + options_.tls_cert + " or key " + options_.tls_key;
     }
     serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
+    widen_ = [p = h.get()](int backlog) { p->Widen(backlog); };
     http_ = std::move(h);
   }
   door_->set_serve([serve](BoundedStream& s) {
@@ -449,6 +455,7 @@ bool Server::Bind(std::string* error) {
     *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
     return false;
   }
+  widen_(static_cast<int>(std::min<size_t>(options_.limits.connections, 4096)));
   return true;
 }
 

@@ -5,6 +5,7 @@
 #define FR_BRIDGE_SERVER_H_
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,6 +122,7 @@ class Server {
   std::vector<std::string> hosts_;  // what a request's Host may be
   std::unique_ptr<Door> door_;
   std::unique_ptr<httplib::Server> http_;
+  std::function<void(int)> widen_;  // the listening socket's backlog
   std::string tls_error_;
   int bound_port_ = 0;
   std::vector<Worker*> workers_;

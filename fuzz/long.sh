@@ -10,7 +10,8 @@ RUNS="${RUNS:-10000000}"
 HOURS="${HOURS:-2}"
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$ROOT/build-fuzz"
-read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz archive_export_fuzz}"
+# Every target is named in fuzz/targets.txt.
+read -r -a TARGETS <<< "${FUZZ_TARGETS:-$(tr '\n' ' ' < "$ROOT/fuzz/targets.txt")}"
 
 # run.sh builds the targets (a one-second run each proves they start);
 # NO_BUILD=1 skips that when two runs share one set of binaries.

@@ -7,8 +7,10 @@ SECONDS_PER_TARGET="${1:-20}"
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$ROOT/build-fuzz"
 CXX="${CXX:-clang++}"
+# httplib's own flags too: its classes must be laid out as the library was built.
+read -r -a HTTPLIB_FLAGS <<< "$(pkg-config --cflags cpp-httplib)"
 FLAGS=(-std=c++17 -g -O1 "-fsanitize=fuzzer,address,undefined"
-       -fno-sanitize-recover=undefined -I"$ROOT" -D_FILE_OFFSET_BITS=64)
+       -fno-sanitize-recover=undefined -I"$ROOT" -D_FILE_OFFSET_BITS=64 "${HTTPLIB_FLAGS[@]}")
 
 # Project sources (no tests, no main), with the host's framing that link_fuzz
 # reads the replies with. Each target links all of them so the lists cannot
@@ -32,8 +34,16 @@ SOURCES=(
   printer/print_layout.cpp printer/printer_line.cpp printer/printer_settings.cpp
   printer/render.cpp printer/shared_blocks.cpp
 )
+# The bridge's server side, linked only into the target of its HTTP front.
+HTTP_SOURCES=(
+  bridge/server.cpp bridge/door.cpp bridge/events.cpp bridge/journal.cpp bridge/metrics.cpp
+  bridge/log.cpp bridge/worker.cpp bridge/answer.cpp bridge/console.cpp
+  host/client.cpp host/host_line.cpp host/session.cpp
+)
+read -r -a HTTP_LIBS <<< "$(pkg-config --libs cpp-httplib) -lsqlite3 -lssl -lcrypto"
 # FUZZ_TARGETS="a b" narrows the set, e.g. while working on one target.
-read -r -a TARGETS <<< "${FUZZ_TARGETS:-tlv_fuzz decimal_fuzz receipt_fuzz dispatch_fuzz archive_fuzz link_fuzz bridge_request_fuzz archive_export_fuzz}"
+# Every target is named in fuzz/targets.txt.
+read -r -a TARGETS <<< "${FUZZ_TARGETS:-$(tr '\n' ' ' < "$ROOT/fuzz/targets.txt")}"
 
 mkdir -p "$OUT/obj"
 # True when the object is missing or older than its source or any header it
@@ -51,23 +61,29 @@ stale() {
 
 # Compile the project once; the objects are shared by every target.
 OBJS=()
-for src in "${SOURCES[@]}"; do
+HTTP_OBJS=()
+for src in "${SOURCES[@]}" "${HTTP_SOURCES[@]}"; do
   obj="$OUT/obj/$(echo "$src" | tr '/' '_').o"
   if stale "$obj"; then
     rm -f "$obj"  # a failed compile must not leave a stale object behind
     "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -MMD -MF "$obj.d" -c "$ROOT/$src" -o "$obj" &
   fi
-  OBJS+=("$obj")
+  case " ${HTTP_SOURCES[*]} " in
+    *" $src "*) HTTP_OBJS+=("$obj") ;;
+    *) OBJS+=("$obj") ;;
+  esac
 done
 wait
-for obj in "${OBJS[@]}"; do
+for obj in "${OBJS[@]}" "${HTTP_OBJS[@]}"; do
   [ -f "$obj" ] || { echo "build failed: $obj"; exit 1; }
 done
 
 status=0
 for t in "${TARGETS[@]}"; do
   [ -f "$ROOT/fuzz/$t.cpp" ] || continue
-  if ! "$CXX" "${FLAGS[@]}" "$ROOT/fuzz/$t.cpp" "${OBJS[@]}" -lpthread -o "$OUT/$t"; then
+  extra=()
+  [ "$t" = bridge_http_fuzz ] && extra=("${HTTP_OBJS[@]}" "${HTTP_LIBS[@]}")
+  if ! "$CXX" "${FLAGS[@]}" "$ROOT/fuzz/$t.cpp" "${OBJS[@]}" "${extra[@]}" -lpthread -o "$OUT/$t"; then
     echo "$t: build failed"; status=1; continue
   fi
 done

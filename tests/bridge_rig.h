@@ -52,6 +52,7 @@ struct Got {
   int status = 0;  // 0: no answer (connection refused, time-out)
   json body;
   httplib::Headers headers;
+  std::string error;  // why there was no answer
 };
 
 // fr-emu on a fresh board and fr-bridge in front of it, each a process.
@@ -68,6 +69,11 @@ class BridgeRig {
     StartBridge();
   }
 
+  // The bridge serves HTTPS from the next start on.
+  void UseTls(const std::string& cert, const std::string& key) {
+    AddBridgeArgs({"--tls-cert", cert, "--tls-key", key});
+    scheme_ = "https";
+  }
   // Options given to every later start of the bridge, after the rig's own.
   void AddBridgeArgs(const std::vector<std::string>& args) {
     extra_args_.insert(extra_args_.end(), args.begin(), args.end());
@@ -92,7 +98,8 @@ class BridgeRig {
 
   Got Call(const std::string& method, const std::string& path, const json& body = nullptr,
            httplib::Headers headers = {}, const char* token = kAdmin, int timeout_s = 30) {
-    httplib::Client c("127.0.0.1", port_);
+    httplib::Client c(scheme_ + "://127.0.0.1:" + std::to_string(port_));
+    c.enable_server_certificate_verification(false);  // the tests' own certificate
     c.set_connection_timeout(2, 0);
     c.set_read_timeout(timeout_s, 0);
     if (token != nullptr) headers.emplace("Authorization", std::string("Bearer ") + token);
@@ -102,7 +109,10 @@ class BridgeRig {
                         : method == "POST" ? c.Post(path.c_str(), headers, text, "application/json")
                                            : c.Options(path.c_str(), headers);
     Got g;
-    if (!r) return g;
+    if (!r) {
+      g.error = httplib::to_string(r.error());
+      return g;
+    }
     g.status = r->status;
     g.headers = r->headers;
     g.body = json::parse(r->body, nullptr, false);
@@ -157,6 +167,7 @@ class BridgeRig {
   const int port_ = sim::FreeLoopbackPort();
   int starts_ = 0;
   std::vector<std::string> extra_args_;
+  std::string scheme_ = "http";
   sim::DeviceProcess emu_;
   sim::DeviceProcess bridge_;
 };
