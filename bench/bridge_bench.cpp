@@ -14,6 +14,14 @@
 //   the rest of what the client measured (HTTP, the journal's synced writes,
 //   hand-over to the worker) is the bridge's own time. Manual time is the
 //   whole answer.
+// - BM_ReceiptsUnderSiege: 32 tills with tokens send sale receipts at the
+//   register's pace (its clock moves a second every 40 ms), first in quiet,
+//   then while 200 connections without a token misbehave from eight other
+//   loopback addresses: 50 slow heads (a header line every half second), 50
+//   endless heads (header lines as fast as they go), 50 chunked bodies that
+//   never end, 50 idle keep-alives. Counters: each phase's receipt p50 and
+//   p99, their ratio, fr-bridge's largest VmRSS sampled during the siege,
+//   and how many answers the attackers got.
 // - BM_ResidentMemory: status requests until 10 000 requests have been made
 //   in all (counted from the first one, preparation included), then
 //   fr-bridge's VmRSS and VmHWM from /proc/PID/status.
@@ -41,6 +49,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/sim/device_process.h"
+#include "tools/sim/raw_client.h"
 #include "tools/sim/sandbox.h"
 #include "tools/sim/test_util.h"
 
@@ -150,6 +159,7 @@ class BridgeRig {
   void NextSecond() { board_sandbox_.SetFixedClock(++clock_); }
 
   pid_t bridge_pid() const { return bridge_.pid(); }
+  int port() const { return port_; }
   double rss_after_start_mb() const { return rss_after_start_mb_; }
 
  private:
@@ -369,6 +379,141 @@ void BM_ReceiptOwnTime(benchmark::State& state) {
   state.counters["queue_p99_ms"] = Quantile(queued, 0.99);
 }
 
+// One of the siege's misbehaving clients, from `from`, until `stop`.
+// Returns how many answers it got (each a refusal by the bridge).
+int Misbehave(int kind, int port, const std::string& from, const std::atomic<bool>& stop) {
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+  const std::string chunk = "4000\r\n" + std::string(0x4000, 'x') + "\r\n";
+  int answers = 0;
+  for (int round = 0; !stop && round < 1000; ++round) {
+    sim::RawClient c(port, from);
+    if (!c.connected()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      continue;
+    }
+    switch (kind) {
+      case 0:  // a slow head
+        c.Send("GET /v1/registers HTTP/1.1\r\n" + host);
+        while (!stop && !c.Answered() && c.Send("X-Slow: 1\r\n")) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        break;
+      case 1:  // an endless head
+        c.Send("GET /v1/registers HTTP/1.1\r\n" + host);
+        for (int i = 0; !stop && i < 10000 && !c.Answered() && c.Send(std::string(64, 'X') + ": y\r\n"); ++i) {
+        }
+        break;
+      case 2:  // a chunked body that never ends, without a token
+        c.Send("POST /v1/registers/main/receipts HTTP/1.1\r\n" + host + "Transfer-Encoding: chunked\r\n\r\n");
+        for (int i = 0; !stop && i < 20000 && !c.Answered() && c.Send(chunk); ++i) {
+        }
+        break;
+      default:  // a keep-alive connection left idle after one request
+        c.Send("GET /healthz HTTP/1.1\r\n" + host + "\r\n");
+        break;
+    }
+    bool closed = false;
+    while (!stop && !closed) {
+      if (sim::HttpStatus(c.Read(500, &closed)) != 0) ++answers;
+    }
+  }
+  return answers;
+}
+
+void BM_ReceiptsUnderSiege(benchmark::State& state) {
+  std::string error;
+  BridgeRig* rig = SharedRig(&error);
+  if (rig == nullptr) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const std::string body =
+      json({{"type", "sale"},
+            {"cashier", Cashier()},
+            {"lines", {{{"name", "Хлеб"}, {"price", 4550}, {"quantity", 1}, {"tax", 2}, {"section", 1}}}},
+            {"payment", {{"cash", 5000}}}})
+          .dump();
+  constexpr int kPerTill = 6;  // 192 receipts a phase
+  static int run = 0;
+  ++run;
+  // The tills' receipts of one phase; latencies in ms, sorted; empty when one failed.
+  auto receipts = [&](const char* phase) {
+    std::mutex mu;
+    std::vector<double> ms;
+    std::atomic<bool> ok{true}, done{false};
+    // The register takes a document a second by its clock: moved on quickly.
+    std::thread ticker([&] {
+      while (!done) {
+        rig->NextSecond();
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      }
+    });
+    std::vector<std::thread> tills;
+    for (int t = 0; t < kClients; ++t) {
+      tills.emplace_back([&, t] {
+        httplib::Client client = rig->Client();
+        for (int i = 0; i < kPerTill && ok; ++i) {
+          httplib::Headers h = Auth(kPos);
+          h.emplace("Idempotency-Key", std::string(phase) + "-" + std::to_string(run) + "-" + std::to_string(t) +
+                                           "-" + std::to_string(i));
+          const auto start = Clock::now();
+          const auto r = client.Post("/v1/registers/main/receipts", h, body, "application/json");
+          const double took = Ms(Clock::now() - start);
+          ++g_requests;
+          if (!r || r->status != 201) ok = false;
+          std::lock_guard<std::mutex> l(mu);
+          ms.push_back(took);
+        }
+      });
+    }
+    for (auto& t : tills) t.join();
+    done = true;
+    ticker.join();
+    std::sort(ms.begin(), ms.end());
+    if (!ok) ms.clear();
+    return ms;
+  };
+  std::vector<double> quiet, siege;
+  double rss_max = 0;
+  int answers = 0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    quiet = receipts("quiet");
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> attackers;
+    for (int i = 0; i < 200; ++i) {
+      attackers.emplace_back([&, i] {
+        answered += Misbehave(i % 4, rig->port(), "127.0.0." + std::to_string(2 + i / 25), stop);
+      });
+    }
+    std::thread sampler([&] {
+      while (!stop) {
+        rss_max = std::max(rss_max, ProcStatusMb(rig->bridge_pid(), "VmRSS"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the siege in full swing first
+    siege = receipts("siege");
+    stop = true;
+    sampler.join();
+    for (auto& t : attackers) t.join();
+    answers = answered;
+    state.SetIterationTime(Ms(Clock::now() - start) / 1000.0);
+  }
+  if (quiet.empty() || siege.empty()) {
+    state.SkipWithError("a receipt failed");
+    return;
+  }
+  state.counters["quiet_p50_ms"] = Quantile(quiet, 0.5);
+  state.counters["quiet_p99_ms"] = Quantile(quiet, 0.99);
+  state.counters["siege_p50_ms"] = Quantile(siege, 0.5);
+  state.counters["siege_p99_ms"] = Quantile(siege, 0.99);
+  state.counters["p99_ratio"] = Quantile(siege, 0.99) / Quantile(quiet, 0.99);
+  state.counters["rss_max_mb"] = rss_max;
+  state.counters["attackers_answered"] = answers;
+}
+
 void BM_ResidentMemory(benchmark::State& state) {
   std::string error;
   BridgeRig* rig = SharedRig(&error);
@@ -404,6 +549,7 @@ BENCHMARK(BM_ReceiptOwnTime)->ArgName("gap_ms")->Arg(0)->UseManualTime()->Iterat
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiptOwnTime)->ArgName("gap_ms")->Arg(100)->UseManualTime()->Iterations(kReceipts / 2)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiptsUnderSiege)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ResidentMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

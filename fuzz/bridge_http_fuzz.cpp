@@ -21,6 +21,9 @@
 
 namespace bridge {
 // The built-in files: none needed here.
+extern const ConsoleFile kConsoleFiles[];
+extern const size_t kConsoleFileCount;
+extern const char kOpenApiJson[];
 const ConsoleFile kConsoleFiles[] = {{"index.html", reinterpret_cast<const unsigned char*>("<p>"), 3}};
 const size_t kConsoleFileCount = 1;
 const char kOpenApiJson[] = "{}";
@@ -48,6 +51,7 @@ struct Bridge {
     o.secret = "fuzz-secret-0123456789abcdef0123456789";
     if (!bridge::ParseTokens(kTokens, &o.tokens, &error)) abort();
     o.allow_origins = {"http://till.example"};
+    o.max_streams = 0;  // a stream waits for events for seconds: not what this target is for
     // Short limits: every input ends quickly, cut or whole.
     o.limits.head_ms = o.limits.idle_ms = o.limits.body_ms = 300;
     o.limits.threads = 4;
