@@ -321,8 +321,9 @@ void Server::Install() {
     using Handled = httplib::Server::HandlerResponse;
     t_route = "unmatched";
     const Route* route = nullptr;
+    const std::string method = req.method == "HEAD" ? "GET" : req.method;  // httplib serves HEAD as GET
     for (size_t i = 0; i < Table().size() && route == nullptr; ++i) {
-      if (req.method == Table()[i].method && std::regex_match(req.path, patterns[i])) route = &Table()[i];
+      if (method == Table()[i].method && std::regex_match(req.path, patterns[i])) route = &Table()[i];
     }
     if (route != nullptr) t_route = route->path;
     // Nothing refused here reads the body: the connection ends with the answer.
