@@ -1,12 +1,14 @@
 #include "bridge/console.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "bridge/request.h"
@@ -20,7 +22,6 @@ extern const size_t kConsoleFileCount;
 
 namespace {
 
-constexpr size_t kMaxSheetBytes = 8 * 1024 * 1024;  // a PNG of a very long report
 const char kDocumentLabel[] = "\xD0\xA4\xD0\x94 ";   // "ФД ", printed before the document's number
 
 bool IsSheetStem(const std::string& stem) {
@@ -28,15 +29,35 @@ bool IsSheetStem(const std::string& stem) {
          stem.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A sheet's file as fr-emu writes it: a regular file of at most `limit`
+// bytes. A link is never followed (it could lead anywhere on the machine),
+// and whatever is checked is what is read: one descriptor for both. The
+// buffer is the file's size, so parallel requests cost what they read.
 bool ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(limit + 1, '\0');
-  in.read(&(*bytes)[0], static_cast<std::streamsize>(limit + 1));
-  const size_t n = static_cast<size_t>(in.gcount());
-  if (n > limit) return false;
-  bytes->resize(n);
-  return true;
+  // O_NONBLOCK: a FIFO in the folder must not hold the request up.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+  size_t n = 0;
+  if (ok) {
+    bytes->resize(static_cast<size_t>(st.st_size));
+    while (n < bytes->size()) {
+      const ssize_t got = read(fd, &(*bytes)[n], bytes->size() - n);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;  // shorter than it was: what is there
+      n += static_cast<size_t>(got);
+    }
+    bytes->resize(n);
+  }
+  close(fd);
+  return ok;
+}
+
+// A regular file, not a link to one.
+bool IsPlainFile(const std::filesystem::directory_entry& entry) {
+  std::error_code ec;
+  return entry.symlink_status(ec).type() == std::filesystem::file_type::regular;
 }
 
 // The number printed after "ФД " on the sheet, 0 when there is none (a
@@ -80,7 +101,7 @@ nlohmann::json PaperSheets(const std::string& emu_dir, size_t limit) {
   std::vector<std::string> stems;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    if (entry.path().extension() != ".png") continue;
+    if (entry.path().extension() != ".png" || !IsPlainFile(entry)) continue;
     const std::string stem = entry.path().stem().string();
     if (IsSheetStem(stem)) stems.push_back(stem);
   }
@@ -93,7 +114,7 @@ nlohmann::json PaperSheets(const std::string& emu_dir, size_t limit) {
   for (const std::string& stem : stems) {
     nlohmann::json sheet = {{"sheet", stem}, {"document", nullptr}};
     struct stat st;
-    if (stat((dir + "/" + stem + ".png").c_str(), &st) == 0) {
+    if (lstat((dir + "/" + stem + ".png").c_str(), &st) == 0) {
       sheet["time"] = FormatTime(static_cast<uint32_t>(st.st_mtime));
     }
     std::string text;

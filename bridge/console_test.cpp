@@ -1,7 +1,10 @@
 #include "bridge/console.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/fake_env.h"
@@ -50,6 +53,40 @@ TEST(ConsoleTest, OnlyASheetsOwnFilesAreRead) {
                            "0001.png.txt", ""}) {
     EXPECT_FALSE(ReadPaper(dir, name, &bytes)) << name;
   }
+}
+
+TEST(ConsoleTest, OnlyRegularFilesUpToTheLimitAreSheets) {
+  namespace fs = std::filesystem;
+  platform::FakeEnv env;
+  const std::string dir = PaperDir(&env, {{"0001", "ФД 1\n"}, {"0002", ""}});
+  const std::string paper = dir + "/paper/";
+  ASSERT_TRUE(env.WriteFile("/emu/secret.txt", "ФД 99\n"));
+  fs::remove(paper + "0002.txt");
+  fs::create_symlink(dir + "/secret.txt", paper + "0002.txt");
+  fs::create_symlink(paper + "0001.png", paper + "0003.png");
+  std::ofstream(paper + "0005.png").close();
+  fs::resize_file(paper + "0005.png", kMaxSheetBytes + 1);
+  std::ofstream(paper + "0006.png").close();
+  fs::resize_file(paper + "0006.png", kMaxSheetBytes);
+  ASSERT_EQ(0, mkfifo((paper + "0007.txt").c_str(), 0600));
+  const struct {
+    const char* file;
+    bool served;
+  } cases[] = {
+      {"0001.txt", true},   {"0002.txt", false},  // a link out of the folder
+      {"0003.png", false},                        // a link to a sheet
+      {"0005.png", false},  {"0006.png", true},   // one byte over the limit, and at it
+      {"0007.txt", false},                        // a FIFO, which would never end
+  };
+  for (const auto& c : cases) {
+    std::string bytes;
+    EXPECT_EQ(c.served, ReadPaper(dir, c.file, &bytes)) << c.file;
+  }
+  const nlohmann::json all = PaperSheets(dir, 50);
+  std::vector<std::string> stems;
+  for (const auto& sheet : all) stems.push_back(sheet["sheet"]);
+  EXPECT_EQ((std::vector<std::string>{"0006", "0005", "0002", "0001"}), stems) << all.dump();
+  EXPECT_TRUE(all[2]["document"].is_null()) << "read through the link: " << all.dump();
 }
 
 TEST(ConsoleTest, FilesAreServedByTheirKind) {

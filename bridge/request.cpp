@@ -97,17 +97,25 @@ class Fields {
     *out = static_cast<T>(v);
     return true;
   }
-  // A UTF-8 text of 1 to max_chars characters, out in CP866.
   bool Text(const char* name, size_t max_chars, std::string* cp866, bool required = true) {
     if (!j_.contains(name)) return required ? Fail(Pointer(name), "is required") : true;
-    const json& v = j_[name];
-    if (!v.is_string()) return Fail(Pointer(name), "must be a string");
+    return TextAt(j_[name], Pointer(name), max_chars, cp866);
+  }
+  // A UTF-8 text of 1 to max_chars characters, out in CP866. Every text the
+  // bridge takes comes through here, so the host library's text rule is
+  // kept: a control character is refused before anything is sent.
+  bool TextAt(const json& v, const std::string& pointer, size_t max_chars, std::string* cp866) {
+    if (!v.is_string()) return Fail(pointer, "must be a string");
     const std::string& s = v.get_ref<const std::string&>();
     size_t chars = 0;
     for (unsigned char c : s) chars += (c & 0xC0) != 0x80;
-    if (chars == 0) return Fail(Pointer(name), "must not be empty");
-    if (chars > max_chars) return Fail(Pointer(name), "must be at most " + std::to_string(max_chars) + " characters");
-    *cp866 = util::Utf8ToCp866(s);
+    if (chars == 0) return Fail(pointer, "must not be empty");
+    if (chars > max_chars) return Fail(pointer, "must be at most " + std::to_string(max_chars) + " characters");
+    std::string converted = util::Utf8ToCp866(s);
+    if (!host::PrintableText(converted)) {
+      return Fail(pointer, "must not hold control characters (line breaks, tabs, NUL, ESC, DEL)");
+    }
+    *cp866 = std::move(converted);
     return true;
   }
   bool Time(const char* name, uint32_t* out) {
@@ -259,12 +267,8 @@ bool DecodeRegistration(Fields& f, Job* job, Problem* problem) {
     const json& texts = f.at("texts");
     if (!texts.is_array() || texts.size() > 3) return f.Fail(f.Pointer("texts"), "must be an array of up to 3 texts");
     for (size_t i = 0; i < texts.size(); ++i) {
-      const std::string at = f.Pointer("texts") + "/" + std::to_string(i);
-      json wrap = {{"text", texts[i]}};
-      Fields t(wrap, at, problem);
       std::string cp866;
-      if (!t.Text("text", regdoc::kMaxTextSize, &cp866)) {
-        problem->pointer = at;
+      if (!f.TextAt(texts[i], f.Pointer("texts") + "/" + std::to_string(i), regdoc::kMaxTextSize, &cp866)) {
         return false;
       }
       job->elements.push_back(TlvElement::fromString(kTextTags[i], cp866));

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "bridge/journal.h"
 #include "tools/sim/sandbox.h"
@@ -76,6 +77,58 @@ TEST(RequestTest, BadBodiesAreRefusedWithThePointerOfTheField) {
     EXPECT_EQ(p.status, c.status) << c.body.substr(0, 200);
     EXPECT_EQ(p.code, c.code) << c.body.substr(0, 200);
     EXPECT_EQ(p.pointer, c.pointer) << c.body.substr(0, 200) << ": " << p.detail;
+  }
+}
+
+// Every text the bridge takes, in a body that is good otherwise; TEXT stands
+// for the text under test.
+TEST(RequestTest, TextsWithControlCharactersAreRefusedInEveryField) {
+  const std::string line = R"([{"name":"a","price":1,"quantity":1,"tax":1}])";
+  const std::string registration = R"({"inn": "7701234567", "fn": "9999078900012345", )";
+  const struct {
+    Action action;
+    std::string segment, body, pointer;
+  } fields[] = {
+      {Action::kReceipt, "", Receipt(R"([{"name":TEXT,"price":1,"quantity":1,"tax":1}])"), "/lines/0/name"},
+      {Action::kReceipt, "",
+       R"({"type": "sale", "cashier": {"number": 1, "password": 1111, "name": TEXT}, "lines": )" + line +
+           R"(, "payment": {"cash": 100}})",
+       "/cashier/name"},
+      {Action::kWriteTable, "cashiers", R"({"name": TEXT, "password": 1, "rights": 1})", "/name"},
+      {Action::kWriteTable, "sections", R"({"name": TEXT})", "/name"},
+      {Action::kWriteTable, "discounts", R"({"type": "percent", "value": 500, "name": TEXT})", "/name"},
+      {Action::kRegistration, "", registration + R"("texts": ["ООО Ромашка", TEXT]})", "/texts/1"},
+      {Action::kRegistration, "",
+       registration + R"("tax_rates": [{"number": 1, "type": 1, "rate": 2000, "name": TEXT}]})",
+       "/tax_rates/0/name"},
+  };
+  // A forged total on a line of its own, and each kind of control character.
+  const std::string bad[] = {"Хлеб\nИТОГО 0.00\nСПАСИБО", "a\rb", "a\tb", std::string("a\0b", 3), "a\x1B@",
+                             "a\x7F"};
+  std::string ascii;
+  for (char c = ' '; c < '\x7F'; ++c) ascii += c;
+  const std::string good[] = {"Хлеб «Дарницкий» №5, 0.5 кг", ascii.substr(0, 30), ascii.substr(30, 30),
+                              ascii.substr(60, 30), ascii.substr(90)};
+  auto body_with = [](std::string body, const std::string& text) {
+    return body.replace(body.find("TEXT"), 4, nlohmann::json(text).dump());
+  };
+  for (const auto& f : fields) {
+    const std::string record = f.action == Action::kWriteTable ? "1" : "";
+    for (const std::string& text : bad) {
+      Job job;
+      Problem p;
+      const std::string body = body_with(f.body, text);
+      EXPECT_FALSE(DecodeJob(f.action, f.segment, record, body, &job, &p)) << body;
+      EXPECT_EQ(400, p.status) << body;
+      EXPECT_EQ("request.invalid", p.code) << body;
+      EXPECT_EQ(f.pointer, p.pointer) << body << ": " << p.detail;
+    }
+    for (const std::string& text : good) {
+      Job job;
+      Problem p;
+      const std::string body = body_with(f.body, text);
+      EXPECT_TRUE(DecodeJob(f.action, f.segment, record, body, &job, &p)) << body << ": " << p.detail;
+    }
   }
 }
 

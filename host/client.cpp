@@ -104,6 +104,14 @@ bool Client::Send(const std::string& bytes) {
   return line_->Send(bytes);
 }
 
+Answer Client::Call(const Request& r) {
+  if (r.refused.empty()) return Call(r.command, r.data);
+  Answer a;
+  a.command = r.command;
+  a.error = r.refused;
+  return a;
+}
+
 Answer Client::Call(uint8_t command, const std::string& data) {
   const CommandInfo* info = FindCommand(command);
   int waits = policy_.clock_waits;

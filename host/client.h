@@ -84,7 +84,9 @@ class Client {
   explicit Client(HostLine* line, RetryPolicy policy = RetryPolicy());
 
   Answer Call(uint8_t command, const std::string& data);
-  Answer Call(const Request& r) { return Call(r.command, r.data); }
+  // A refused request (Request::refused) is answered at once, unsent: not
+  // answered, with the refusal as its error.
+  Answer Call(const Request& r);
 
   void set_policy(const RetryPolicy& p) { policy_ = p; }
   const RetryPolicy& policy() const { return policy_; }

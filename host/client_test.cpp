@@ -18,8 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "host/session.h"
 #include "link/frame_format.h"
 #include "tools/sim/pty_pair.h"
+#include "util/cp866.h"
 
 namespace host {
 namespace {
@@ -177,6 +179,78 @@ TEST(ClientTest, RetryPolicy) {
     }
     close(fd);
   }
+}
+
+TEST(ClientTest, TextsWithControlCharactersAreNeverSent) {
+  sim::PtyPair pty;
+  ASSERT_TRUE(pty.Open());
+  const int fd = open(pty.slave_name().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  {
+    ScriptedRegister reg(fd, {});  // answers 0 to whatever arrives
+    HostLine line(pty.master());
+    Client client(&line);
+    const Login login;
+    const std::string forged = util::Utf8ToCp866("Хлеб\nИТОГО 0.00\nСПАСИБО");
+    Session cashier(&client, login, util::Utf8ToCp866("Кассир"));
+    Session forger(&client, login, util::Utf8ToCp866("Кассир\nКАССИР: Иванов"));
+    auto line_with = [](std::string Line::*field, const std::string& text) {
+      Line l;
+      l.name = "a";
+      l.*field = text;
+      return std::vector<Line>{l};
+    };
+    TaxRateSetting rate;
+    rate.name = std::string("VAT\x7F", 4);
+    Cashier c;
+    c.number = 1;
+    c.name = std::string("a\0b", 3);
+    Section s;
+    s.number = 1;
+    s.name = "a\rb";
+    Discount d;
+    d.number = 1;
+    d.name = "a\x1B" "b";
+    auto sale = [&](std::string Line::*field, const std::string& text) {
+      return cashier.Receipt(receipt::kSale, line_with(field, text), 100, 0, nullptr);
+    };
+    auto registration = [&](const TlvElement& e) {
+      return cashier.Registration({e}, "7701234567", "9999078900012345", nullptr);
+    };
+    const struct {
+      const char* what;
+      std::function<Answer()> call;
+    } cases[] = {
+        {"cashier's name", [&] { return forger.ShiftOpen(nullptr); }},
+        {"line name", [&] { return sale(&Line::name, forged); }},
+        {"line code", [&] { return sale(&Line::code, "1\t2"); }},
+        {"unit", [&] { return sale(&Line::unit, "\x1B" "E"); }},
+        {"extra text", [&] { return sale(&Line::extra, std::string(1, '\0')); }},
+        {"registration text", [&] { return registration(TlvElement::fromString(tag::kFirstRegText, forged)); }},
+        {"tax rate name", [&] { return registration(TaxRateElement(rate)); }},
+        {"cashier's name element",
+         [&] { return client.Call(req::Add(TlvElement::fromString(tag::kCashierName, forged))); }},
+        {"cashier record", [&] { return client.Call(req::WriteCashier(login, c)); }},
+        {"section record", [&] { return client.Call(req::WriteSection(login, s)); }},
+        {"discount record", [&] { return client.Call(req::WriteDiscount(login, d)); }},
+        {"record image",
+         [&] { return client.Call(req::WriteRecord(login, table::kSections, tables::sectionImage(s))); }},
+        {"printed text", [&] { return client.Call(req::PrintText(0, 0, 0, 0, forged)); }},
+    };
+    for (const auto& k : cases) {
+      const Answer a = k.call();
+      EXPECT_FALSE(a.answered) << k.what;
+      EXPECT_NE(std::string::npos, a.error.find("control character")) << k.what << ": " << a.error;
+      EXPECT_EQ(0, reg.frames()) << k.what << ": something reached the line";
+    }
+    // Cyrillic and the printable ASCII go out as they are.
+    std::string ascii;
+    for (char ch = ' '; ch < '\x7F'; ++ch) ascii += ch;
+    const std::string printable = util::Utf8ToCp866("Чек №5: ИТОГО ░▓ 1.00 ") + ascii;
+    EXPECT_TRUE(client.Call(req::PrintText(0, 0, 0, 0, printable)).ok());
+    EXPECT_EQ(1, reg.frames());
+  }
+  close(fd);
 }
 
 }  // namespace

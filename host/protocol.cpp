@@ -8,6 +8,7 @@
 #include "documents/base_document.h"
 #include "documents/tlv_tags.h"
 #include "storage/identity_format.h"
+#include "storage/tax_rate.h"
 #include "util/coding.h"
 
 namespace host {
@@ -34,7 +35,66 @@ int64_t Amount(const std::string& data, size_t offset) {
 // A text field: up to its first NUL.
 std::string Text(const std::string& field) { return field.substr(0, field.find('\0')); }
 
+std::string Refusal(const std::string& what) {
+  return what + " holds a control character (a line break, tab, NUL, ESC or DEL); nothing was sent";
+}
+
+// `r`, refused (unless it is already) when `text`, which `what` names, is
+// not PrintableText.
+Request Checked(Request r, const std::string& what, const std::string& text) {
+  if (r.refused.empty() && !PrintableText(text)) r.refused = Refusal(what);
+  return r;
+}
+
+// The tag of the first text in `e` that is not PrintableText, 0 when there
+// is none. Texts are the string tags a host sends; lines and tax rates are
+// read through.
+uint16_t BadTextTag(const TlvElement& e) {
+  switch (e.tag()) {
+    case tag::kLineName:
+    case tag::kLineCode:
+    case tag::kUnit:
+    case tag::kLineExtraText:
+    case tag::kCashierName:
+    case tag::kFirstRegText:
+    case tag::kSecondRegText:
+    case tag::kThirdRegText:
+    case tag::kTaxName:
+      return PrintableText(e.value()) ? 0 : e.tag();
+    default:
+      break;
+  }
+  const bool list = e.tag() == tag::kReceiptLine ||
+                    (e.tag() >= tag::kTaxRateFirst && e.tag() < tag::kTaxRateFirst + TaxRate::kCount);
+  if (!list) return 0;
+  for (const TlvElement& part : e.asList()) {
+    if (const uint16_t bad = BadTextTag(part)) return bad;
+  }
+  return 0;
+}
+
+// The name in a record image, as the register reads it.
+std::string RecordName(uint8_t table, const std::string& image) {
+  Cashier c;
+  Section s;
+  Discount d;
+  switch (table) {
+    case table::kCashiers: tables::parseCashierImage(image, &c); return c.name;
+    case table::kSections: tables::parseSectionImage(image, &s); return s.name;
+    case table::kDiscounts: tables::parseDiscountImage(image, &d); return d.name;
+    default: return "";
+  }
+}
+
 }  // namespace
+
+bool PrintableText(const std::string& cp866) {
+  for (const char c : cp866) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) return false;
+  }
+  return true;
+}
 
 const char* ReceiptTypeName(uint8_t type) {
   switch (type) {
@@ -134,27 +194,33 @@ Request ReadRecord(const Login& login, uint8_t table, uint8_t number) {
   return {cmd::kReadTableRecord, Prefix(login) + U8(table) + U8(number)};
 }
 Request WriteRecord(const Login& login, uint8_t table, const std::string& image) {
-  return {cmd::kWriteTableRecord, Prefix(login) + U8(table) + image};
+  return Checked({cmd::kWriteTableRecord, Prefix(login) + U8(table) + image}, "the record's name",
+                 RecordName(table, image));
 }
+// The name itself too: an image would drop what follows a NUL in it.
 Request WriteCashier(const Login& login, const Cashier& c) {
-  return WriteRecord(login, table::kCashiers, tables::cashierImage(c));
+  return Checked(WriteRecord(login, table::kCashiers, tables::cashierImage(c)), "the cashier's name", c.name);
 }
 Request WriteSection(const Login& login, const Section& s) {
-  return WriteRecord(login, table::kSections, tables::sectionImage(s));
+  return Checked(WriteRecord(login, table::kSections, tables::sectionImage(s)), "the section's name", s.name);
 }
 Request WriteDiscount(const Login& login, const Discount& d) {
-  return WriteRecord(login, table::kDiscounts, tables::discountImage(d));
+  return Checked(WriteRecord(login, table::kDiscounts, tables::discountImage(d)), "the discount's name", d.name);
 }
 Request SetSerialNumber(const Login& login, const std::string& digits) {
   return {cmd::kSetSerialNumber, Prefix(login) + digits};
 }
 Request Open(uint8_t open_command, const Login& login, const std::string& name) {
-  return {open_command, Prefix(login) + Counted(name)};
+  return Checked({open_command, Prefix(login) + Counted(name)}, "the cashier's name", name);
 }
 Request OpenReceipt(const Login& login, uint8_t receipt_type, const std::string& name) {
-  return {cmd::kOpenReceipt, Prefix(login) + U8(receipt_type) + Counted(name)};
+  return Checked({cmd::kOpenReceipt, Prefix(login) + U8(receipt_type) + Counted(name)}, "the cashier's name", name);
 }
-Request Add(const TlvElement& element) { return {cmd::kAddDocumentData, element.encode()}; }
+Request Add(const TlvElement& element) {
+  Request r{cmd::kAddDocumentData, element.encode()};
+  if (const uint16_t bad = BadTextTag(element)) r.refused = Refusal("the text of element " + std::to_string(bad));
+  return r;
+}
 Request CloseReceipt(int64_t cash, int64_t cashless) {
   return {cmd::kCloseReceipt, Fixed64(static_cast<uint64_t>(cash)) + Fixed64(static_cast<uint64_t>(cashless))};
 }
@@ -190,7 +256,7 @@ Request WritePrinterSetting(const Login& login, uint8_t number, uint8_t value) {
   return {cmd::kWritePrinterSetting, Prefix(login) + U8(number) + U8(value)};
 }
 Request PrintText(uint8_t spacing, uint8_t align, uint8_t font, uint8_t flags, const std::string& text) {
-  return {cmd::kPrintText, U8(spacing) + U8(align) + U8(font) + U8(flags) + text};
+  return Checked({cmd::kPrintText, U8(spacing) + U8(align) + U8(font) + U8(flags) + text}, "the text", text);
 }
 Request PrintRaw(const std::string& bytes) { return {cmd::kPrintRaw, bytes}; }
 Request FeedAndCut() { return {cmd::kFeedAndCut, ""}; }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/codes.h"
@@ -26,9 +27,23 @@ struct Login {
 
 // One request, ready for Client::Call.
 struct Request {
+  Request() = default;
+  Request(uint8_t c, std::string d) : command(c), data(std::move(d)) {}
+
   uint8_t command = 0;
   std::string data;
+  // Why the library will not send it, when a builder below was given text
+  // that is not PrintableText: Client::Call answers it unsent with this error.
+  std::string refused;
 };
+
+// The one rule for the texts a host sends to be printed or kept (names,
+// registration texts, table records, printed text): no control character,
+// no byte below 0x20 and no 0x7F. A line break would print a line of its
+// own on fiscal paper (a forged total), and NUL or ESC would reach the
+// printer as its commands. CP866 keeps ASCII's control bytes, so the rule
+// reads the CP866 bytes themselves, whatever the text was converted from.
+bool PrintableText(const std::string& cp866);
 
 // ---- enumerations --------------------------------------------------------
 
@@ -47,6 +62,10 @@ const char* DocumentTypeName(uint8_t type);
 bool ClosesDocument(uint8_t command);
 
 // ---- requests --------------------------------------------------------------
+
+// Every builder that takes text refuses one that is not PrintableText
+// (Request::refused); an element added with req::Add is read for its texts
+// (the tags a host sends as strings, inside lines and tax rates too).
 
 // A receipt line. Texts are CP866; amounts kopecks; the quantity is
 // quantity / 10^places (places 0 to 9, TlvElement::kMaxFvlnPlaces).
@@ -89,8 +108,8 @@ Request RegistrationField(uint16_t tag);     // 68
 Request ReadClock();                         // 3
 Request SetClock(const Login& login, uint32_t t);  // 4
 Request ReadRecord(const Login& login, uint8_t table, uint8_t number);  // 1
-// A record image as it is (a service engineer's bytes), or one of the
-// register's own record types.
+// A record image as it is (a service engineer's bytes; its name is read as
+// the register would read it), or one of the register's own record types.
 Request WriteRecord(const Login& login, uint8_t table, const std::string& image);  // 2
 Request WriteCashier(const Login& login, const Cashier& c);
 Request WriteSection(const Login& login, const Section& s);
@@ -118,9 +137,10 @@ Request PrinterStatus();                                     // 192
 Request ReadPrinterSetting(const Login& login, uint8_t number);                 // 193
 Request WritePrinterSetting(const Login& login, uint8_t number, uint8_t value);  // 194
 // Styled text (195): spacing code, alignment (1 centre, 2 right, else left),
-// font code 0 to 3, flags (bit 0 bold, 2 reverse, 3 double, 4 cut), CP866.
+// font code 0 to 3, flags (bit 0 bold, 2 reverse, 3 double, 4 cut), CP866:
+// one line (the register would take line feeds; the library sends none).
 Request PrintText(uint8_t spacing, uint8_t align, uint8_t font, uint8_t flags, const std::string& text);
-Request PrintRaw(const std::string& bytes);  // 196
+Request PrintRaw(const std::string& bytes);  // 196: printer commands, never refused
 Request FeedAndCut();                        // 197
 
 }  // namespace req

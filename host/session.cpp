@@ -9,6 +9,11 @@ Answer Session::Call(const Request& r) {
 }
 
 Answer Session::Document(const Request& open, const std::vector<Request>& steps, CloseReply* closed) {
+  // A refused step would leave a document open half-made: nothing is sent.
+  if (!open.refused.empty()) return Call(open);
+  for (const Request& step : steps) {
+    if (!step.refused.empty()) return Call(step);
+  }
   Answer a = Call(open);
   if (!a.answered) Call(req::Cancel());  // it may have opened all the same
   if (!a.ok()) return a;

@@ -30,7 +30,8 @@ class Session {
 
   // Opens with `open`, then sends `steps` in order (the last one closes).
   // Returns the first answer that is not 0, or the last one; *closed (may be
-  // null) gets the decoded close reply.
+  // null) gets the decoded close reply. When any of them is refused
+  // (Request::refused), nothing is sent and its refusal is the answer.
   Answer Document(const Request& open, const std::vector<Request>& steps, CloseReply* closed);
 
   Answer Receipt(uint8_t type, const std::vector<Line>& lines, int64_t cash, int64_t cashless,

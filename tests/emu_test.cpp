@@ -163,6 +163,25 @@ TEST(EmuTest, ServesThePosLineAndCutsPaper) {
   EXPECT_EQ(0, status);
 }
 
+TEST(EmuTest, OptionsAreNeverTakenForItsFolder) {
+  const std::string emu_path = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  const struct {
+    const char* arg;
+    int status;
+    bool on_stdout;  // the usage: on stdout when asked for, else on stderr
+  } cases[] = {{"--help", 0, true}, {"-h", 0, true}, {"--dir", 2, false}, {"-", 2, false}};
+  for (const auto& c : cases) {
+    sim::DeviceProcess emu;
+    ASSERT_TRUE(emu.Start(emu_path, {c.arg}, tmp.dir(), tmp.dir() + "/log" + c.arg));
+    int status = -1;
+    ASSERT_TRUE(emu.Wait(5000, &status)) << c.arg << ": still running";
+    EXPECT_EQ(c.status, status) << c.arg;
+    EXPECT_NE(std::string::npos, (c.on_stdout ? emu.Stdout() : emu.Stderr()).find("usage: fr-emu DIR")) << c.arg;
+    EXPECT_FALSE(fs::exists(c.arg)) << c.arg << ": made a folder of it";
+  }
+}
+
 TEST(EmuTest, PrinterStatesMapToStatusBytes) {
   int status = 99;
   EXPECT_TRUE(PrinterStatusFor("ready\n", &status));

@@ -97,13 +97,19 @@ TEST_F(HostToolTest, SerialNumberThenStatus) {
 
 TEST_F(HostToolTest, RefusalPrintsCodeAndMeaning) {
   ASSERT_EQ(0, Run({"set-serial", "4200012345"}).status);
-  const Result r = Run({"cash-out", "100"});
+  Result r = Run({"cash-out", "100"});
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.out.find("command 164: 27 no shift open")) << r.out;
   // Refused at the opening: nothing is closed or cancelled after it.
   EXPECT_NE(std::string::npos, r.out.find("command 164: ")) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find("command 165")) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find(" 0 success")) << r.out;
+  // A line break in a text is refused by the host library: not even opened.
+  r = Run({"sell", "--line", "Хлеб\nИТОГО 0.00;100;1;1;1", "--cash", "100"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("command 7 (add document data): the text of element 11030 holds a control"))
+      << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("command 21")) << r.out;
 }
 
 // Documents must be at least a second apart on the device's clock.

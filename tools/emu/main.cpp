@@ -19,18 +19,30 @@ volatile sig_atomic_t g_restart = 0;
 void OnSignal(int) { g_stop = 1; }
 void OnHangUp(int) { g_restart = 1; }
 
+const char kUsage[] =
+    "usage: fr-emu DIR\n"
+    "Runs a virtual register on a sandbox board kept in DIR (made when missing,\n"
+    "reopened with its archive, key and tables when not). Ctrl-C stops it.\n"
+    "  DIR/host           the register's line, for a POS program\n"
+    "  DIR/paper/         what it printed, one set of files per cut\n"
+    "  DIR/log/           fr-core's output\n"
+    "  DIR/printer-state  ready, near-end, paper-out or silent\n"
+    "  DIR/restart        created: fr-core is killed and started again\n"
+    "  DIR/lose-replies   next-close (once) or share P [SEED]: replies lost\n"
+    "                     on their way to the POS\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr,
-                 "usage: fr-emu DIR\n"
-                 "  DIR/host           the register's line, for a POS program\n"
-                 "  DIR/paper/         what it printed, one set of files per cut\n"
-                 "  DIR/printer-state  ready, near-end, paper-out or silent\n"
-                 "  DIR/restart        created: fr-core is killed and started again\n"
-                 "  DIR/lose-replies   next-close (once) or share P [SEED]: replies lost\n"
-                 "                     on their way to the POS\n");
+  const std::string arg = argc == 2 ? argv[1] : "";
+  if (arg == "--help" || arg == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // An option is never a folder's name: "./-x" names such a folder.
+  if (argc != 2 || arg.empty() || arg[0] == '-') {
+    if (argc == 2 && !arg.empty()) std::fprintf(stderr, "fr-emu: unknown option %s\n", arg.c_str());
+    std::fputs(kUsage, stderr);
     return 2;
   }
   struct sigaction sa = {};
