@@ -56,6 +56,7 @@ bool IsLoopback(const std::string& host) {
 }
 
 size_t events_kept = bridge::Events::kDefaultKept;
+size_t register_queue = bridge::RegisterConfig().max_queue;
 
 // "limits" of the configuration: each one a positive integer.
 bool ReadLimits(const json& j, bridge::ServerOptions* so, std::string* why) {
@@ -68,7 +69,8 @@ bool ReadLimits(const json& j, bridge::ServerOptions* so, std::string* why) {
       {"connections", &l.connections}, {"per_address", &l.per_address}, {"head_bytes", &l.head_bytes},
       {"header_lines", &l.header_lines}, {"body_bytes", &l.body_bytes}, {"threads", &l.threads},
       {"reserved_threads", &l.reserved}, {"queue", &l.queue}, {"kept_tasks", &so->kept_tasks},
-      {"kept_events", &events_kept}};
+      {"kept_events", &events_kept},
+      {"register_queue", &register_queue}};
   const std::vector<std::pair<const char*, int*>> times = {
       {"head_ms", &l.head_ms}, {"idle_ms", &l.idle_ms}, {"body_ms", &l.body_ms}, {"write_ms", &l.write_ms}};
   for (auto it = j.begin(); it != j.end(); ++it) {
@@ -277,7 +279,8 @@ int main(int argc, char** argv) {
   bridge::Metrics metrics;
   bridge::Server server(so, &journal, &events, &metrics, &log);
   std::vector<std::unique_ptr<bridge::Worker>> workers;
-  for (const auto& r : registers) {
+  for (auto& r : registers) {
+    r.max_queue = register_queue;
     workers.push_back(std::make_unique<bridge::Worker>(r, &journal, &events, &metrics, &log));
     server.AddWorker(workers.back().get());
   }

@@ -820,11 +820,14 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
 
   t_task = t->id;
   Remember(t);
-  if (!w->Submit(t)) {
-    std::lock_guard<std::mutex> l(mu_);
-    if (keyed) running_.erase(key);
-    Problem p = MakeProblem(503, "register.offline", "the register does not answer; nothing was sent");
+  const Worker::Submitted submitted = w->Submit(t);
+  if (submitted != Worker::Submitted::kQueued) {
+    if (keyed) Forget(key, t);
+    const bool full = submitted == Worker::Submitted::kFull;
+    Problem p = full ? MakeProblem(503, "bridge.busy", "the register has too many jobs waiting; nothing was sent")
+                     : MakeProblem(503, "register.offline", "the register does not answer; nothing was sent");
     p.register_name = w->config().name;
+    if (full) res.set_header("Retry-After", "1");
     return ReplyProblem(res, p);
   }
   if (async) {

@@ -94,13 +94,14 @@ void Worker::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool Worker::Submit(std::shared_ptr<Ticket> t) {
+Worker::Submitted Worker::Submit(std::shared_ptr<Ticket> t) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!online_ || stopping_) return false;
+  if (!online_ || stopping_) return Submitted::kOffline;
+  if (queue_.size() >= config_.max_queue) return Submitted::kFull;
   t->queued_ms = NowMs();
   queue_.push_back(std::move(t));
   cv_.notify_all();
-  return true;
+  return Submitted::kQueued;
 }
 
 void Worker::AddInDoubt(std::shared_ptr<Ticket> t, const JournalEntry& e) {

@@ -33,6 +33,7 @@ struct RegisterConfig {
   std::string device;
   std::string emu_dir;  // a virtual register's fr-emu directory, else empty
   host::Login service;  // for admin requests that name no cashier
+  size_t max_queue = 256;  // jobs waiting for the register; more are refused
 };
 
 // A job's outcome: the HTTP status and the body.
@@ -84,8 +85,10 @@ class Worker {
   void Start();
   void Stop();
 
-  // Queues the job. False (nothing queued) while the register is offline.
-  bool Submit(std::shared_ptr<Ticket> t);
+  enum class Submitted { kQueued, kOffline, kFull };
+  // Queues the job; nothing is queued while the register is offline or
+  // max_queue jobs wait already.
+  Submitted Submit(std::shared_ptr<Ticket> t);
   // A journal entry without an outcome (the bridge died during its job): it
   // is settled before the register serves anything else.
   void AddInDoubt(std::shared_ptr<Ticket> t, const JournalEntry& e);

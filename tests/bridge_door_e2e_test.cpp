@@ -218,4 +218,23 @@ TEST(BridgeDoorTest, AStreamResumedPastTheKeptEventsResetsOnce) {
   EXPECT_NE(stream.Read(1500).find("event: task"), std::string::npos);
 }
 
+TEST(BridgeDoorTest, AFullRegisterQueueIsRefusedWithRetryAfter) {
+  BridgeRig rig;
+  ASSERT_NO_FATAL_FAILURE(StartWithLimits(&rig, {{"register_queue", 2}}));
+  // Reports print for a while: the first runs, two wait, the rest are turned away.
+  std::map<int, int> statuses;
+  for (int i = 0; i < 8; ++i) {
+    const Got g = rig.Call("POST", "/v1/registers/main/reports/x", {{"cashier", Cashier()}},
+                           {{"Prefer", "respond-async"}}, kPos);
+    ++statuses[g.status];
+    if (g.status == 503) {
+      EXPECT_EQ(g.body["code"], "bridge.busy");
+      EXPECT_EQ(g.headers.count("Retry-After"), 1u);
+    }
+  }
+  EXPECT_GE(statuses[202], 1);
+  EXPECT_LE(statuses[202], 3);
+  EXPECT_EQ(statuses[202] + statuses[503], 8);
+}
+
 }  // namespace
