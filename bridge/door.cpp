@@ -49,10 +49,22 @@ int PortOf(const sockaddr_storage& sa) {
   return 0;
 }
 
-std::string PeerAddress(int fd) {
+// The connection's peer (or local) end.
+void EndOf(int fd, bool peer, std::string* ip, int* port) {
   sockaddr_storage sa{};
   socklen_t n = sizeof sa;
-  return getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &n) == 0 ? IpOf(sa) : "";
+  const int r = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &n)
+                     : getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &n);
+  if (r != 0) return;
+  *ip = IpOf(sa);
+  *port = PortOf(sa);
+}
+
+std::string PeerAddress(int fd) {
+  std::string ip;
+  int port = 0;
+  EndOf(fd, true, &ip, &port);
+  return ip;
 }
 
 // Waits for `events` on fd; false on time-out or failure.
@@ -262,21 +274,9 @@ ssize_t BoundedStream::write(const char* ptr, size_t size) {
   }
 }
 
-void BoundedStream::get_remote_ip_and_port(std::string& ip, int& port) const {
-  sockaddr_storage sa{};
-  socklen_t n = sizeof sa;
-  if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sa), &n) != 0) return;
-  ip = IpOf(sa);
-  port = PortOf(sa);
-}
+void BoundedStream::get_remote_ip_and_port(std::string& ip, int& port) const { EndOf(fd_, true, &ip, &port); }
 
-void BoundedStream::get_local_ip_and_port(std::string& ip, int& port) const {
-  sockaddr_storage sa{};
-  socklen_t n = sizeof sa;
-  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &n) != 0) return;
-  ip = IpOf(sa);
-  port = PortOf(sa);
-}
+void BoundedStream::get_local_ip_and_port(std::string& ip, int& port) const { EndOf(fd_, false, &ip, &port); }
 
 // ---- Door ------------------------------------------------------------------
 
