@@ -1,6 +1,11 @@
 #include "bridge/journal.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
+#include <fstream>
 
 #include <sqlite3.h>
 
@@ -55,31 +60,130 @@ JournalEntry Read(Statement* s) {
 
 Journal::~Journal() { sqlite3_close(db_); }
 
-bool Journal::Open(const std::string& path, std::string* error) {
+bool Journal::Open(const std::string& path, std::string* error, const char* vfs) {
   std::lock_guard<std::mutex> l(mu_);
+  const bool file = path != ":memory:";
+  // The journal existed once: gone or emptied, it is not a new journal, and
+  // keys it held must not run again unnoticed.
+  const std::string marker = path + ".created";
+  struct stat st;
+  if (file && access(marker.c_str(), F_OK) == 0) {
+    if (stat(path.c_str(), &st) != 0) {
+      lost_ = "the journal " + path + " is missing";
+      return true;
+    }
+    if (st.st_size == 0) {
+      lost_ = "the journal " + path + " is empty";
+      return true;
+    }
+  }
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
+                      vfs) != SQLITE_OK) {
     *error = path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open");
     return false;
   }
   sqlite3_busy_timeout(db_, 5000);
   // WAL with FULL synchronous: each commit is fsynced before it returns.
-  if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL") ||
-      !Exec("CREATE TABLE IF NOT EXISTS jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, "
-            "action TEXT NOT NULL, hash TEXT NOT NULL, done INTEGER NOT NULL, "
-            "last_document INTEGER NOT NULL, close_id INTEGER NOT NULL, status INTEGER NOT NULL, "
-            "response TEXT NOT NULL, created INTEGER NOT NULL)")) {
+  const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") && Intact() &&
+                  Exec("CREATE TABLE IF NOT EXISTS jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, "
+                       "action TEXT NOT NULL, hash TEXT NOT NULL, done INTEGER NOT NULL, "
+                       "last_document INTEGER NOT NULL, close_id INTEGER NOT NULL, status INTEGER NOT NULL, "
+                       "response TEXT NOT NULL, created INTEGER NOT NULL)") &&
+                  Exec("CREATE TABLE IF NOT EXISTS seen (register TEXT PRIMARY KEY, serial TEXT NOT NULL, "
+                       "last_document INTEGER NOT NULL)");
+  if (!ok && lost_.empty()) {
     *error = path + ": " + last_error_;
     return false;
+  }
+  if (!lost_.empty()) {
+    lost_ = "the journal " + path + " is corrupt (" + lost_ + ")";
+    return true;
+  }
+  if (file && access(marker.c_str(), F_OK) != 0) {
+    FILE* f = std::fopen(marker.c_str(), "w");
+    const bool made = f != nullptr && std::fputs("the journal was made here; a missing journal is a lost one\n", f) >= 0 &&
+                      fsync(fileno(f)) == 0;
+    if (f != nullptr) std::fclose(f);
+    if (!made) {
+      *error = "cannot write " + marker;
+      return false;
+    }
   }
   return true;
 }
 
+bool Journal::Intact() {
+  Statement s(db_, "PRAGMA quick_check");
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW && s.Column(0) == "ok") return true;
+  lost_ = rc == SQLITE_ROW ? s.Column(0) : sqlite3_errmsg(db_);
+  return false;
+}
+
+std::string Journal::lost() {
+  std::lock_guard<std::mutex> l(mu_);
+  return lost_;
+}
+
+bool Journal::Usable() {
+  if (lost_.empty() && db_ != nullptr) return true;
+  last_error_ = lost_.empty() ? "not open" : lost_;
+  return false;
+}
+
+bool Journal::Reset(const std::string& path, std::string* report, std::string* error) {
+  std::string what;
+  {
+    Journal old;
+    std::string why;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+      what = "no journal was there";
+    } else if (!old.Open(path, &why)) {
+      what = "it could not be read: " + why;
+    } else if (!old.lost_.empty()) {
+      what = old.lost_;
+    } else {
+      Statement all(old.db_, "SELECT count(*), coalesce(sum(done = 0), 0) FROM jobs");
+      if (all.Step() == SQLITE_ROW) {
+        what = std::to_string(all.IntColumn(0)) + " keys, " + std::to_string(all.IntColumn(1)) + " of them not settled";
+      }
+      Statement seen(old.db_, "SELECT register, serial, last_document FROM seen ORDER BY register");
+      while (seen.Step() == SQLITE_ROW) {
+        what += "; register " + seen.Column(0) + " (serial " + seen.Column(1) + ") seen up to document " +
+                std::to_string(seen.IntColumn(2));
+      }
+    }
+  }
+  char stamp[32];
+  const time_t now = time(nullptr);
+  struct tm tm;
+  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", gmtime_r(&now, &tm));
+  const size_t slash = path.rfind('/');
+  const std::string aside =
+      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "journal-discarded-" + stamp + ".sqlite";
+  // The file with its write-ahead log, so that the copy set aside stays whole.
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const std::string from = path + suffix;
+    if (access(from.c_str(), F_OK) == 0 && rename(from.c_str(), (aside + suffix).c_str()) != 0) {
+      *error = "cannot move " + from + " aside";
+      return false;
+    }
+  }
+  unlink((path + ".created").c_str());
+  Journal fresh;
+  if (!fresh.Open(path, error)) return false;
+  *report = "discarded the journal " + path + " (" + what + "): it is kept as " + aside +
+            "; a key it held runs again as a new request";
+  return true;
+}
 bool Journal::Exec(const char* sql) {
   char* message = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
     last_error_ = message != nullptr ? message : "failed";
     sqlite3_free(message);
+    const int code = sqlite3_errcode(db_) & 0xff;
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) lost_ = last_error_;
     return false;
   }
   return true;
@@ -87,20 +191,29 @@ bool Journal::Exec(const char* sql) {
 
 bool Journal::Fail(const char* what) {
   last_error_ = std::string(what) + ": " + sqlite3_errmsg(db_);
+  const int code = sqlite3_errcode(db_) & 0xff;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) lost_ = "the journal is corrupt (" + last_error_ + ")";
   return false;
 }
 
-bool Journal::Find(const std::string& key, JournalEntry* out) {
+bool Journal::Find(const std::string& key, JournalEntry* out, bool* failed) {
   std::lock_guard<std::mutex> l(mu_);
+  *failed = !Usable();
+  if (*failed) return false;
   Statement s(db_, (std::string("SELECT ") + kColumns + " FROM jobs WHERE key = ?").c_str());
   s.Text(1, key);
-  if (s.Step() != SQLITE_ROW) return false;
+  const int rc = s.Step();
+  if (rc != SQLITE_ROW) {
+    *failed = rc != SQLITE_DONE;
+    return *failed && Fail("find");
+  }
   *out = Read(&s);
   return true;
 }
 
 bool Journal::Begin(const JournalEntry& e) {
   std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
   Statement s(db_, (std::string("INSERT INTO jobs (") + kColumns + ") VALUES (?, ?, ?, ?, 0, ?, ?, 0, '', ?)").c_str());
   s.Text(1, e.key).Text(2, e.register_name).Text(3, e.action).Text(4, e.hash);
   s.Int(5, e.last_document).Int(6, e.close_id).Int(7, static_cast<int64_t>(time(nullptr)));
@@ -109,6 +222,7 @@ bool Journal::Begin(const JournalEntry& e) {
 
 bool Journal::SetCloseId(const std::string& key, uint32_t close_id) {
   std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
   Statement s(db_, "UPDATE jobs SET close_id = ? WHERE key = ?");
   s.Int(1, close_id).Text(2, key);
   return s.Step() == SQLITE_DONE || Fail("close id");
@@ -116,6 +230,7 @@ bool Journal::SetCloseId(const std::string& key, uint32_t close_id) {
 
 bool Journal::Finish(const std::string& key, int status, const std::string& response) {
   std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
   Statement s(db_, "UPDATE jobs SET done = 1, status = ?, response = ? WHERE key = ?");
   s.Int(1, status).Text(2, response).Text(3, key);
   return s.Step() == SQLITE_DONE || Fail("finish");
@@ -123,6 +238,7 @@ bool Journal::Finish(const std::string& key, int status, const std::string& resp
 
 bool Journal::Release(const std::string& key) {
   std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
   Statement s(db_, "DELETE FROM jobs WHERE key = ?");
   s.Text(1, key);
   return s.Step() == SQLITE_DONE || Fail("release");
@@ -131,9 +247,18 @@ bool Journal::Release(const std::string& key) {
 std::vector<JournalEntry> Journal::Unfinished() {
   std::lock_guard<std::mutex> l(mu_);
   std::vector<JournalEntry> out;
+  if (!Usable()) return out;
   Statement s(db_, (std::string("SELECT ") + kColumns + " FROM jobs WHERE done = 0 ORDER BY created").c_str());
   while (s.Step() == SQLITE_ROW) out.push_back(Read(&s));
   return out;
+}
+
+bool Journal::See(const std::string& register_name, const std::string& serial, uint32_t last_document) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_, "INSERT OR REPLACE INTO seen (register, serial, last_document) VALUES (?, ?, ?)");
+  s.Text(1, register_name).Text(2, serial).Int(3, last_document);
+  return s.Step() == SQLITE_DONE || Fail("seen");
 }
 
 }  // namespace bridge

@@ -37,11 +37,23 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
   ~Journal();
 
-  // Opens or creates the journal file. False with *error on failure.
-  bool Open(const std::string& path, std::string* error);
+  // Opens or creates the journal file; `vfs` names an SQLite VFS (nullptr:
+  // the default). False with *error when it cannot be opened at all. A
+  // journal that existed once (PATH.created says so) and is now missing,
+  // empty or corrupt opens as lost: nothing is written to it, and lost()
+  // says why.
+  bool Open(const std::string& path, std::string* error, const char* vfs = nullptr);
+  // Why the journal cannot be trusted; empty while it can.
+  std::string lost();
+  // Moves the journal at `path` aside as DIR/journal-discarded-TIME.sqlite
+  // and makes a new one. *report says what was discarded.
+  static bool Reset(const std::string& path, std::string* report, std::string* error);
 
-  // False when there is no entry (or on a read failure: then *error).
-  bool Find(const std::string& key, JournalEntry* out);
+  // The register `register_name` had this serial number and last document.
+  bool See(const std::string& register_name, const std::string& serial, uint32_t last_document);
+
+  // False when there is no entry, or when it cannot be read: then *failed.
+  bool Find(const std::string& key, JournalEntry* out, bool* failed);
   // The job is about to start: key, hash and where the register stood.
   bool Begin(const JournalEntry& e);
   // The close's identifier, before the close goes out.
@@ -58,10 +70,14 @@ class Journal {
  private:
   bool Exec(const char* sql);
   bool Fail(const char* what);
+  bool Usable();  // REQUIRES: mu_ held
+  bool Intact();  // every page reads; else lost_ says what is wrong
+
 
   std::mutex mu_;
   sqlite3* db_ = nullptr;
   std::string last_error_;
+  std::string lost_;
 };
 
 }  // namespace bridge

@@ -1,5 +1,7 @@
 // fr-bridge: registers behind an HTTP/JSON interface (docs/bridge.md).
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,9 +105,58 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+// The state directory is one bridge's at a time: a second one, or a journal
+// reset, while a bridge runs would split its journal. Held until exit.
+bool LockState(const std::string& state, std::string* error) {
+  const std::string path = state + "/lock";
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = "cannot open " + path;
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    *error = "another fr-bridge is using " + state;
+    return false;
+  }
+  return true;
+}
+
+// The state holds the journal, the secret and perhaps the tokens: only this
+// user's, whatever modes an earlier version or a person left.
+void MakePrivate(const std::string& path, mode_t mode) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || (st.st_mode & 077) == 0) return;
+  if (chmod(path.c_str(), mode) == 0) {
+    std::fprintf(stderr, "fr-bridge: %s was open to other users (mode %03o); it is %03o now\n", path.c_str(),
+                 static_cast<unsigned>(st.st_mode & 0777), static_cast<unsigned>(mode));
+  }
+}
+
+// fr-bridge journal reset --state DIR
+int JournalCommand(int argc, char** argv) {
+  std::string state;
+  for (int i = 3; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--state") state = argv[i + 1];
+  }
+  if (argc != 5 || std::string(argv[2]) != "reset" || state.empty()) {
+    std::fprintf(stderr, "usage: fr-bridge journal reset --state DIR\n");
+    return 2;
+  }
+  umask(077);
+  std::string error, report;
+  struct stat st;
+  if (stat(state.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail("no state directory " + state);
+  if (!LockState(state, &error)) return Fail(error + ": stop it first");
+  if (!bridge::Journal::Reset(state + "/journal.sqlite", &report, &error)) return Fail(error);
+  std::printf("fr-bridge: %s\n", report.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "journal") return JournalCommand(argc, argv);
   cxxopts::Options options("fr-bridge", "Registers behind an HTTP/JSON interface.");
   options.add_options()
       ("register", "a register and its line, NAME=DEVICE (repeatable)", cxxopts::value<std::vector<std::string>>())
@@ -232,7 +283,14 @@ int main(int argc, char** argv) {
 
   const std::string state = setting("state", "state");
   if (state.empty()) return Fail("--state DIR is required (the journal lives there)");
+  umask(077);  // everything the bridge makes is this user's alone
   if (mkdir(state.c_str(), 0700) != 0 && errno != EEXIST) return Fail("cannot make " + state);
+  MakePrivate(state, 0700);
+  for (const char* f : {"/journal.sqlite", "/journal.sqlite-wal", "/journal.sqlite-shm", "/secret", "/tokens"}) {
+    MakePrivate(state + f, 0600);
+  }
+  std::string error;
+  if (!LockState(state, &error)) return Fail(error);
 
   // Tokens: the file given, else DIR/tokens, made with one admin token.
   std::string tokens_path = setting("tokens", "tokens");
@@ -248,7 +306,13 @@ int main(int argc, char** argv) {
     }
   }
   if (!ReadFile(tokens_path, &text)) return Fail("cannot read " + tokens_path);
-  std::string error;
+  struct stat tokens_stat;
+  if (stat(tokens_path.c_str(), &tokens_stat) == 0 && (tokens_stat.st_mode & 077) != 0) {
+    std::fprintf(stderr,
+                 "fr-bridge: WARNING: %s is open to other users (mode %03o): anyone who reads it holds its tokens; "
+                 "chmod 600 it\n",
+                 tokens_path.c_str(), static_cast<unsigned>(tokens_stat.st_mode & 0777));
+  }
   if (!bridge::ParseTokens(text, &so.tokens, &error)) return Fail(tokens_path + ": " + error);
   if (so.tokens.empty()) return Fail(tokens_path + " has no token");
 
@@ -275,6 +339,12 @@ int main(int argc, char** argv) {
   bridge::Log log(log_file);
   bridge::Journal journal;
   if (!journal.Open(state + "/journal.sqlite", &error)) return Fail(error);
+  if (!journal.lost().empty()) {
+    std::fprintf(stderr,
+                 "fr-bridge: WARNING: %s; requests with an Idempotency-Key are refused until it is restored or a "
+                 "person runs fr-bridge journal reset --state %s\n",
+                 journal.lost().c_str(), state.c_str());
+  }
   bridge::Events events(events_kept);
   bridge::Metrics metrics;
   bridge::Server server(so, &journal, &events, &metrics, &log);

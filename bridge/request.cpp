@@ -22,22 +22,22 @@ using nlohmann::json;
 namespace {
 
 constexpr ActionInfo kActions[] = {
-    // action, name, admin, key required, changes state, document, needs cashier
-    {Action::kReceipt, "receipt", false, true, true, true, true},
-    {Action::kCancel, "cancel", false, false, true, false, false},
-    {Action::kShiftOpen, "shift-open", false, true, true, true, true},
-    {Action::kShiftClose, "shift-close", false, true, true, true, true},
-    {Action::kCashIn, "cash-in", false, true, true, true, true},
-    {Action::kCashOut, "cash-out", false, true, true, true, true},
-    {Action::kReport, "report", false, false, false, false, true},
-    {Action::kCopy, "copy", false, false, false, false, true},
-    {Action::kReadTable, "read-table", true, false, false, false, false},
-    {Action::kWriteTable, "write-table", true, false, true, false, false},
-    {Action::kReadClock, "read-clock", false, false, false, false, false},
-    {Action::kSetClock, "set-clock", true, false, true, false, false},
-    {Action::kSetSerial, "set-serial", true, false, true, false, false},
-    {Action::kRegistration, "registration", true, true, true, true, false},
-    {Action::kTotals, "totals", false, false, false, false, false},
+    // action, name, admin, key required, changes state, document, needs cashier, prints
+    {Action::kReceipt, "receipt", false, true, true, true, true, false},
+    {Action::kCancel, "cancel", false, false, true, false, false, false},
+    {Action::kShiftOpen, "shift-open", false, true, true, true, true, false},
+    {Action::kShiftClose, "shift-close", false, true, true, true, true, false},
+    {Action::kCashIn, "cash-in", false, true, true, true, true, false},
+    {Action::kCashOut, "cash-out", false, true, true, true, true, false},
+    {Action::kReport, "report", false, false, true, false, true, true},
+    {Action::kCopy, "copy", false, false, true, false, true, true},
+    {Action::kReadTable, "read-table", true, false, false, false, false, false},
+    {Action::kWriteTable, "write-table", true, false, true, false, false, false},
+    {Action::kReadClock, "read-clock", false, false, false, false, false, false},
+    {Action::kSetClock, "set-clock", true, false, true, false, false, false},
+    {Action::kSetSerial, "set-serial", true, false, true, false, false, false},
+    {Action::kRegistration, "registration", true, true, true, true, false, false},
+    {Action::kTotals, "totals", false, false, false, false, false, false},
 };
 
 const struct {

@@ -43,6 +43,7 @@ struct ActionInfo {
   bool changes_state;  // journaled and replayed by key
   bool document;       // opens and closes one document
   bool needs_cashier;  // the body must name a cashier
+  bool prints;         // a report or copy: twice would print twice, so a lost reply is settled, not resent
 };
 const ActionInfo& InfoOf(Action action);
 

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -205,16 +208,97 @@ TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
   Journal j;
   ASSERT_TRUE(j.Open(path, &error)) << error;
   JournalEntry e;
-  ASSERT_TRUE(j.Find("a", &e));
+  bool failed = true;
+  ASSERT_TRUE(j.Find("a", &e, &failed));
   EXPECT_TRUE(e.done);
   EXPECT_EQ(e.status, 201);
   EXPECT_EQ(e.response, R"({"number": 8})");
-  EXPECT_FALSE(j.Find("c", &e));
+  EXPECT_FALSE(j.Find("c", &e, &failed));
+  EXPECT_FALSE(failed);
   const std::vector<JournalEntry> open = j.Unfinished();
   ASSERT_EQ(open.size(), 1u);
   EXPECT_EQ(open[0].key, "b");
   EXPECT_EQ(open[0].last_document, 7u);
   EXPECT_EQ(open[0].close_id, 99u);
+}
+
+// A journal that existed and is gone, emptied or damaged is never taken for
+// a new one; a reset sets it aside and starts afresh.
+TEST(JournalTest, ALostJournalIsNoNewOneUntilReset) {
+  const struct {
+    const char* name;
+    void (*damage)(const std::string& path);
+    const char* why;
+  } cases[] = {
+      {"missing", [](const std::string& p) { std::remove(p.c_str()); }, "is missing"},
+      {"empty", [](const std::string& p) { std::ofstream(p, std::ios::trunc).flush(); }, "is empty"},
+      {"header", [](const std::string& p) { std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).write("garbage!", 8); },
+       "corrupt"},
+      {"page", [](const std::string& p) {
+         std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+         f.seekp(4096);  // the jobs table's root page
+         f.write(std::string(4096, '\xA5').data(), 4096);
+       },
+       "corrupt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Sandbox tmp = sim::Sandbox::Temp();
+    const std::string path = tmp.dir() + "/journal.sqlite";
+    std::string error;
+    {
+      Journal j;
+      ASSERT_TRUE(j.Open(path, &error)) << error;
+      JournalEntry e;
+      e.register_name = "main";
+      e.action = "receipt";
+      for (int i = 0; i < 40; ++i) {
+        e.key = "key-" + std::to_string(i);
+        ASSERT_TRUE(j.Begin(e));
+        ASSERT_TRUE(j.Finish(e.key, 201, std::string(200, 'x')));
+      }
+      ASSERT_TRUE(j.See("main", "4200012345", 61));
+      EXPECT_EQ(j.lost(), "");
+    }
+    std::remove((path + "-wal").c_str());  // closed cleanly: everything is in the file
+    c.damage(path);
+    Journal j;
+    ASSERT_TRUE(j.Open(path, &error)) << error;
+    EXPECT_NE(j.lost().find(c.why), std::string::npos) << j.lost();
+    JournalEntry e;
+    e.key = "key-1";
+    bool failed = false;
+    EXPECT_FALSE(j.Find("key-1", &e, &failed));
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(j.Begin(e)) << "nothing is written to a lost journal";
+
+    std::string report;
+    ASSERT_TRUE(Journal::Reset(path, &report, &error)) << error;
+    EXPECT_NE(report.find("journal-discarded-"), std::string::npos) << report;
+    if (std::string(c.name) == "missing") {
+      EXPECT_NE(report.find("no journal was there"), std::string::npos) << report;
+    }
+    Journal fresh;
+    ASSERT_TRUE(fresh.Open(path, &error)) << error;
+    EXPECT_EQ(fresh.lost(), "");
+    EXPECT_TRUE(fresh.Begin(e));
+  }
+  // A sound journal's reset says what it held.
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  const std::string path = tmp.dir() + "/journal.sqlite";
+  std::string error, report;
+  {
+    Journal j;
+    ASSERT_TRUE(j.Open(path, &error)) << error;
+    JournalEntry e;
+    e.key = "a";
+    ASSERT_TRUE(j.Begin(e));
+    ASSERT_TRUE(j.See("main", "4200012345", 61));
+  }
+  ASSERT_TRUE(Journal::Reset(path, &report, &error)) << error;
+  EXPECT_NE(report.find("1 keys, 1 of them not settled; register main (serial 4200012345) seen up to document 61"),
+            std::string::npos)
+      << report;
 }
 
 }  // namespace

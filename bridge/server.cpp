@@ -542,7 +542,14 @@ void Server::ReplyProblem(Res& res, const Problem& p) {
 void Server::Health(const Req&, Res& res, Role) {
   json regs = json::object();
   for (Worker* w : workers_) regs[w->config().name] = w->online() ? "online" : "offline";
-  res.set_content(Dump({{"status", "ok"}, {"registers", regs}}), "application/json");
+  json health = {{"status", "ok"}, {"registers", regs}};
+  const std::string lost = journal_->lost();
+  if (!lost.empty()) {
+    res.status = 503;
+    health["status"] = "degraded";
+    health["journal"] = lost;
+  }
+  res.set_content(Dump(health), "application/json");
 }
 
 void Server::MetricsPage(const Req&, Res& res, Role) {
@@ -754,6 +761,13 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
                                          "a repeat of this request cannot make a second document"));
   }
   const bool keyed = !key.empty() && info.changes_state;
+  const std::string lost = keyed ? journal_->lost() : "";
+  if (!lost.empty()) {
+    // Its keys are unknown now: any of them might run a second time.
+    return ReplyProblem(res, MakeProblem(503, "bridge.journal-lost",
+                                         lost + "; requests with an Idempotency-Key are refused until the journal is "
+                                                "restored or a person runs fr-bridge journal reset --state DIR"));
+  }
   t->id = RandomHex(8);
   t->key = keyed ? key : "";
   t->hash = keyed ? HmacHex(options_.secret, req.method + " " + req.path + "\n" + req.body) : "";
@@ -774,7 +788,8 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
       }
       if (earlier == nullptr && keyed) {
         JournalEntry e;
-        if (journal_->Find(key, &e)) {
+        bool failed = false;
+        if (journal_->Find(key, &e, &failed)) {
           if (e.hash != t->hash) return ReplyProblem(res, conflict);
           if (!e.done) {
             return ReplyProblem(res, MakeProblem(504, "register.unsettled",
@@ -782,6 +797,10 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
           }
           res.set_header("Idempotent-Replayed", "true");
           return Reply(res, Outcome{e.status, e.response, e.status >= 400, false});
+        }
+        if (failed) {
+          log_->Write({{"key", key}, {"journal", journal_->last_error()}});
+          return ReplyProblem(res, MakeProblem(500, "bridge.journal", "the journal cannot be read; nothing was sent"));
         }
       }
       if (earlier == nullptr) {

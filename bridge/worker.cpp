@@ -177,8 +177,9 @@ void Worker::Run() {
     if (t != nullptr) {
       Execute(t);
       stale = true;
-      // A register kept busy is still polled now and then.
-      if (NowMs() - polled_ms < kBusyRefreshMs) continue;
+      // A job left in doubt is settled before anything else reaches the
+      // register; one kept busy is still polled now and then.
+      if (in_doubt() > 0 || NowMs() - polled_ms < kBusyRefreshMs) continue;
     }
     if (!Refresh()) Disconnect();  // before anyone is told the status is fresh
     polled_ms = NowMs();
@@ -200,7 +201,9 @@ bool Worker::Connect() {
   if (!line->Open(config_.device, &error)) return false;
   line_ = std::move(line);
   client_ = std::make_unique<host::Client>(line_.get());
-  if (!Refresh()) {
+  // Jobs in doubt first: the register's last reply is a lost close's only
+  // until another command reaches it.
+  if (!SettleAll() || !Refresh()) {
     Disconnect();
     return false;
   }
@@ -291,6 +294,11 @@ bool Worker::Refresh() {
     before = status_;
     status_ = s;
   }
+  if (s.valid && (s.device.serial != seen_serial_ || s.device.last_document != seen_last_) &&
+      journal_->See(config_.name, s.device.serial, s.device.last_document)) {
+    seen_serial_ = s.device.serial;
+    seen_last_ = s.device.last_document;
+  }
   const std::vector<std::string> changed = StatusChanges(before, s);
   if (!changed.empty()) {
     Publish("status", {{"register", config_.name},
@@ -339,90 +347,124 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
   }
   // Identifiers far from wrapping, so the close's is first + steps.
   if (client_->next_id() > UINT32_MAX - 4096) client_->set_next_id(1);
-  const uint32_t close_id = client_->next_id() + static_cast<uint32_t>(plan.steps.size());
+  const uint32_t steps = static_cast<uint32_t>(plan.steps.size());
   JournalEntry entry;
   entry.key = t->key;
   entry.register_name = config_.name;
   entry.action = InfoOf(job.action).name;
   entry.hash = t->hash;
   entry.last_document = before.last_document;
-  entry.close_id = close_id;
-  if (!t->key.empty() && !journal_->Begin(entry)) {
-    log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
-    Outcome o = ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"),
-                               config_.name);
-    o.released = true;
-    return o;
-  }
-  auto finish = [&](const Outcome& o) {
-    if (!t->key.empty() && !journal_->Finish(t->key, o.status, o.body)) {
-      log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
-    }
-    return o;
-  };
+  entry.close_id = client_->next_id() + steps;
+  const bool keyed = !t->key.empty();
+  if (keyed && !journal_->Begin(entry)) return JournalRefused(t);
   host::Answer a = Call(plan.open);
-  for (size_t i = 0; a.ok() && i < plan.steps.size(); ++i) a = Call(plan.steps[i]);
+  if (a.ok() && a.id + steps != entry.close_id) {
+    // The opening waited for the register's next second and went again
+    // with a later identifier: so will the close.
+    entry.close_id = a.id + steps;
+    if (keyed && !journal_->SetCloseId(t->key, entry.close_id)) {
+      Call(host::req::Cancel());
+      return InDoubt(t, entry);  // settled as "nothing stored" once the journal takes writes
+    }
+  }
+  for (uint32_t i = 0; a.ok() && i < steps; ++i) a = Call(plan.steps[i]);
   host::CloseReply c;
   if (a.ok() && host::DecodeCloseReply(a.data, &c)) {
     const json doc = DocumentJson(config_.name, job, c);
+    const Outcome o = JsonOutcome(201, doc);
+    if (keyed && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, entry);
     Publish("document", {{"register", config_.name}, {"document", doc}});
-    return finish(JsonOutcome(201, doc));
+    return o;
   }
   if (a.answered && !a.ok()) {
     // Refused: nothing half-made stays open (29 when it was the opening).
     if (a.command != plan.open.command) Call(host::req::Cancel());
-    return finish(ProblemOutcome(RefusalProblem(a.code), config_.name));
+    const Outcome o = ProblemOutcome(RefusalProblem(a.code), config_.name);
+    if (keyed && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, entry);
+    return o;
   }
   // No answer the client could settle, or a close reply that does not read:
   // the register decides, now or later.
-  Doubt d{t, entry};
+  return SettleNow(t, entry);
+}
+
+Outcome Worker::SettleNow(const std::shared_ptr<Ticket>& t, const JournalEntry& e) {
+  Doubt d{t, e};
   Outcome o;
-  switch (Settle(&d, &o)) {
-    case Settled::kDone:
-      return o;
-    case Settled::kReleased:
-      return o;
-    case Settled::kUnknown:
-      break;
-  }
+  if (Settle(&d, &o) != Settled::kUnknown) return o;
   std::lock_guard<std::mutex> l(mu_);
   doubts_.push_back(d);
   return Outcome();  // status 0: the ticket stays open
 }
 
-Outcome Worker::Unreadable(const std::shared_ptr<Ticket>& t, bool journaled) {
-  const Outcome o = ProblemOutcome(
+Outcome Worker::JournalRefused(const std::shared_ptr<Ticket>& t) {
+  log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
+  Outcome o =
+      ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"), config_.name);
+  o.released = true;
+  return o;
+}
+
+Outcome Worker::InDoubt(const std::shared_ptr<Ticket>& t, const JournalEntry& e) {
+  log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    doubts_.push_back(Doubt{t, e});
+  }
+  return ProblemOutcome(MakeProblem(503, "bridge.journal",
+                                    "the register's answer cannot be journaled; the bridge settles it from the "
+                                    "register once the journal takes writes again: ask again with the same key"),
+                        config_.name);
+}
+
+Outcome Worker::Unreadable() {
+  return ProblemOutcome(
       MakeProblem(502, "bridge.unreadable-reply", "the register answered 0 with data the bridge cannot read"),
       config_.name);
-  if (journaled) journal_->Finish(t->key, o.status, o.body);
-  return o;
+}
+
+json Worker::PrintedJson(const Job& job, bool known) {
+  json body = {{"register", config_.name}, {"printed", true}};
+  const bool report = job.action == Action::kReport;
+  if (!known) {
+    body["missing"] = {report ? "report" : "number"};  // what the request said is gone with it
+  } else if (report) {
+    body["report"] = job.report;
+  } else {
+    body["number"] = job.number;
+  }
+  return body;
 }
 
 Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
   const Job& job = t->job;
-  const bool journaled = !t->key.empty() && InfoOf(job.action).changes_state;
-  if (journaled) {
-    JournalEntry e;
-    e.key = t->key;
-    e.register_name = config_.name;
-    e.action = InfoOf(job.action).name;
-    e.hash = t->hash;
-    if (!journal_->Begin(e)) {
-      Outcome o = ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"),
-                                 config_.name);
-      o.released = true;
-      return o;
-    }
-  }
+  const ActionInfo& info = InfoOf(job.action);
+  const bool journaled = !t->key.empty() && info.changes_state;
+  if (client_->next_id() > UINT32_MAX - 4096) client_->set_next_id(1);
+  JournalEntry e;
+  e.key = t->key;
+  e.register_name = config_.name;
+  e.action = info.name;
+  e.hash = t->hash;
+  e.close_id = client_->next_id();  // the request's own: a lost reply is asked for by it
+  if (journaled && !journal_->Begin(e)) return JournalRefused(t);
   const host::Answer a = Call(SingleRequest(job, job.has_login ? job.login : config_.service));
   Outcome o;
+  if (!a.answered && info.prints) {
+    // Printed or not, only the register can tell: never printed twice.
+    if (journaled) return SettleNow(t, e);
+    return ProblemOutcome(MakeProblem(504, "register.unsettled",
+                                      "the register did not answer (" + a.error +
+                                          "); look at its paper before asking for this again"),
+                          config_.name);
+  }
   if (!a.answered) {
     // These requests leave the register the same when carried out twice.
     o = ProblemOutcome(MakeProblem(503, "register.interrupted",
                                    "the register did not answer (" + a.error + "); send the request again"),
                        config_.name);
     o.released = true;
-    if (journaled) journal_->Release(t->key);
+    if (journaled && !journal_->Release(t->key)) return InDoubt(t, e);
     return o;
   }
   if (a.code == rc::kNoOpenDocument && job.action == Action::kCancel) {
@@ -432,10 +474,11 @@ Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
   } else {
     json body;
     uint32_t time = 0;
+    bool readable = true;
     switch (job.action) {
       case Action::kCancel: body = {{"register", config_.name}, {"cancelled", true}}; break;
-      case Action::kReport: body = {{"register", config_.name}, {"report", job.report}, {"printed", true}}; break;
-      case Action::kCopy: body = {{"register", config_.name}, {"number", job.number}, {"printed", true}}; break;
+      case Action::kReport:
+      case Action::kCopy: body = PrintedJson(job, true); break;
       case Action::kReadClock:
       case Action::kSetClock:
         if (!host::DecodeTime(a.data, &time)) time = job.time;
@@ -448,20 +491,20 @@ Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
           // A write answers no record: read it back as stored.
           const host::Answer r = Call(host::req::ReadRecord(job.has_login ? job.login : config_.service, job.table,
                                                             job.record));
-          if (!r.ok() || !TableRecordJson(job.table, r.data, &body)) return Unreadable(t, journaled);
+          readable = r.ok() && TableRecordJson(job.table, r.data, &body);
         }
         body["register"] = config_.name;
         break;
       case Action::kTotals:
-        if (!TotalsJson(job.totals, a.data, &body)) return Unreadable(t, journaled);
+        readable = TotalsJson(job.totals, a.data, &body);
         body["register"] = config_.name;
         break;
       default:
         break;
     }
-    o = JsonOutcome(200, body);
+    o = readable ? JsonOutcome(200, body) : Unreadable();
   }
-  if (journaled) journal_->Finish(t->key, o.status, o.body);
+  if (journaled && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, e);
   return o;
 }
 
@@ -487,53 +530,90 @@ bool Worker::SettleAll() {
   }
 }
 
+Worker::Heard Worker::AskAgain(uint32_t id, host::Reply* r) {
+  line_->WaitQuiet(100, 2000);
+  for (int i = 0; i < kAskAgainTries; ++i) {
+    if (!line_->Send(std::string(1, '\x05'))) return Heard::kLineGone;
+    if (!line_->ReadReply(r, kAskAgainWaitMs)) continue;
+    return r->has_id && r->id == id && id != 0 ? Heard::kOurs : Heard::kOther;
+  }
+  return Heard::kOther;
+}
+
+bool Worker::Journaled(const std::string& key, const Outcome& o) {
+  if (journal_->Finish(key, o.status, o.body)) return true;
+  log_->Write({{"register", config_.name}, {"key", key}, {"journal", journal_->last_error()}});
+  return false;
+}
+
+bool Worker::Released(const std::string& key) {
+  if (journal_->Release(key)) return true;
+  log_->Write({{"register", config_.name}, {"key", key}, {"journal", journal_->last_error()}});
+  return false;
+}
+
 Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
   const JournalEntry& e = d->entry;
   Action action = Action::kReceipt;
   ActionByName(e.action, &action);
   Job job = d->ticket->job;
   job.action = action;
-  if (!InfoOf(action).document) {
+  const ActionInfo& info = InfoOf(action);
+  const bool known = d->ticket->job_known;
+  if (!info.document && !info.prints) {
     // Cancel, a table write, the clock, the serial number: the same again
     // leaves the register as once, so the retry simply runs.
-    journal_->Release(e.key);
+    if (!Released(e.key)) return Settled::kUnknown;
     *out = ProblemOutcome(MakeProblem(503, "register.interrupted", "the outcome was lost; send it again with the same key"),
                           config_.name);
     out->released = true;
     return Settled::kReleased;
   }
-  // 1. The register's last reply, if it was the close's, is the outcome.
-  line_->WaitQuiet(100, 2000);
-  for (int i = 0; i < kAskAgainTries; ++i) {
-    host::Reply r;
-    if (!line_->Send(std::string(1, '\x05'))) return Settled::kUnknown;
-    if (!line_->ReadReply(&r, kAskAgainWaitMs)) continue;
-    if (r.has_id && r.id == e.close_id && e.close_id != 0) {
-      host::CloseReply c;
-      if (r.code == rc::kOk && !host::DecodeCloseReply(r.data, &c)) break;  // the status tells what it can
-      if (r.code == rc::kOk) {
-        json doc = DocumentJson(config_.name, job, c);
-        if (!d->ticket->job_known && action == Action::kReceipt) {
-          // What the request said is gone with the bridge that read it.
-          doc.erase("receipt_type");
-          doc["missing"] = {"receipt_type"};
-        } else if (!d->ticket->job_known && (action == Action::kCashIn || action == Action::kCashOut)) {
-          doc.erase("amount");
-          doc.erase("amount_decimal");
-          doc["missing"] = {"amount"};
-        }
-        if (doc.contains("missing")) doc["settled"] = true;
-        Publish("document", {{"register", config_.name}, {"document", doc}});
-        *out = JsonOutcome(201, doc);
-      } else {
-        Call(host::req::Cancel());
-        *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
-      }
-      journal_->Finish(e.key, out->status, out->body);
-      log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "last reply"}, {"status", out->status}});
-      return Settled::kDone;
+  // 1. The register's last reply, if it was the job's, is the outcome.
+  host::Reply r;
+  const Heard heard = AskAgain(e.close_id, &r);
+  if (heard == Heard::kLineGone) return Settled::kUnknown;
+  if (info.prints) {
+    // A report or copy leaves no number behind: its own reply, or nobody knows.
+    if (heard == Heard::kOurs && r.code == rc::kOk) {
+      *out = JsonOutcome(200, PrintedJson(job, known));
+    } else if (heard == Heard::kOurs) {
+      *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
+    } else {
+      *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
+                                        "the register's answer was lost; look at its paper before asking for this "
+                                        "again"),
+                            config_.name);
     }
-    break;  // another reply: the register has moved on
+    if (!Journaled(e.key, *out)) return Settled::kUnknown;
+    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", heard == Heard::kOurs ? "last reply" : "unknown"},
+                 {"status", out->status}});
+    return Settled::kDone;
+  }
+  host::CloseReply c;
+  if (heard == Heard::kOurs && (r.code != rc::kOk || host::DecodeCloseReply(r.data, &c))) {
+    json doc;
+    if (r.code == rc::kOk) {
+      doc = DocumentJson(config_.name, job, c);
+      if (!known && action == Action::kReceipt) {
+        // What the request said is gone with the bridge that read it.
+        doc.erase("receipt_type");
+        doc["missing"] = {"receipt_type"};
+      } else if (!known && (action == Action::kCashIn || action == Action::kCashOut)) {
+        doc.erase("amount");
+        doc.erase("amount_decimal");
+        doc["missing"] = {"amount"};
+      }
+      if (doc.contains("missing")) doc["settled"] = true;
+      *out = JsonOutcome(201, doc);
+    } else {
+      Call(host::req::Cancel());
+      *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
+    }
+    if (!Journaled(e.key, *out)) return Settled::kUnknown;
+    if (r.code == rc::kOk) Publish("document", {{"register", config_.name}, {"document", doc}});
+    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "last reply"}, {"status", out->status}});
+    return Settled::kDone;
   }
   line_->WaitQuiet(100, 2000);
   // 2. Its status: was a document stored since the job began?
@@ -542,12 +622,12 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
   if (!st.ok() || !host::DecodeDeviceStatus(st.data, &now)) return Settled::kUnknown;
   if (now.open_document != 0) Call(host::req::Cancel());  // the job's leftover
   if (now.last_document == e.last_document) {
+    if (!Released(e.key)) return Settled::kUnknown;
     *out = ProblemOutcome(MakeProblem(503, "register.interrupted",
                                       "the register lost the job (it restarted or the line dropped) and stored "
                                       "nothing; send it again with the same key"),
                           config_.name);
     out->released = true;
-    journal_->Release(e.key);
     log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "not stored"}});
     return Settled::kReleased;
   }
@@ -561,7 +641,7 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
     if (now.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(now.last_time));
     json missing = {"fiscal_sign"};
     if (action == Action::kReceipt) {
-      if (d->ticket->job_known) {
+      if (known) {
         doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
       } else {
         missing.push_back("receipt_type");
@@ -577,7 +657,7 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       missing.push_back("change");
     }
     if (action == Action::kCashIn || action == Action::kCashOut) {
-      if (d->ticket->job_known) {
+      if (known) {
         PutAmount(&doc, "amount", job.amount);
       } else {
         missing.push_back("amount");
@@ -585,9 +665,9 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       missing.push_back("drawer");
     }
     doc["missing"] = missing;
-    Publish("document", {{"register", config_.name}, {"document", doc}});
     *out = JsonOutcome(201, doc);
-    journal_->Finish(e.key, out->status, out->body);
+    if (!Journaled(e.key, *out)) return Settled::kUnknown;
+    Publish("document", {{"register", config_.name}, {"document", doc}});
     log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "stored"}, {"number", now.last_document}});
     return Settled::kDone;
   }
@@ -596,7 +676,7 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
                                     "the register stored " + std::to_string(now.last_document - e.last_document) +
                                         " documents since this job began; check its archive"),
                         config_.name);
-  journal_->Finish(e.key, out->status, out->body);
+  if (!Journaled(e.key, *out)) return Settled::kUnknown;
   log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "unknown"}});
   return Settled::kDone;
 }

@@ -110,6 +110,7 @@ class Worker {
     JournalEntry entry;
   };
   enum class Settled { kDone, kReleased, kUnknown };
+  enum class Heard { kOurs, kOther, kLineGone };
 
   void Run();
   bool Connect();
@@ -119,9 +120,25 @@ class Worker {
   Outcome RunDocument(const std::shared_ptr<Ticket>& t);
   Outcome RunSingle(const std::shared_ptr<Ticket>& t);
   // The register said yes with data that does not decode.
-  Outcome Unreadable(const std::shared_ptr<Ticket>& t, bool journaled);
-  // Settles one job in doubt; kUnknown when the register cannot tell now.
+  Outcome Unreadable();
+  // A printed report's or copy's answer; `known` false for a job read back
+  // from the journal.
+  json PrintedJson(const Job& job, bool known);
+  // Nothing was sent: the journal refused the job's first entry.
+  Outcome JournalRefused(const std::shared_ptr<Ticket>& t);
+  // The register acted but the journal cannot take its outcome: the job
+  // stays in doubt until it can, and the waiting request hears 503.
+  Outcome InDoubt(const std::shared_ptr<Ticket>& t, const JournalEntry& e);
+  // Settles a job whose reply was lost, or keeps it in doubt (status 0).
+  Outcome SettleNow(const std::shared_ptr<Ticket>& t, const JournalEntry& e);
+  // Settles one job in doubt; kUnknown when the register cannot tell now,
+  // or the journal cannot take the outcome.
   Settled Settle(Doubt* d, Outcome* out);
+  // 05 for the register's last reply: the request `id`'s or another's.
+  Heard AskAgain(uint32_t id, host::Reply* r);
+  // The settled outcome or the release journaled; false, logged, when not.
+  bool Journaled(const std::string& key, const Outcome& o);
+  bool Released(const std::string& key);
   bool SettleAll();
   host::Answer Call(const host::Request& r);
   void Publish(const std::string& name, json data);
@@ -151,6 +168,9 @@ class Worker {
   std::unique_ptr<host::HostLine> line_;
   std::unique_ptr<host::Client> client_;
   double call_ms_ = 0;  // in Call, since the job began
+  // What the journal last recorded of the register.
+  std::string seen_serial_;
+  uint32_t seen_last_ = 0;
 };
 
 }  // namespace bridge

