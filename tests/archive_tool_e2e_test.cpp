@@ -163,3 +163,16 @@ TEST_F(ArchiveToolTest, ReadsTheDayAsTheRegisterKeptAndPrintedIt) {
 }
 
 }  // namespace
+
+TEST(ArchiveToolUsageTest, HelpIsAnAnswerAndAMissingPathIsNot) {
+  const struct {
+    const char* args;
+    int status;
+    bool usage_on_stdout;
+  } cases[] = {{"--help", 0, true}, {"-h", 0, true}, {"verify --help", 0, true}, {"", 1, false}, {"verify", 1, false}};
+  for (const auto& c : cases) {
+    const Ran r = Archive(c.args);
+    EXPECT_EQ(c.status, r.status) << c.args;
+    EXPECT_EQ(c.usage_on_stdout, r.out.find("usage: fr-archive") != std::string::npos) << c.args;
+  }
+}

@@ -47,6 +47,13 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
   if (argc < 3) return Usage(argc < 2 ? "no command" : "no PATH after the command");
   const std::string command = argv[1];
   const std::string path = argv[2];
