@@ -46,6 +46,28 @@ void PutAmount(json* j, const std::string& name, int64_t kopecks) {
   (*j)[name + "_decimal"] = Decimal2(kopecks);
 }
 
+json LineJson(const host::Line& l) {
+  json j = {{"name", util::Cp866ToUtf8(l.name)}, {"price", l.price}, {"quantity", host::FormatQuantity(l)},
+            {"tax", l.tax}, {"section", l.section}};
+  if (l.discount != 0) j["discount"] = l.discount;
+  if (l.discount_amount != 0) j["discount_amount"] = l.discount_amount;
+  if (!l.code.empty()) j["code"] = util::Cp866ToUtf8(l.code);
+  if (!l.unit.empty()) j["unit"] = util::Cp866ToUtf8(l.unit);
+  if (!l.extra.empty()) j["extra_text"] = util::Cp866ToUtf8(l.extra);
+  return j;
+}
+
+void PutRequest(json* doc, const Job& job) {
+  if (job.action == Action::kReceipt) {
+    (*doc)["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+    json lines = json::array();
+    for (const host::Line& l : job.lines) lines.push_back(LineJson(l));
+    (*doc)["lines"] = lines;
+    (*doc)["payment"] = {{"cash", job.cash}, {"cashless", job.cashless}};
+  }
+  if (job.action == Action::kCashIn || job.action == Action::kCashOut) PutAmount(doc, "amount", job.amount);
+}
+
 json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c) {
   json j = {{"register", register_name},
             {"document", DocumentSlug(job.action)},
@@ -53,14 +75,43 @@ json DocumentJson(const std::string& register_name, const Job& job, const host::
             {"fiscal_sign", c.sign},
             {"time", FormatTime(c.time)}};
   if (c.has_shift) j["shift"] = c.shift;
-  if (job.action == Action::kReceipt) j["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
+  PutRequest(&j, job);
   if (c.is_receipt) {
     j["receipt_number"] = c.receipt;
     PutAmount(&j, "total", c.total);
     PutAmount(&j, "change", c.change);
   }
-  if (job.action == Action::kCashIn || job.action == Action::kCashOut) PutAmount(&j, "amount", job.amount);
   if (c.has_drawer) PutAmount(&j, "drawer", c.drawer);
+  return j;
+}
+
+json PreviewJson(const std::string& register_name, const Job& job, const host::ReceiptPreview& p) {
+  json j = {{"register", register_name}, {"receipt_type", ReceiptTypeSlug(job.receipt_type)}};
+  json lines = json::array();
+  for (const host::PreviewLine& l : p.lines) {
+    json line = json::object();
+    PutAmount(&line, "cost", l.cost);
+    PutAmount(&line, "discount", l.discount);
+    PutAmount(&line, "amount", l.amount);
+    PutAmount(&line, "tax", l.tax);
+    lines.push_back(line);
+  }
+  j["lines"] = lines;
+  json taxes = json::array();
+  for (const host::PreviewTax& t : p.taxes) {
+    json tax = {{"number", t.number}, {"name", util::Cp866ToUtf8(t.name)}};
+    PutAmount(&tax, "amount", t.amount);
+    taxes.push_back(tax);
+  }
+  j["taxes"] = taxes;
+  PutAmount(&j, "total", p.total);
+  PutAmount(&j, "change", p.change);
+  j["refusal"] = nullptr;
+  if (p.code != rc::kOk) {
+    Problem refusal = RefusalProblem(p.code);
+    refusal.pointer = p.line >= 0 ? "/lines/" + std::to_string(p.line) : p.lines.empty() ? "/type" : "/payment";
+    j["refusal"] = ProblemJson(refusal);
+  }
   return j;
 }
 
@@ -78,6 +129,8 @@ const char* PrinterState(const StatusSnapshot& s) {
 
 json StatusJson(const std::string& register_name, bool online, const StatusSnapshot& s, int64_t now_ms) {
   json j = {{"register", register_name}, {"online", online}};
+  // A refusal is cached too: its age says how long ago the register said so.
+  if (s.taken_ms != 0) j["age_ms"] = std::max<int64_t>(0, now_ms - s.taken_ms);
   if (!s.valid) {
     if (s.refused != 0) {
       j["result_code"] = s.refused;
@@ -86,7 +139,6 @@ json StatusJson(const std::string& register_name, bool online, const StatusSnaps
     return j;
   }
   const host::DeviceStatus& d = s.device;
-  j["age_ms"] = now_ms - s.taken_ms;
   j["serial"] = d.serial;
   j["flags"] = host::FlagNames(d.flags);
   j["registrations"] = d.registrations;
@@ -111,6 +163,27 @@ json StatusJson(const std::string& register_name, bool online, const StatusSnaps
   j["printer"] = PrinterState(s);
   j["capacity"] = d.capacity;
   return j;
+}
+
+void ApplyClose(Action action, const host::CloseReply& c, StatusSnapshot* s) {
+  if (!s->valid) return;
+  host::DeviceStatus& d = s->device;
+  d.last_document = c.number;
+  if (c.time != 0) d.last_time = static_cast<int32_t>(c.time);
+  d.open_document = 0;
+  if (c.has_shift) d.shift = c.shift;
+  if (c.is_receipt) d.receipts = s->shift.receipts = c.receipt;
+  if (c.has_drawer) s->shift.drawer = c.drawer;
+  if (action == Action::kShiftOpen) {
+    d.flags |= FrStatus::kShiftOpen;
+    d.receipts = 0;
+    s->shift = host::ShiftStatus{true, d.shift, 0, c.number, c.time, c.number, 0, s->shift.drawer};
+  } else if (action == Action::kShiftClose) {
+    d.flags &= static_cast<uint16_t>(~FrStatus::kShiftOpen);
+    s->shift.open = false;
+    s->shift.close_time = c.time;
+  }
+  if (s->shift.open) s->shift.last_document = c.number;
 }
 
 std::vector<std::string> StatusChanges(const StatusSnapshot& a, const StatusSnapshot& b) {
@@ -173,6 +246,17 @@ bool TotalsJson(const std::string& record, const std::string& data, json* out) {
 }
 
 std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+json ListingGaps(const std::vector<uint32_t>& numbers, uint32_t after, uint32_t last, bool complete) {
+  json gaps = json::array();
+  const uint32_t newest = numbers.empty() ? after : numbers.front();
+  if (last > newest) gaps.push_back({newest + 1, last});
+  for (size_t i = 0; i + 1 < numbers.size(); ++i) {
+    if (numbers[i] > numbers[i + 1] + 1) gaps.push_back({numbers[i + 1] + 1, numbers[i] - 1});
+  }
+  if (complete && !numbers.empty() && numbers.back() > after + 1) gaps.push_back({after + 1, numbers.back() - 1});
+  return gaps;
+}
 
 json ProblemJson(const Problem& p) {
   json j = {{"type", "urn:fr-bridge:problem:" + p.code},

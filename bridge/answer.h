@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/request.h"
+#include "host/preview.h"
 #include "host/protocol.h"
 
 namespace bridge {
@@ -19,8 +20,18 @@ using nlohmann::json;
 // Sets j[name] and j[name + "_decimal"].
 void PutAmount(json* j, const std::string& name, int64_t kopecks);
 
+// A receipt line as the request gave it: its JSON form in answers.
+json LineJson(const host::Line& line);
+// What the request told of its document: a receipt's type, lines and
+// payment, a cash document's amount.
+void PutRequest(json* doc, const Job& job);
 // A document the register closed and answered.
 json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c);
+
+// A receipt's preview: the lines' figures in the request's order, the taxes,
+// the total and change, and "refusal", the problem the register would
+// answer (null when it would store the receipt).
+json PreviewJson(const std::string& register_name, const Job& job, const host::ReceiptPreview& p);
 
 // What the status poll keeps of a register.
 struct StatusSnapshot {
@@ -33,6 +44,10 @@ struct StatusSnapshot {
 const char* PaperState(const StatusSnapshot& s);    // "ready", "near-end", "out", "unknown"
 const char* PrinterState(const StatusSnapshot& s);  // "ready", "silent", "unknown"
 json StatusJson(const std::string& register_name, bool online, const StatusSnapshot& s, int64_t now_ms);
+// What a document's close reply tells of the register, into the snapshot at
+// once: the last document, the shift and its receipts, the drawer. The
+// next poll confirms it.
+void ApplyClose(Action action, const host::CloseReply& c, StatusSnapshot* s);
 // What differs between two snapshots, by name: "shift", "drawer", "paper",
 // "printer", "open_document", "last_document".
 std::vector<std::string> StatusChanges(const StatusSnapshot& before, const StatusSnapshot& after);
@@ -41,6 +56,12 @@ std::vector<std::string> StatusChanges(const StatusSnapshot& before, const Statu
 // when the data does not decode.
 bool TableRecordJson(uint8_t table, const std::string& data, json* out);
 bool TotalsJson(const std::string& record, const std::string& data, json* out);
+
+// The numbers a listing of documents (`numbers`, newest first) lacks, as
+// [from, to] pairs: between two listed ones; above the newest up to the
+// register's `last` (0: not asked); below the oldest down to after + 1 when
+// the listing is `complete` there.
+json ListingGaps(const std::vector<uint32_t>& numbers, uint32_t after, uint32_t last, bool complete);
 
 json ProblemJson(const Problem& p);
 

@@ -39,7 +39,7 @@ class Statement {
 };
 
 constexpr const char* kColumns =
-    "key, register, action, hash, done, last_document, close_id, status, response, created";
+    "key, register, action, hash, done, last_document, close_id, status, response, created, request";
 
 JournalEntry Read(Statement* s) {
   JournalEntry e;
@@ -53,6 +53,7 @@ JournalEntry Read(Statement* s) {
   e.status = static_cast<int>(s->IntColumn(7));
   e.response = s->Column(8);
   e.created = s->IntColumn(9);
+  e.request = s->Column(10);
   return e;
 }
 
@@ -88,9 +89,13 @@ bool Journal::Open(const std::string& path, std::string* error, const char* vfs)
                   Exec("CREATE TABLE IF NOT EXISTS jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, "
                        "action TEXT NOT NULL, hash TEXT NOT NULL, done INTEGER NOT NULL, "
                        "last_document INTEGER NOT NULL, close_id INTEGER NOT NULL, status INTEGER NOT NULL, "
-                       "response TEXT NOT NULL, created INTEGER NOT NULL)") &&
+                       "response TEXT NOT NULL, created INTEGER NOT NULL, request TEXT NOT NULL DEFAULT '')") &&
+                  HasRequestColumn() &&
                   Exec("CREATE TABLE IF NOT EXISTS seen (register TEXT PRIMARY KEY, serial TEXT NOT NULL, "
-                       "last_document INTEGER NOT NULL)");
+                       "last_document INTEGER NOT NULL)") &&
+                  Exec("CREATE TABLE IF NOT EXISTS documents (register TEXT NOT NULL, number INTEGER NOT NULL, "
+                       "time INTEGER NOT NULL, shift INTEGER NOT NULL, body TEXT NOT NULL, "
+                       "PRIMARY KEY (register, number)) WITHOUT ROWID");
   if (!ok && lost_.empty()) {
     *error = path + ": " + last_error_;
     return false;
@@ -110,6 +115,12 @@ bool Journal::Open(const std::string& path, std::string* error, const char* vfs)
     }
   }
   return true;
+}
+
+bool Journal::HasRequestColumn() {
+  // A journal from before requests were kept gains the column.
+  Statement probe(db_, "SELECT request FROM jobs LIMIT 0");
+  return probe.ok() || Exec("ALTER TABLE jobs ADD COLUMN request TEXT NOT NULL DEFAULT ''");
 }
 
 bool Journal::Intact() {
@@ -214,9 +225,9 @@ bool Journal::Find(const std::string& key, JournalEntry* out, bool* failed) {
 bool Journal::Begin(const JournalEntry& e) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Usable()) return false;
-  Statement s(db_, (std::string("INSERT INTO jobs (") + kColumns + ") VALUES (?, ?, ?, ?, 0, ?, ?, 0, '', ?)").c_str());
+  Statement s(db_, (std::string("INSERT INTO jobs (") + kColumns + ") VALUES (?, ?, ?, ?, 0, ?, ?, 0, '', ?, ?)").c_str());
   s.Text(1, e.key).Text(2, e.register_name).Text(3, e.action).Text(4, e.hash);
-  s.Int(5, e.last_document).Int(6, e.close_id).Int(7, static_cast<int64_t>(time(nullptr)));
+  s.Int(5, e.last_document).Int(6, e.close_id).Int(7, static_cast<int64_t>(time(nullptr))).Text(8, e.request);
   return s.Step() == SQLITE_DONE || Fail("begin");
 }
 
@@ -228,12 +239,55 @@ bool Journal::SetCloseId(const std::string& key, uint32_t close_id) {
   return s.Step() == SQLITE_DONE || Fail("close id");
 }
 
-bool Journal::Finish(const std::string& key, int status, const std::string& response) {
+bool Journal::Finish(const std::string& key, int status, const std::string& response,
+                     const JournalDocument* document) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!Usable()) return false;
+  if (!Usable() || !Exec("BEGIN IMMEDIATE")) return false;
   Statement s(db_, "UPDATE jobs SET done = 1, status = ?, response = ? WHERE key = ?");
   s.Int(1, status).Text(2, response).Text(3, key);
-  return s.Step() == SQLITE_DONE || Fail("finish");
+  bool ok = s.Step() == SQLITE_DONE || Fail("finish");
+  if (ok && document != nullptr) {
+    Statement d(db_, "INSERT OR REPLACE INTO documents (register, number, time, shift, body) "
+                     "SELECT register, ?, ?, ?, ? FROM jobs WHERE key = ?");
+    d.Int(1, document->number).Int(2, document->time).Int(3, document->shift).Text(4, document->body).Text(5, key);
+    ok = d.Step() == SQLITE_DONE || Fail("document");
+  }
+  if (ok && Exec("COMMIT")) return true;
+  const std::string error = last_error_;
+  Exec("ROLLBACK");
+  last_error_ = error;
+  return false;
+}
+
+bool Journal::Documents(const DocumentQuery& q, std::vector<JournalDocument>* out) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_, "SELECT number, time, shift, body FROM documents WHERE register = ? AND time >= ? AND time <= ? "
+                   "AND (? = 0 OR shift = ?) AND number > ? AND number < ? ORDER BY number DESC LIMIT ?");
+  s.Text(1, q.register_name).Int(2, q.from_time).Int(3, q.to_time).Int(4, q.shift).Int(5, q.shift);
+  s.Int(6, q.after).Int(7, q.before).Int(8, static_cast<int64_t>(q.limit) + 1);
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    out->push_back(JournalDocument{static_cast<uint32_t>(s.IntColumn(0)), static_cast<uint32_t>(s.IntColumn(1)),
+                                   static_cast<uint32_t>(s.IntColumn(2)), s.Column(3)});
+  }
+  return rc == SQLITE_DONE || Fail("documents");
+}
+
+bool Journal::Document(const std::string& register_name, uint32_t number, JournalDocument* out, bool* failed) {
+  std::lock_guard<std::mutex> l(mu_);
+  *failed = !Usable();
+  if (*failed) return false;
+  Statement s(db_, "SELECT number, time, shift, body FROM documents WHERE register = ? AND number = ?");
+  s.Text(1, register_name).Int(2, number);
+  const int rc = s.Step();
+  if (rc != SQLITE_ROW) {
+    *failed = rc != SQLITE_DONE;
+    return *failed && Fail("document");
+  }
+  *out = JournalDocument{static_cast<uint32_t>(s.IntColumn(0)), static_cast<uint32_t>(s.IntColumn(1)),
+                         static_cast<uint32_t>(s.IntColumn(2)), s.Column(3)};
+  return true;
 }
 
 bool Journal::Release(const std::string& key) {

@@ -28,6 +28,28 @@ struct JournalEntry {
   int status = 0;              // HTTP status of the outcome
   std::string response;        // its body
   int64_t created = 0;         // seconds since 1970
+  // What the request asked, {"path", "body"}, without the cashier's
+  // password: a job settled after a restart still knows its document.
+  std::string request;
+};
+
+// A document the register stored for one of the bridge's jobs, as the
+// bridge answered it (JSON), with what a listing filters by.
+struct JournalDocument {
+  uint32_t number = 0;
+  uint32_t time = 0;
+  uint32_t shift = 0;  // 0 when the document names none
+  std::string body;
+};
+
+// Which of a register's documents to list: every bound inclusive but
+// `after` and `before`, which name the documents beyond them.
+struct DocumentQuery {
+  std::string register_name;
+  uint32_t from_time = 0, to_time = UINT32_MAX;
+  uint32_t shift = 0;  // 0: any
+  uint32_t after = 0, before = UINT32_MAX;
+  size_t limit = 100;
 };
 
 class Journal {
@@ -58,7 +80,14 @@ class Journal {
   bool Begin(const JournalEntry& e);
   // The close's identifier, before the close goes out.
   bool SetCloseId(const std::string& key, uint32_t close_id);
-  bool Finish(const std::string& key, int status, const std::string& response);
+  // The outcome, and the document it stored (may be null), in one commit.
+  bool Finish(const std::string& key, int status, const std::string& response,
+              const JournalDocument* document = nullptr);
+  // Newest first, at most q.limit + 1 of them: one more than asked tells
+  // that the limit cut the list.
+  bool Documents(const DocumentQuery& q, std::vector<JournalDocument>* out);
+  // False when there is none, or when it cannot be read: then *failed.
+  bool Document(const std::string& register_name, uint32_t number, JournalDocument* out, bool* failed);
   // Forgets a job known to have left no trace on the register, so that a
   // retry with its key runs it again.
   bool Release(const std::string& key);
@@ -72,6 +101,7 @@ class Journal {
   bool Fail(const char* what);
   bool Usable();  // REQUIRES: mu_ held
   bool Intact();  // every page reads; else lost_ says what is wrong
+  bool HasRequestColumn();
 
 
   std::mutex mu_;

@@ -349,8 +349,12 @@ int main(int argc, char** argv) {
   bridge::Metrics metrics;
   bridge::Server server(so, &journal, &events, &metrics, &log);
   std::vector<std::unique_ptr<bridge::Worker>> workers;
+  // The receipt preview's tables, the bridge's own copy of what it read.
+  const std::string preview_dir = state + "/preview";
+  if (mkdir(preview_dir.c_str(), 0700) != 0 && errno != EEXIST) return Fail("cannot make " + preview_dir);
   for (auto& r : registers) {
     r.max_queue = register_queue;
+    r.preview_dir = preview_dir;
     workers.push_back(std::make_unique<bridge::Worker>(r, &journal, &events, &metrics, &log));
     server.AddWorker(workers.back().get());
   }

@@ -38,6 +38,7 @@ constexpr ActionInfo kActions[] = {
     {Action::kSetSerial, "set-serial", true, false, true, false, false, false},
     {Action::kRegistration, "registration", true, true, true, true, false, false},
     {Action::kTotals, "totals", false, false, false, false, false, false},
+    {Action::kPreview, "receipt-preview", false, false, false, false, true, false},
 };
 
 const struct {
@@ -175,11 +176,20 @@ bool DecodeCashier(Fields& f, Job* job, Problem* problem) {
 
 bool DecodeLine(const json& j, const std::string& at, host::Line* l, Problem* problem) {
   Fields f(j, at, problem);
-  if (!f.Only({"name", "price", "quantity", "tax", "section", "discount"}) ||
-      !f.Text("name", ReceiptOperation::kMaxTextSize - 1, &l->name) ||
-      !f.Int("price", 0, receipt::kMaxIncomingTotal, &l->price) || !f.Small("tax", 1, 5, &l->tax) ||
-      !f.Small("section", 1, 20, &l->section, false) || !f.Small("discount", 1, 20, &l->discount, false)) {
+  constexpr size_t kText = ReceiptOperation::kMaxTextSize - 1, kUnit = ReceiptOperation::kMaxUnitSize - 1;
+  if (!f.Only({"name", "price", "quantity", "tax", "section", "discount", "discount_amount", "code", "unit",
+               "extra_text"}) ||
+      !f.Text("name", kText, &l->name) || !f.Int("price", 0, receipt::kMaxIncomingTotal, &l->price) ||
+      !f.Small("tax", 1, 5, &l->tax) || !f.Small("section", 1, 20, &l->section, false) ||
+      !f.Small("discount", 1, 20, &l->discount, false) ||
+      !f.Int("discount_amount", 1, receipt::kMaxIncomingTotal, &l->discount_amount, false) ||
+      !f.Text("code", kText, &l->code, false) || !f.Text("unit", kUnit, &l->unit, false) ||
+      !f.Text("extra_text", kText, &l->extra, false)) {
     return false;
+  }
+  // The register takes an amount off only where no discount table applies.
+  if (l->discount != 0 && l->discount_amount != 0) {
+    return f.Fail(f.Pointer("discount_amount"), "cannot be given with a discount table");
   }
   if (!f.Has("quantity")) return f.Fail(f.Pointer("quantity"), "is required");
   const json& q = f.at("quantity");
@@ -300,6 +310,7 @@ bool DecodeBody(const json& body, Job* job, const std::string& segment, Problem*
   if (!DecodeCashier(f, job, problem)) return false;
   switch (job->action) {
     case Action::kReceipt:
+    case Action::kPreview:
       return DecodeReceipt(f, job, problem);
     case Action::kShiftOpen:
     case Action::kShiftClose:
@@ -370,6 +381,16 @@ Problem RefusalProblem(int result_code) {
                               rc::Meaning(result_code));
   p.result_code = result_code;
   return p;
+}
+
+bool ActionByName(const std::string& name, Action* out) {
+  for (const ActionInfo& a : kActions) {
+    if (name == a.name) {
+      *out = a.action;
+      return true;
+    }
+  }
+  return false;
 }
 
 const ActionInfo& InfoOf(Action action) { return kActions[static_cast<size_t>(action)]; }

@@ -32,7 +32,7 @@ Problem RefusalProblem(int result_code);
 
 enum class Action {
   kReceipt, kCancel, kShiftOpen, kShiftClose, kCashIn, kCashOut, kReport, kCopy,
-  kReadTable, kWriteTable, kReadClock, kSetClock, kSetSerial, kRegistration, kTotals,
+  kReadTable, kWriteTable, kReadClock, kSetClock, kSetSerial, kRegistration, kTotals, kPreview,
 };
 
 struct ActionInfo {
@@ -46,6 +46,8 @@ struct ActionInfo {
   bool prints;         // a report or copy: twice would print twice, so a lost reply is settled, not resent
 };
 const ActionInfo& InfoOf(Action action);
+// The action by its name ("receipt"), as the journal keeps it.
+bool ActionByName(const std::string& name, Action* out);
 
 // Limits of what the bridge takes (the register's own are checked again by it).
 constexpr size_t kMaxBodyBytes = 64 * 1024;

@@ -1,5 +1,6 @@
 #include "bridge/request.h"
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,8 +9,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "bridge/answer.h"
 #include "bridge/journal.h"
 #include "tools/sim/sandbox.h"
+#include "util/cp866.h"
 
 namespace bridge {
 namespace {
@@ -59,6 +62,12 @@ TEST(RequestTest, BadBodiesAreRefusedWithThePointerOfTheField) {
        "/lines/0/name"},
       {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"colour":1}])"), 400,
        "request.invalid", "/lines/0/colour"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"discount":1,"discount_amount":5}])"),
+       400, "request.invalid", "/lines/0/discount_amount"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"unit":"0123456789abcdef"}])"),
+       400, "request.invalid", "/lines/0/unit"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"unit":"k\ng"}])"), 400,
+       "request.invalid", "/lines/0/unit"},
       {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1}])", R"(, "tip": 1)"), 400,
        "request.invalid", "/tip"},
       {Action::kCashIn, "", "{" + kCashier + R"(, "amount": 100000000001})", 400, "request.invalid", "/amount"},
@@ -93,6 +102,9 @@ TEST(RequestTest, TextsWithControlCharactersAreRefusedInEveryField) {
     std::string segment, body, pointer;
   } fields[] = {
       {Action::kReceipt, "", Receipt(R"([{"name":TEXT,"price":1,"quantity":1,"tax":1}])"), "/lines/0/name"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","code":TEXT,"price":1,"quantity":1,"tax":1}])"), "/lines/0/code"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","extra_text":TEXT,"price":1,"quantity":1,"tax":1}])"),
+       "/lines/0/extra_text"},
       {Action::kReceipt, "",
        R"({"type": "sale", "cashier": {"number": 1, "password": 1111, "name": TEXT}, "lines": )" + line +
            R"(, "payment": {"cash": 100}})",
@@ -140,7 +152,8 @@ TEST(RequestTest, AReceiptBecomesItsFrames) {
   Problem p;
   ASSERT_TRUE(DecodeJob(Action::kReceipt, "", "",
                         Receipt(R"([{"name":"Чай","price":12990,"quantity":"1.500","tax":5,"section":3,"discount":2},
-                                    {"name":"b","price":1,"quantity":2,"tax":1}])"),
+                                    {"name":"b","price":1,"quantity":2,"tax":1,"code":"4601234567890",
+                                     "unit":"шт","extra_text":"Акция","discount_amount":150}])"),
                         &job, &p))
       << p.detail;
   ASSERT_EQ(job.lines.size(), 2u);
@@ -150,6 +163,10 @@ TEST(RequestTest, AReceiptBecomesItsFrames) {
   EXPECT_EQ(job.lines[0].section, 3);
   EXPECT_EQ(job.lines[0].discount, 2);
   EXPECT_EQ(job.lines[1].section, 1) << "section 1 unless given";
+  EXPECT_EQ(job.lines[1].code, "4601234567890");
+  EXPECT_EQ(job.lines[1].unit, util::Utf8ToCp866("шт"));
+  EXPECT_EQ(job.lines[1].extra, util::Utf8ToCp866("Акция"));
+  EXPECT_EQ(job.lines[1].discount_amount, 150);
   const Plan plan = DocumentPlan(job, job.login);
   EXPECT_EQ(plan.open.command, cmd::kOpenReceipt);
   ASSERT_EQ(plan.steps.size(), 3u);
@@ -199,6 +216,7 @@ TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
     ASSERT_TRUE(j.Begin(e));
     EXPECT_FALSE(j.Begin(e)) << "a key is begun once";
     e.key = "b";
+    e.request = R"({"path": "/v1/registers/main/receipts", "body": {}})";
     ASSERT_TRUE(j.Begin(e));
     e.key = "c";
     ASSERT_TRUE(j.Begin(e));
@@ -220,6 +238,81 @@ TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
   EXPECT_EQ(open[0].key, "b");
   EXPECT_EQ(open[0].last_document, 7u);
   EXPECT_EQ(open[0].close_id, 99u);
+  EXPECT_EQ(open[0].request, R"({"path": "/v1/registers/main/receipts", "body": {}})");
+}
+
+TEST(JournalTest, StoredDocumentsAreListedNewestFirstByTheirFilters) {
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  const std::string path = tmp.dir() + "/journal.sqlite";
+  {
+    // A journal from before requests were kept takes them now.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, action TEXT NOT NULL, "
+                               "hash TEXT NOT NULL, done INTEGER NOT NULL, last_document INTEGER NOT NULL, "
+                               "close_id INTEGER NOT NULL, status INTEGER NOT NULL, response TEXT NOT NULL, "
+                               "created INTEGER NOT NULL)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  Journal j;
+  std::string error;
+  ASSERT_TRUE(j.Open(path, &error)) << error;
+  // Documents 2 to 8 but 5 (another program's), shift 1 up to 4; a refusal
+  // keeps none.
+  for (uint32_t n : {2u, 3u, 4u, 6u, 7u, 8u, 9u}) {
+    JournalEntry e;
+    e.key = "k" + std::to_string(n);
+    e.register_name = "main";
+    e.action = "receipt";
+    e.request = "{}";
+    ASSERT_TRUE(j.Begin(e)) << j.last_error();
+    const JournalDocument d{n, 1000 + n, n < 5 ? 1u : 2u, "{\"number\":" + std::to_string(n) + "}"};
+    ASSERT_TRUE(j.Finish(e.key, n == 9 ? 422 : 201, d.body, n == 9 ? nullptr : &d)) << j.last_error();
+  }
+  auto numbers = [&](DocumentQuery q) {
+    q.register_name = q.register_name.empty() ? "main" : q.register_name;
+    std::vector<JournalDocument> docs;
+    EXPECT_TRUE(j.Documents(q, &docs)) << j.last_error();
+    std::vector<uint32_t> out;
+    for (const JournalDocument& d : docs) out.push_back(d.number);
+    return out;
+  };
+  using V = std::vector<uint32_t>;
+  EXPECT_EQ(numbers({}), V({8, 7, 6, 4, 3, 2}));
+  EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 1}), V({4, 3, 2}));
+  EXPECT_EQ(numbers({"main", 1003, 1006}), V({6, 4, 3}));
+  EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 0, 4}), V({8, 7, 6}));
+  EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 0, 0, 7, 2}), V({6, 4, 3})) << "one more than the limit tells there are more";
+  EXPECT_EQ(numbers({"other"}), V());
+  JournalDocument d;
+  bool failed = true;
+  ASSERT_TRUE(j.Document("main", 6, &d, &failed));
+  EXPECT_EQ(d.body, R"({"number":6})");
+  EXPECT_EQ(d.shift, 2u);
+  EXPECT_FALSE(j.Document("main", 5, &d, &failed));
+  EXPECT_FALSE(failed);
+}
+
+TEST(AnswerTest, AListingNamesTheNumbersItLacks) {
+  using V = std::vector<uint32_t>;
+  const struct {
+    V numbers;
+    uint32_t after, last;
+    bool complete;
+    json gaps;
+  } cases[] = {
+      {{5, 4, 2}, 0, 7, true, {{6, 7}, {3, 3}, {1, 1}}},
+      {{3, 2, 1}, 0, 3, true, json::array()},
+      {{}, 0, 3, true, {{1, 3}}},
+      {{}, 4, 3, true, json::array()},
+      {{10, 8}, 5, 0, false, {{9, 9}}},
+      {{10, 8}, 5, 0, true, {{9, 9}, {6, 7}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ListingGaps(c.numbers, c.after, c.last, c.complete), c.gaps) << c.gaps.dump();
+  }
 }
 
 // A journal that existed and is gone, emptied or damaged is never taken for

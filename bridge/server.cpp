@@ -85,6 +85,51 @@ bool HeaderKeyOk(const std::string& key) {
   return true;
 }
 
+// The request as its parsed JSON reads: key order and spacing are not the
+// request, values are.
+std::string CanonicalBody(const std::string& body) {
+  const json j = json::parse(body, nullptr, false);
+  return j.is_discarded() ? body : j.dump();
+}
+
+// What the journal keeps of a request, so that a job settled by the next
+// run of the bridge still knows its document: the path and the body, less
+// the cashier's password.
+std::string KeptRequest(const std::string& path, const std::string& body) {
+  json j = json::parse(body, nullptr, false);
+  if (j.is_object() && j.contains("cashier") && j["cashier"].is_object()) j["cashier"].erase("password");
+  return Dump({{"path", path}, {"body", j.is_discarded() ? json(nullptr) : j}});
+}
+
+// The job of a journaled request; false when it is not there or does not
+// decode (a journal from before requests were kept).
+bool JobOfRequest(Action action, const std::string& request, Job* job) {
+  const json r = json::parse(request, nullptr, false);
+  if (!r.is_object() || !r.contains("body") || !r["body"].is_object() || !r.contains("path") || !r["path"].is_string()) {
+    return false;
+  }
+  json body = r["body"];
+  if (body.contains("cashier") && body["cashier"].is_object()) body["cashier"]["password"] = 0;  // never sent again
+  const std::string path = r["path"];
+  Problem p;
+  return DecodeJob(action, path.substr(path.rfind('/') + 1), "", body.dump(), job, &p);
+}
+
+// A keyed job the register refused stored nothing, and its key answers that
+// refusal for good: the POS is told that trying again takes a new key.
+Outcome AsKeyedAnswer(Outcome o, bool replayed) {
+  if (!o.problem || o.status < 400 || o.status >= 500) return o;
+  json j = json::parse(o.body, nullptr, false);
+  if (!j.is_object()) return o;
+  j["retry"] = "new-key";
+  if (replayed) {
+    j["detail"] = "this key's request was refused and nothing was stored (" + j.value("detail", std::string()) +
+                  "); to try again, send it with a new Idempotency-Key";
+  }
+  o.body = Dump(j);
+  return o;
+}
+
 std::string RandomHex(size_t bytes) {
   std::string raw(bytes, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(&raw[0]), static_cast<int>(bytes)) != 1) {
@@ -178,10 +223,13 @@ const std::vector<Server::Route>& Server::Table() {
       {"GET", "/v1/registers/{name}", FR_REG, false, page(&Server::OneRegister)},
       {"GET", "/v1/registers/{name}/status", FR_REG "/status", false, page(&Server::Status)},
       {"GET", "/v1/registers/{name}/documents", FR_REG "/documents", false, page(&Server::Documents)},
+      {"GET", "/v1/registers/{name}/documents/{number}", FR_REG "/documents/([0-9]{1,10})", false,
+       page(&Server::OneDocument)},
       {"GET", "/v1/registers/{name}/paper", FR_REG "/paper", false, page(&Server::Paper)},
       {"GET", "/v1/registers/{name}/paper/{file}", FR_REG "/paper/([0-9]{4,9}\\.[a-z]{3,4})", false,
        page(&Server::PaperSheet)},
       {"POST", "/v1/registers/{name}/receipts", FR_REG "/receipts", false, job(Action::kReceipt)},
+      {"POST", "/v1/registers/{name}/receipts/preview", FR_REG "/receipts/preview", false, job(Action::kPreview)},
       {"POST", "/v1/registers/{name}/cancel", FR_REG "/cancel", false, job(Action::kCancel)},
       {"POST", "/v1/registers/{name}/shift/open", FR_REG "/shift/open", false, job(Action::kShiftOpen)},
       {"POST", "/v1/registers/{name}/shift/close", FR_REG "/shift/close", false, job(Action::kShiftClose)},
@@ -279,8 +327,10 @@ void Server::AddInDoubt(const JournalEntry& e) {
   t->hash = e.hash;
   t->register_name = e.register_name;
   t->route = e.action;
-  t->job_known = false;
   t->created = e.created;
+  t->request = e.request;
+  Action action = Action::kReceipt;
+  t->job_known = ActionByName(e.action, &action) && JobOfRequest(action, e.request, &t->job);
   Worker* w = Find(e.register_name);
   if (w == nullptr) {
     log_->Write({{"key", e.key}, {"register", e.register_name}, {"error", "journal entry of an unknown register"}});
@@ -541,8 +591,18 @@ void Server::ReplyProblem(Res& res, const Problem& p) {
 
 void Server::Health(const Req&, Res& res, Role) {
   json regs = json::object();
-  for (Worker* w : workers_) regs[w->config().name] = w->online() ? "online" : "offline";
+  bool starting = false;
+  for (Worker* w : workers_) {
+    regs[w->config().name] = w->online() ? "online" : "offline";
+    starting = starting || !w->reached();
+  }
   json health = {{"status", "ok"}, {"registers", regs}};
+  // A supervisor waits for this before it sends tills: until every
+  // register has answered once, nothing is known of them.
+  if (starting) {
+    res.status = 503;
+    health["status"] = "starting";
+  }
   const std::string lost = journal_->lost();
   if (!lost.empty()) {
     res.status = 503;
@@ -611,10 +671,93 @@ void Server::ConsolePage(const Req& req, Res& res, Role) {
   res.set_content(reinterpret_cast<const char*>(f->data), f->size, ContentTypeOf(name));
 }
 
+namespace {
+
+constexpr size_t kDefaultListed = 100, kMaxListed = 500;
+
+// The listing's query: times as RFC 3339, numbers as digits; false with
+// *problem naming the parameter.
+bool ParseDocumentQuery(const Req& req, DocumentQuery* q, Problem* problem) {
+  auto number = [&](const char* name, uint32_t min, uint32_t max, uint32_t* out) {
+    if (!req.has_param(name)) return true;
+    const std::string v = req.get_param_value(name);
+    if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(v) < min || std::stoull(v) > max) {
+      *problem = MakeProblem(400, "request.invalid", std::string("the query parameter ") + name + " must be a number " +
+                                                         std::to_string(min) + " to " + std::to_string(max));
+      return false;
+    }
+    *out = static_cast<uint32_t>(std::stoull(v));
+    return true;
+  };
+  auto time = [&](const char* name, uint32_t* out) {
+    if (!req.has_param(name) || ParseTime(req.get_param_value(name), out)) return true;
+    *problem = MakeProblem(400, "request.invalid",
+                           std::string("the query parameter ") + name + " must be an RFC 3339 time such as 2035-01-02T10:00:00Z");
+    return false;
+  };
+  uint32_t limit = kDefaultListed;
+  if (!number("limit", 1, kMaxListed, &limit) || !number("shift", 1, UINT16_MAX, &q->shift) ||
+      !number("after", 0, UINT32_MAX, &q->after) || !number("before", 1, UINT32_MAX, &q->before) ||
+      !time("from", &q->from_time) || !time("to", &q->to_time)) {
+    return false;
+  }
+  q->limit = limit;
+  return true;
+}
+
+Problem JournalUnreadable(Journal* journal) {
+  const std::string lost = journal->lost();
+  return lost.empty() ? MakeProblem(500, "bridge.journal", "the journal cannot be read")
+                      : MakeProblem(503, "bridge.journal-lost", lost);
+}
+
+}  // namespace
+
 void Server::Documents(const Req& req, Res& res, Role) {
   Worker* w = Find(req.matches[1]);
   if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
-  res.set_content(Dump({{"register", w->config().name}, {"documents", w->RecentDocuments()}}), "application/json");
+  DocumentQuery q;
+  q.register_name = w->config().name;
+  Problem p;
+  if (!ParseDocumentQuery(req, &q, &p)) return ReplyProblem(res, p);
+  std::vector<JournalDocument> docs;
+  if (!journal_->Documents(q, &docs)) return ReplyProblem(res, JournalUnreadable(journal_));
+  const bool more = docs.size() > q.limit;
+  if (more) docs.pop_back();
+  json list = json::array();
+  std::vector<uint32_t> numbers;
+  for (const JournalDocument& d : docs) {
+    list.push_back(json::parse(d.body, nullptr, false));
+    numbers.push_back(d.number);
+  }
+  // Numbers the journal does not hold were stored by another program on the
+  // line (or before this journal was made): named, never invented. Times and
+  // shifts bound a listing where the journal cannot tell which numbers fall.
+  const bool bounded = req.has_param("from") || req.has_param("to") || req.has_param("shift");
+  uint32_t last = 0;
+  if (bounded || req.has_param("before") || !w->LastDocument(&last)) last = 0;
+  const json gaps = ListingGaps(numbers, q.after, last, !bounded && !more);
+  res.set_content(Dump({{"register", w->config().name}, {"documents", list}, {"gaps", gaps}, {"more", more}}),
+                  "application/json");
+}
+
+void Server::OneDocument(const Req& req, Res& res, Role) {
+  Worker* w = Find(req.matches[1]);
+  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
+  const std::string number = req.matches[2];
+  JournalDocument d;
+  bool failed = false;
+  if (std::stoull(number) > UINT32_MAX ||
+      !journal_->Document(w->config().name, static_cast<uint32_t>(std::stoull(number)), &d, &failed)) {
+    if (failed) return ReplyProblem(res, JournalUnreadable(journal_));
+    Problem p = MakeProblem(404, "document.not-found",
+                            "this bridge never stored document " + number + " of register " + w->config().name +
+                                ": one another program stored is read from the register's card with fr-archive");
+    p.register_name = w->config().name;
+    return ReplyProblem(res, p);
+  }
+  res.set_content(d.body, "application/json");
 }
 
 void Server::Paper(const Req& req, Res& res, Role) {
@@ -770,10 +913,11 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
   }
   t->id = RandomHex(8);
   t->key = keyed ? key : "";
-  t->hash = keyed ? HmacHex(options_.secret, req.method + " " + req.path + "\n" + req.body) : "";
+  t->hash = keyed ? HmacHex(options_.secret, req.method + " " + req.path + "\n" + CanonicalBody(req.body)) : "";
   t->register_name = w->config().name;
   t->route = t_route;
   t->created = static_cast<int64_t>(time(nullptr));
+  if (keyed && (info.document || info.prints)) t->request = KeptRequest(req.path, req.body);
   const bool async = req.get_header_value("Prefer").find("respond-async") != std::string::npos;
 
   const Problem conflict = MakeProblem(409, "idempotency.conflict", "this Idempotency-Key was used with another request");
@@ -796,7 +940,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
                                                  "the outcome of this key is not settled yet; ask again"));
           }
           res.set_header("Idempotent-Replayed", "true");
-          return Reply(res, Outcome{e.status, e.response, e.status >= 400, false});
+          return Reply(res, AsKeyedAnswer(Outcome{e.status, e.response, e.status >= 400, false}, true));
         }
         if (failed) {
           log_->Write({{"key", key}, {"journal", journal_->last_error()}});
@@ -832,7 +976,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
                                "application/json");
       }
       res.set_header("Idempotent-Replayed", "true");
-      return Reply(res, o);
+      return Reply(res, AsKeyedAnswer(o, true));
     }
   }
   if (ticket == nullptr) return ReplyProblem(res, MakeProblem(503, "register.offline", "try again"));
@@ -863,7 +1007,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
     return ReplyProblem(res, p);
   }
   if (keyed) Forget(key, t);
-  Reply(res, o);
+  Reply(res, keyed ? AsKeyedAnswer(o, false) : o);
 }
 
 }  // namespace bridge

@@ -100,6 +100,7 @@ class Server {
   void TaskPage(const httplib::Request&, httplib::Response&, Role);
   void ConsolePage(const httplib::Request&, httplib::Response&, Role);
   void Documents(const httplib::Request&, httplib::Response&, Role);
+  void OneDocument(const httplib::Request&, httplib::Response&, Role);
   void Paper(const httplib::Request&, httplib::Response&, Role);
   void PaperSheet(const httplib::Request&, httplib::Response&, Role);
   void EventStream(const httplib::Request&, httplib::Response&, Role);

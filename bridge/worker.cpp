@@ -16,11 +16,10 @@ int64_t NowMs() {
 
 constexpr int kIdleRefreshMs = 500;    // status poll while no job comes: paper out shows within a second
 constexpr int kAfterJobMs = 50;        // a job's effects are polled once this passes without another
-constexpr int kBusyRefreshMs = 10000;  // the oldest the status gets while jobs come back to back
+constexpr int kBusyRefreshMs = 1000;   // the oldest the status gets while jobs come back to back
 constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register
 constexpr int kAskAgainTries = 3;      // 05s when settling
 constexpr int kAskAgainWaitMs = 1000;
-constexpr size_t kRecentDocuments = 20;  // kept for the console's first look
 
 Outcome JsonOutcome(int status, const json& body) {
   Outcome o;
@@ -29,15 +28,15 @@ Outcome JsonOutcome(int status, const json& body) {
   return o;
 }
 
-// The job's action by its journaled name.
-bool ActionByName(const std::string& name, Action* out) {
-  for (int a = 0; a <= static_cast<int>(Action::kTotals); ++a) {
-    if (name == InfoOf(static_cast<Action>(a)).name) {
-      *out = static_cast<Action>(a);
-      return true;
-    }
-  }
-  return false;
+// How the journal keeps a stored document: its answer, and what a listing
+// filters by.
+JournalDocument Kept(const json& doc, const std::string& body) {
+  JournalDocument d;
+  d.number = doc.value("number", 0u);
+  if (doc.contains("time")) ParseTime(doc["time"].get<std::string>(), &d.time);
+  d.shift = doc.value("shift", 0u);
+  d.body = body;
+  return d;
 }
 
 }  // namespace
@@ -201,6 +200,7 @@ bool Worker::Connect() {
   if (!line->Open(config_.device, &error)) return false;
   line_ = std::move(line);
   client_ = std::make_unique<host::Client>(line_.get());
+  setup_read_ = false;  // another program may have changed the tables meanwhile
   // Jobs in doubt first: the register's last reply is a lost close's only
   // until another command reaches it.
   if (!SettleAll() || !Refresh()) {
@@ -219,6 +219,7 @@ void Worker::Disconnect() {
 }
 
 void Worker::SetOnline(bool online) {
+  if (online) reached_ = true;
   if (online_.exchange(online) == online) return;
   if (!online) {
     std::lock_guard<std::mutex> l(mu_);
@@ -251,20 +252,12 @@ host::Answer Worker::Call(const host::Request& r) {
   return a;
 }
 
-void Worker::Publish(const std::string& name, json data) {
-  if (name == "document") {
-    std::lock_guard<std::mutex> l(mu_);
-    recent_.push_front(data["document"]);
-    if (recent_.size() > kRecentDocuments) recent_.pop_back();
-  }
-  events_->Publish(name, Dump(data));
-}
+void Worker::Publish(const std::string& name, json data) { events_->Publish(name, Dump(data)); }
 
-json Worker::RecentDocuments() {
+bool Worker::LastDocument(uint32_t* number) {
   std::lock_guard<std::mutex> l(mu_);
-  json list = json::array();
-  for (const json& d : recent_) list.push_back(d);
-  return list;
+  *number = status_.device.last_document;
+  return status_.valid;
 }
 
 void Worker::UpdateMetrics() {
@@ -309,13 +302,33 @@ bool Worker::Refresh() {
   return true;
 }
 
+void Worker::Stored(Action action, const host::CloseReply& c) {
+  StatusSnapshot before, after;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    before = status_;
+    ApplyClose(action, c, &status_);
+    after = status_;
+  }
+  const std::vector<std::string> changed = StatusChanges(before, after);
+  if (!changed.empty()) {
+    Publish("status", {{"register", config_.name},
+                       {"changed", changed},
+                       {"status", bridge::StatusJson(config_.name, online_, after, NowMs())}});
+  }
+  UpdateMetrics();
+}
+
 void Worker::Execute(const std::shared_ptr<Ticket>& t) {
   t->SetRunning();
   UpdateMetrics();
   Publish("task", {{"id", t->id}, {"register", config_.name}, {"state", "running"}});
   const int64_t started = NowMs();
   call_ms_ = 0;
-  Outcome o = InfoOf(t->job.action).document ? RunDocument(t) : RunSingle(t);
+  const Action action = t->job.action;
+  Outcome o = InfoOf(action).document ? RunDocument(t) : action == Action::kPreview ? RunPreview(t) : RunSingle(t);
+  // Tables and tax rates may have changed: the preview reads them again.
+  if (action == Action::kWriteTable || action == Action::kRegistration) setup_read_ = false;
   o.register_ms = call_ms_;
   o.queued_ms = static_cast<double>(started - t->queued_ms);
   const double seconds = (NowMs() - started) / 1000.0;
@@ -355,6 +368,7 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
   entry.hash = t->hash;
   entry.last_document = before.last_document;
   entry.close_id = client_->next_id() + steps;
+  entry.request = t->request;
   const bool keyed = !t->key.empty();
   if (keyed && !journal_->Begin(entry)) return JournalRefused(t);
   host::Answer a = Call(plan.open);
@@ -372,7 +386,9 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
   if (a.ok() && host::DecodeCloseReply(a.data, &c)) {
     const json doc = DocumentJson(config_.name, job, c);
     const Outcome o = JsonOutcome(201, doc);
-    if (keyed && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, entry);
+    const JournalDocument kept = Kept(doc, o.body);
+    if (keyed && !journal_->Finish(t->key, o.status, o.body, &kept)) return InDoubt(t, entry);
+    Stored(job.action, c);
     Publish("document", {{"register", config_.name}, {"document", doc}});
     return o;
   }
@@ -423,6 +439,31 @@ Outcome Worker::Unreadable() {
       config_.name);
 }
 
+Outcome Worker::RunPreview(const std::shared_ptr<Ticket>& t) {
+  const Job& job = t->job;
+  std::string error;
+  if (!setup_read_) {
+    setup_read_ = host::ReadReceiptSetup(client_.get(), config_.service, &setup_, &error);
+    if (!setup_read_) {
+      log_->Write({{"register", config_.name}, {"preview", error}});
+      return ProblemOutcome(MakeProblem(503, "register.offline", "the register's tables cannot be read: " + error),
+                            config_.name);
+    }
+  }
+  host::ReceiptSetup setup = setup_;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    if (status_.valid) setup.drawer = status_.shift.drawer;
+  }
+  host::ReceiptPreview p;
+  if (!host::PreviewReceipt(config_.preview_dir, setup, job.receipt_type, job.lines, job.cash, job.cashless, &p,
+                            &error)) {
+    log_->Write({{"register", config_.name}, {"preview", error}});
+    return ProblemOutcome(MakeProblem(500, "bridge.error", "the preview failed: " + error), config_.name);
+  }
+  return JsonOutcome(200, PreviewJson(config_.name, job, p));
+}
+
 json Worker::PrintedJson(const Job& job, bool known) {
   json body = {{"register", config_.name}, {"printed", true}};
   const bool report = job.action == Action::kReport;
@@ -447,6 +488,7 @@ Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
   e.action = info.name;
   e.hash = t->hash;
   e.close_id = client_->next_id();  // the request's own: a lost reply is asked for by it
+  e.request = t->request;
   if (journaled && !journal_->Begin(e)) return JournalRefused(t);
   const host::Answer a = Call(SingleRequest(job, job.has_login ? job.login : config_.service));
   Outcome o;
@@ -540,8 +582,9 @@ Worker::Heard Worker::AskAgain(uint32_t id, host::Reply* r) {
   return Heard::kOther;
 }
 
-bool Worker::Journaled(const std::string& key, const Outcome& o) {
-  if (journal_->Finish(key, o.status, o.body)) return true;
+bool Worker::Journaled(const std::string& key, const Outcome& o, const json* doc) {
+  const JournalDocument kept = doc != nullptr ? Kept(*doc, o.body) : JournalDocument();
+  if (journal_->Finish(key, o.status, o.body, doc != nullptr ? &kept : nullptr)) return true;
   log_->Write({{"register", config_.name}, {"key", key}, {"journal", journal_->last_error()}});
   return false;
 }
@@ -597,8 +640,8 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       doc = DocumentJson(config_.name, job, c);
       if (!known && action == Action::kReceipt) {
         // What the request said is gone with the bridge that read it.
-        doc.erase("receipt_type");
-        doc["missing"] = {"receipt_type"};
+        for (const char* field : {"receipt_type", "lines", "payment"}) doc.erase(field);
+        doc["missing"] = {"receipt_type", "lines", "payment"};
       } else if (!known && (action == Action::kCashIn || action == Action::kCashOut)) {
         doc.erase("amount");
         doc.erase("amount_decimal");
@@ -610,8 +653,11 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       Call(host::req::Cancel());
       *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
     }
-    if (!Journaled(e.key, *out)) return Settled::kUnknown;
-    if (r.code == rc::kOk) Publish("document", {{"register", config_.name}, {"document", doc}});
+    if (!Journaled(e.key, *out, r.code == rc::kOk ? &doc : nullptr)) return Settled::kUnknown;
+    if (r.code == rc::kOk) {
+      Stored(action, c);
+      Publish("document", {{"register", config_.name}, {"document", doc}});
+    }
     log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "last reply"}, {"status", out->status}});
     return Settled::kDone;
   }
@@ -640,11 +686,10 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
                 {"settled", true}};
     if (now.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(now.last_time));
     json missing = {"fiscal_sign"};
+    if (known) PutRequest(&doc, job);
     if (action == Action::kReceipt) {
-      if (known) {
-        doc["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
-      } else {
-        missing.push_back("receipt_type");
+      if (!known) {
+        for (const char* field : {"receipt_type", "lines", "payment"}) missing.push_back(field);
       }
       const host::Answer sh = Call(host::req::ShiftStatus());
       host::ShiftStatus shift;
@@ -657,16 +702,12 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       missing.push_back("change");
     }
     if (action == Action::kCashIn || action == Action::kCashOut) {
-      if (known) {
-        PutAmount(&doc, "amount", job.amount);
-      } else {
-        missing.push_back("amount");
-      }
+      if (!known) missing.push_back("amount");
       missing.push_back("drawer");
     }
     doc["missing"] = missing;
     *out = JsonOutcome(201, doc);
-    if (!Journaled(e.key, *out)) return Settled::kUnknown;
+    if (!Journaled(e.key, *out, &doc)) return Settled::kUnknown;
     Publish("document", {{"register", config_.name}, {"document", doc}});
     log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "stored"}, {"number", now.last_document}});
     return Settled::kDone;

@@ -25,6 +25,7 @@
 #include "bridge/request.h"
 #include "host/client.h"
 #include "host/host_line.h"
+#include "host/preview.h"
 
 namespace bridge {
 
@@ -32,7 +33,8 @@ struct RegisterConfig {
   std::string name;
   std::string device;
   std::string emu_dir;  // a virtual register's fr-emu directory, else empty
-  host::Login service;  // for admin requests that name no cashier
+  host::Login service;  // for admin requests that name no cashier, and the preview's table reads
+  std::string preview_dir;  // a private directory for the receipt preview's tables
   size_t max_queue = 256;  // jobs waiting for the register; more are refused
 };
 
@@ -57,7 +59,8 @@ class Ticket {
   std::string register_name;
   std::string route;
   Job job;
-  bool job_known = true;  // false for a job read back from the journal: only its action is known
+  bool job_known = true;  // false for a job read back from the journal without its request
+  std::string request;    // journaled with the job: JournalEntry::request
   int64_t created = 0;    // seconds since 1970
   int64_t queued_ms = 0;  // steady clock, when it was queued
 
@@ -95,11 +98,14 @@ class Worker {
 
   const RegisterConfig& config() const { return config_; }
   bool online() const { return online_; }
+  // The register answered once since the bridge started.
+  bool reached() const { return reached_; }
   size_t queue_depth();
   size_t in_doubt();
   json StatusJson();
-  // The last documents this bridge saw the register store, newest first.
-  json RecentDocuments();
+  // The register's last document as the cached status has it; false
+  // before the register answered its status.
+  bool LastDocument(uint32_t* number);
   // Polls the status now (on the worker's thread) and answers it; false
   // while the register is offline.
   bool FreshStatusJson(int timeout_ms, json* out);
@@ -116,9 +122,15 @@ class Worker {
   bool Connect();
   void Disconnect();
   bool Refresh();
+  // A document stored: the cached status learns what its close told.
+  void Stored(Action action, const host::CloseReply& c);
   void Execute(const std::shared_ptr<Ticket>& t);
   Outcome RunDocument(const std::shared_ptr<Ticket>& t);
   Outcome RunSingle(const std::shared_ptr<Ticket>& t);
+  // What the register would store of a receipt, computed here by its own
+  // document code with its tables and tax rates, read once and again after
+  // a table write or a registration.
+  Outcome RunPreview(const std::shared_ptr<Ticket>& t);
   // The register said yes with data that does not decode.
   Outcome Unreadable();
   // A printed report's or copy's answer; `known` false for a job read back
@@ -137,7 +149,7 @@ class Worker {
   // 05 for the register's last reply: the request `id`'s or another's.
   Heard AskAgain(uint32_t id, host::Reply* r);
   // The settled outcome or the release journaled; false, logged, when not.
-  bool Journaled(const std::string& key, const Outcome& o);
+  bool Journaled(const std::string& key, const Outcome& o, const json* doc = nullptr);
   bool Released(const std::string& key);
   bool SettleAll();
   host::Answer Call(const host::Request& r);
@@ -156,18 +168,20 @@ class Worker {
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Ticket>> queue_;
   std::vector<Doubt> doubts_;
-  std::deque<json> recent_;  // documents, newest first
   StatusSnapshot status_;
   int fresh_requests_ = 0;  // callers waiting for a status poll
   uint64_t fresh_done_ = 0;  // polls finished for them
   bool stopping_ = false;
   std::atomic<bool> online_{false};
+  std::atomic<bool> reached_{false};
   std::thread thread_;
 
   // The worker thread's own.
   std::unique_ptr<host::HostLine> line_;
   std::unique_ptr<host::Client> client_;
   double call_ms_ = 0;  // in Call, since the job began
+  host::ReceiptSetup setup_;
+  bool setup_read_ = false;
   // What the journal last recorded of the register.
   std::string seen_serial_;
   uint32_t seen_last_ = 0;

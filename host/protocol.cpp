@@ -154,6 +154,18 @@ bool ParseQuantity(const std::string& text, Line* line) {
   return true;
 }
 
+namespace {
+
+Decimal QuantityOf(const Line& l) {
+  uint32_t scale = 1;
+  for (uint8_t i = 0; i < l.places; ++i) scale *= 10;
+  return Decimal(scale, l.quantity);
+}
+
+}  // namespace
+
+std::string FormatQuantity(const Line& line) { return QuantityOf(line).toString(); }
+
 TlvElement LineElement(const Line& l) {
   std::vector<TlvElement> parts;
   if (!l.code.empty()) parts.push_back(TlvElement::fromString(tag::kLineCode, l.code));
@@ -161,9 +173,7 @@ TlvElement LineElement(const Line& l) {
   parts.push_back(TlvElement::fromString(tag::kLineName, l.name));
   if (!l.unit.empty()) parts.push_back(TlvElement::fromString(tag::kUnit, l.unit));
   parts.push_back(TlvElement::fromVln(tag::kPrice, l.price));
-  uint32_t scale = 1;
-  for (uint8_t i = 0; i < l.places; ++i) scale *= 10;
-  parts.push_back(TlvElement::fromFvln(tag::kQuantity, Decimal(scale, l.quantity)));
+  parts.push_back(TlvElement::fromFvln(tag::kQuantity, QuantityOf(l)));
   parts.push_back(TlvElement::fromByte(tag::kLineTaxNumber, l.tax));
   parts.push_back(TlvElement::fromByte(tag::kSectionNumber, l.section));
   if (l.discount != 0) parts.push_back(TlvElement::fromByte(tag::kDiscountNumber, l.discount));

@@ -85,6 +85,8 @@ TlvElement LineElement(const Line& line);
 // line->places. False, leaving the line unchanged, for anything else: a sign,
 // spaces, more than 9 places or more than 18 digits.
 bool ParseQuantity(const std::string& text, Line* line);
+// The quantity as ParseQuantity reads it, places kept: "1.500", "2".
+std::string FormatQuantity(const Line& line);
 
 // A tax rate of the registration: index 0 to 4 (rate 1 to 5 on paper),
 // type 0 no tax, 1 included in the price, 2 on top; rate in hundredths of a

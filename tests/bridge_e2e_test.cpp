@@ -78,6 +78,11 @@ TEST(BridgeTest, ADayOverHttpIsWhatTheRegisterStored) {
                           {{"type", "return-sale"}, {"cashier", Cashier()}, {"lines", {Line("Хлеб", 4550, 1, 2)}},
                            {"payment", {{"cash", 4550}}}},
                           "day-return"));
+  // The cached status knows at once what the closes told.
+  const Got cached = rig.Call("GET", "/v1/registers/main/status", nullptr, {}, kPos);
+  EXPECT_EQ(cached.body["shift"]["receipts"], docs.back().body["receipt_number"]) << cached.body.dump();
+  EXPECT_EQ(cached.body["last_document"]["number"], docs.back().body["number"]) << cached.body.dump();
+  EXPECT_TRUE(cached.body.contains("age_ms"));
   docs.push_back(rig.Post("/cash-in", {{"cashier", Cashier()}, {"amount", 50000}}, "day-in"));
   ASSERT_EQ(docs.back().status, 201) << docs.back().body.dump();
   // A return of sale brings cash in, as a sale does; the shift closes on an
@@ -134,6 +139,24 @@ TEST(BridgeTest, ADayOverHttpIsWhatTheRegisterStored) {
   ASSERT_GE(listed.size(), docs.size());
   EXPECT_EQ(listed[0], z.body);
   for (size_t i = 0; i < docs.size(); ++i) EXPECT_EQ(listed[i], docs[docs.size() - 1 - i].body) << i;
+  EXPECT_EQ(recent.body["gaps"], json::array()) << "every document went through this bridge";
+  // Each again by its number, lines included, and a page at a time.
+  const Got one = rig.Call("GET", "/v1/registers/main/documents/" + s["number"].dump(), nullptr, {}, kPos);
+  EXPECT_EQ(one.body, s);
+  EXPECT_EQ(one.body["lines"][0]["quantity"], "1.5");
+  const Got none = rig.Call("GET", "/v1/registers/main/documents/999", nullptr, {}, kPos);
+  EXPECT_EQ(none.status, 404);
+  EXPECT_EQ(none.body["code"], "document.not-found");
+  const Got page = rig.Call("GET", "/v1/registers/main/documents?limit=2", nullptr, {}, kPos);
+  ASSERT_EQ(page.body["documents"].size(), 2u);
+  EXPECT_EQ(page.body["more"], true);
+  const Got rest = rig.Call("GET", "/v1/registers/main/documents?before=" + page.body["documents"][1]["number"].dump(),
+                            nullptr, {}, kPos);
+  EXPECT_EQ(page.body["documents"].size() + rest.body["documents"].size(), listed.size());
+  EXPECT_EQ(rest.body["more"], false);
+  const Got shift = rig.Call("GET", "/v1/registers/main/documents?shift=1&after=1", nullptr, {}, kPos);
+  EXPECT_EQ(shift.body["documents"].size(), docs.size()) << "the day's documents, the registration before them";
+  EXPECT_EQ(rig.Call("GET", "/v1/registers/main/documents?limit=501", nullptr, {}, kPos).status, 400);
   Got paper;
   ASSERT_TRUE(Eventually([&] {
     paper = rig.Call("GET", "/v1/registers/main/paper", nullptr, {}, kPos);
@@ -249,7 +272,23 @@ TEST(BridgeTest, KeepsItsDoor) {
   const Got refused = rig.Post("/cash-out", over, "door-out", kPos);
   EXPECT_EQ(refused.status, 422);
   EXPECT_EQ(refused.body["result_code"], rc::kNoCash);
-  EXPECT_EQ(rig.Post("/cash-out", over, "door-out", kPos).body, refused.body);
+  EXPECT_EQ(refused.body["retry"], "new-key");
+  const Got replayed = rig.Post("/cash-out", over, "door-out", kPos);
+  EXPECT_EQ(replayed.status, 422);
+  EXPECT_EQ(replayed.body["result_code"], rc::kNoCash);
+  EXPECT_EQ(replayed.body["retry"], "new-key");
+  EXPECT_NE(replayed.body.value("detail", "").find("nothing was stored"), std::string::npos) << replayed.body.dump();
+  // The same request written otherwise (key order, spacing) is the same request.
+  const std::string reordered = "{\n  \"payment\": " + sale["payment"].dump(2) + " ,\"lines\":" + sale["lines"].dump() +
+                                ", \"type\": \"sale\", \"cashier\": " + cashier.dump(1) + "}";
+  httplib::Client raw("127.0.0.1", rig.port());
+  const auto same = raw.Post("/v1/registers/main/receipts",
+                             {{"Authorization", std::string("Bearer ") + kPos}, {"Idempotency-Key", "door-sale"}},
+                             reordered, "application/json");
+  ASSERT_TRUE(same);
+  EXPECT_EQ(same->status, 201) << same->body;
+  EXPECT_EQ(same->get_header_value("Idempotent-Replayed"), "true");
+  EXPECT_EQ(rig.JobLines(), jobs + 2) << "the sale and the refused cash-out reached the register, nothing else";
 
   // Browsers: a pre-flight from the allowed origin, also for a private network.
   const Got pre = rig.Call("OPTIONS", "/v1/registers/main/receipts", nullptr,
@@ -278,6 +317,19 @@ TEST(BridgeTest, KeepsItsDoor) {
     EXPECT_EQ(ReadAll(f.path().string()).find(secret), std::string::npos) << f.path();
   }
   EXPECT_NE(ReadAll(rig.log()).find("door-sale"), std::string::npos) << "the log names keys";
+}
+
+// A supervisor waits for /healthz: it says "starting" while a register has
+// never answered.
+TEST(BridgeTest, IsStartingUntilEveryRegisterAnswered) {
+  BridgeRig rig;
+  rig.AddBridgeArgs({"--register", "far=" + rig.dir() + "/no-such-line"});
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  const Got health = rig.Call("GET", "/healthz", nullptr, {}, nullptr);
+  EXPECT_EQ(health.status, 503);
+  EXPECT_EQ(health.body["status"], "starting");
+  EXPECT_EQ(health.body["registers"]["main"], "online");
+  EXPECT_EQ(health.body["registers"]["far"], "offline");
 }
 
 }  // namespace
