@@ -38,7 +38,7 @@ constexpr ActionInfo kActions[] = {
     {Action::kSetSerial, "set-serial", true, false, true, false, false, false},
     {Action::kRegistration, "registration", true, true, true, true, false, false},
     {Action::kTotals, "totals", false, false, false, false, false, false},
-    {Action::kPreview, "receipt-preview", false, false, false, false, true, false},
+    {Action::kPreview, "receipt-preview", false, false, false, false, false, false},
 };
 
 const struct {

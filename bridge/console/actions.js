@@ -173,39 +173,57 @@ function payment(form) {
   return { cash: read('cash'), cashless: read('cashless') };
 }
 
-// Total and change before sending, as the register will work them out
-// (discounts aside: their records are on the register).
+// Total and change before sending, as the register will work them out:
+// its own receipt code, run by the bridge with its tax rates and discount
+// records (the preview), asked again whenever the form changes.
+const PREVIEW_DELAY_MS = 150;
+let previewAsked = 0;  // the newest preview asked for; older answers are dropped
+let previewTimer = null;
+
+function showSums(total, paid, change, note, amounts = []) {
+  $('#receipt-total').textContent = total;
+  $('#receipt-paid').textContent = paid;
+  $('#receipt-change').textContent = change;
+  $('#receipt-note').textContent = note;
+  [...$('#lines').children].forEach((line, i) => { $('.amount output', line).textContent = amounts[i] ?? '—'; });
+}
+
 function updateSums() {
   const form = $('#receipt-form');
-  let total = 0;
-  let known = true;
-  let discounted = false;
-  for (const line of $('#lines').children) {
-    const price = api.parseMoney(line.querySelector('[name="price"]').value);
-    const quantity = api.parseQuantity(line.querySelector('[name="quantity"]').value);
-    const out = $('.amount output', line);
-    if (price === null || quantity === null) {
-      out.textContent = '—';
-      known = false;
-      continue;
-    }
-    const amount = api.lineAmount(price, quantity);
-    out.textContent = api.money(amount);
-    total += amount;
-    if (line.querySelector('[name="discount"]').value !== '') discounted = true;
+  clearTimeout(previewTimer);
+  const asked = ++previewAsked;
+  let request;
+  try {
+    const pay = payment(form);
+    request = { at: path('/receipts/preview'), body: { type: form.elements.type.value, lines: readLines(), payment: pay } };
+  } catch (e) {
+    if (!(e instanceof InputError)) throw e;
+    showSums('—', '—', '—', '');
+    return;
   }
-  const cash = api.parseMoney(form.elements.cash.value || '0');
-  const cashless = api.parseMoney(form.elements.cashless.value || '0');
-  const paid = cash === null || cashless === null ? null : cash + cashless;
-  $('#receipt-total').textContent = known ? api.money(total) : '—';
-  $('#receipt-paid').textContent = paid === null ? '—' : api.money(paid);
-  const change = known && paid !== null && paid > total ? paid - total : 0;
-  $('#receipt-change').textContent = known && paid !== null ? api.money(change) : '—';
-  let note = '';
-  if (discounted) note = 'Before discounts: the register applies them.';
-  else if (known && paid !== null && paid < total) note = `Short by ${api.money(total - paid)}.`;
-  else if (known && paid !== null && change > 0 && cashless > total) note = 'Cashless above the total.';
-  $('#receipt-note').textContent = note;
+  const { cash, cashless } = request.body.payment;
+  showSums('…', api.money(cash + cashless), '…', '');
+  previewTimer = setTimeout(async () => {
+    let answer;
+    try {
+      answer = await api.call('POST', request.at, { body: request.body });
+    } catch {
+      return;
+    }
+    if (asked !== previewAsked) return;
+    if (!answer.ok) {
+      showSums('—', api.money(cash + cashless), '—', `No preview: ${api.describe(answer)}`);
+      return;
+    }
+    const p = answer.body;
+    let note = '';
+    if (p.refusal) {
+      const line = /^\/lines\/(\d+)$/.exec(p.refusal.pointer || '');
+      note = `The register would refuse${line ? ` line ${Number(line[1]) + 1}` : ''}: ${p.refusal.result_meaning || p.refusal.detail}.`;
+    }
+    showSums(api.money(p.total), api.money(cash + cashless), api.money(p.change), note,
+             p.lines.map((l) => api.money(l.amount)));
+  }, PREVIEW_DELAY_MS);
 }
 
 function resetReceipt() {

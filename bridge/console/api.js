@@ -127,17 +127,3 @@ export function parseQuantity(text) {
   if (whole === '0' && frac === '') return null;
   return frac ? `${whole}.${frac}` : whole;
 }
-
-// A line's amount in kopecks as the register works it out: price times
-// quantity, the quantity's places dropped, rounding on the first dropped
-// digit alone, half to even.
-export function lineAmount(price, quantity) {
-  const [whole, frac = ''] = quantity.split('.');
-  const product = BigInt(price) * BigInt(whole + frac);
-  if (!frac) return Number(product);
-  const scale = 10n ** BigInt(frac.length);
-  let kept = product / scale;
-  const first = (product * 10n / scale) % 10n;
-  if (first > 5n || (first === 5n && kept % 2n === 1n)) kept += 1n;
-  return Number(kept);
-}
