@@ -452,39 +452,16 @@ bool DecodeJob(Action action, const std::string& segment, const std::string& rec
   return DecodeBody(j, job, segment, problem);
 }
 
-Plan DocumentPlan(const Job& job, const host::Login& login) {
-  Plan p;
-  const std::string& name = job.cashier_name;
+host::Plan DocumentPlan(const Job& job, const host::Session& session) {
   switch (job.action) {
-    case Action::kReceipt:
-      p.open = host::req::OpenReceipt(login, job.receipt_type, name);
-      for (const host::Line& l : job.lines) p.steps.push_back(host::req::Add(host::LineElement(l)));
-      p.steps.push_back(host::req::CloseReceipt(job.cash, job.cashless));
-      break;
-    case Action::kShiftOpen:
-      p.open = host::req::Open(cmd::kOpenShiftOpen, login, name);
-      p.steps.push_back(host::req::Close(cmd::kCloseShiftOpen));
-      break;
-    case Action::kShiftClose:
-      p.open = host::req::Open(cmd::kOpenShiftClose, login, name);
-      p.steps.push_back(host::req::Close(cmd::kCloseShiftClose));
-      break;
+    case Action::kReceipt: return session.ReceiptPlan(job.receipt_type, job.lines, job.cash, job.cashless);
+    case Action::kShiftOpen: return session.ShiftOpenPlan();
+    case Action::kShiftClose: return session.ShiftClosePlan();
     case Action::kCashIn:
-    case Action::kCashOut: {
-      const bool in = job.action == Action::kCashIn;
-      p.open = host::req::Open(in ? cmd::kOpenCashIn : cmd::kOpenCashOut, login, name);
-      p.steps.push_back(host::req::CloseCash(in ? cmd::kCloseCashIn : cmd::kCloseCashOut, job.amount));
-      break;
-    }
-    case Action::kRegistration:
-      p.open = host::req::Open(cmd::kOpenRegistration, login, name);
-      for (const TlvElement& e : job.elements) p.steps.push_back(host::req::Add(e));
-      p.steps.push_back(host::req::CloseRegistration(job.inn, job.fn));
-      break;
-    default:
-      break;
+    case Action::kCashOut: return session.CashPlan(job.action == Action::kCashIn, job.amount);
+    case Action::kRegistration: return session.RegistrationPlan(job.elements, job.inn, job.fn);
+    default: return host::Plan();
   }
-  return p;
 }
 
 host::Request SingleRequest(const Job& job, const host::Login& login) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/protocol.h"
+#include "host/session.h"
 #include "storage/tables.h"
 
 namespace bridge {
@@ -92,13 +93,9 @@ struct Job {
 bool DecodeJob(Action action, const std::string& segment, const std::string& record,
                const std::string& body, Job* job, Problem* problem);
 
-// A document job's frames: the opening, then the steps, the last closing it.
-struct Plan {
-  host::Request open;
-  std::vector<host::Request> steps;
-};
-// `login`: the job's cashier, or the service cashier when it names none.
-Plan DocumentPlan(const Job& job, const host::Login& login);
+// A document job's frames, from the session of its cashier (or the service
+// cashier when it names none).
+host::Plan DocumentPlan(const Job& job, const host::Session& session);
 // The one request of any other job.
 host::Request SingleRequest(const Job& job, const host::Login& login);
 

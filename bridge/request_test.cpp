@@ -167,7 +167,7 @@ TEST(RequestTest, AReceiptBecomesItsFrames) {
   EXPECT_EQ(job.lines[1].unit, util::Utf8ToCp866("шт"));
   EXPECT_EQ(job.lines[1].extra, util::Utf8ToCp866("Акция"));
   EXPECT_EQ(job.lines[1].discount_amount, 150);
-  const Plan plan = DocumentPlan(job, job.login);
+  const host::Plan plan = DocumentPlan(job, host::Session(nullptr, job.login, job.cashier_name));
   EXPECT_EQ(plan.open.command, cmd::kOpenReceipt);
   ASSERT_EQ(plan.steps.size(), 3u);
   EXPECT_EQ(plan.steps.back().command, cmd::kCloseReceipt);

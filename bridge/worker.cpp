@@ -1,5 +1,6 @@
 #include "bridge/worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -18,8 +19,6 @@ constexpr int kIdleRefreshMs = 500;    // status poll while no job comes: paper 
 constexpr int kAfterJobMs = 50;        // a job's effects are polled once this passes without another
 constexpr int kBusyRefreshMs = 1000;   // the oldest the status gets while jobs come back to back
 constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register
-constexpr int kAskAgainTries = 3;      // 05s when settling
-constexpr int kAskAgainWaitMs = 1000;
 
 Outcome JsonOutcome(int status, const json& body) {
   Outcome o;
@@ -343,64 +342,70 @@ void Worker::Execute(const std::shared_ptr<Ticket>& t) {
   }
 }
 
+host::Session Worker::SessionFor(const Job& job) {
+  host::Session s(client_.get(), job.has_login ? job.login : config_.service, job.cashier_name);
+  s.set_observer([this](const host::Answer& a) {
+    if (a.answered) metrics_->Result(config_.name, a.code);
+  });
+  return s;
+}
+
 Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
   const Job& job = t->job;
-  const Plan plan = DocumentPlan(job, job.has_login ? job.login : config_.service);
-  // Where the register stands before the job: settling a lost outcome
-  // compares against it.
-  const host::Answer st = Call(host::req::DeviceStatus());
-  host::DeviceStatus before;
-  if (!st.ok() || !host::DecodeDeviceStatus(st.data, &before)) {
-    Outcome o = ProblemOutcome(st.answered ? RefusalProblem(st.code)
-                                           : MakeProblem(503, "register.offline",
-                                                         "the register does not answer; nothing was sent"),
-                               config_.name);
-    o.released = true;
-    return o;
-  }
-  // Identifiers far from wrapping, so the close's is first + steps.
-  if (client_->next_id() > UINT32_MAX - 4096) client_->set_next_id(1);
-  const uint32_t steps = static_cast<uint32_t>(plan.steps.size());
+  host::Session session = SessionFor(job);
   JournalEntry entry;
   entry.key = t->key;
   entry.register_name = config_.name;
   entry.action = InfoOf(job.action).name;
   entry.hash = t->hash;
-  entry.last_document = before.last_document;
-  entry.close_id = client_->next_id() + steps;
   entry.request = t->request;
   const bool keyed = !t->key.empty();
-  if (keyed && !journal_->Begin(entry)) return JournalRefused(t);
-  host::Answer a = Call(plan.open);
-  if (a.ok() && a.id + steps != entry.close_id) {
-    // The opening waited for the register's next second and went again
-    // with a later identifier: so will the close.
-    entry.close_id = a.id + steps;
-    if (keyed && !journal_->SetCloseId(t->key, entry.close_id)) {
-      Call(host::req::Cancel());
-      return InDoubt(t, entry);  // settled as "nothing stored" once the journal takes writes
+  // The journal learns where the register stood before anything is sent,
+  // and where the close's identifier moved: settling needs both.
+  host::RunHooks hooks;
+  hooks.begin = [&](const host::Doubt& d) {
+    entry.last_document = d.last_document;
+    entry.close_id = d.close_id;
+    return !keyed || journal_->Begin(entry);
+  };
+  hooks.moved = [&](const host::Doubt& d) {
+    entry.close_id = d.close_id;
+    return !keyed || journal_->SetCloseId(t->key, d.close_id);
+  };
+  const auto started = std::chrono::steady_clock::now();
+  const host::RunResult r = session.Run(DocumentPlan(job, session), hooks);
+  call_ms_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  switch (r.kind) {
+    case host::RunResult::Kind::kNotSent: {
+      if (r.hook_refused) return JournalRefused(t);
+      Outcome o = ProblemOutcome(
+          r.unsendable ? MakeProblem(400, "request.invalid", r.error)
+          : r.code >= 0 ? RefusalProblem(r.code)
+                        : MakeProblem(503, "register.offline", "the register does not answer; nothing was sent"),
+          config_.name);
+      o.released = true;
+      return o;
     }
+    case host::RunResult::Kind::kDone: {
+      const json doc = DocumentJson(config_.name, job, r.close);
+      const Outcome o = JsonOutcome(201, doc);
+      const JournalDocument kept = Kept(doc, o.body);
+      if (keyed && !journal_->Finish(t->key, o.status, o.body, &kept)) return InDoubt(t, entry);
+      Stored(job.action, r.close);
+      Publish("document", {{"register", config_.name}, {"document", doc}});
+      return o;
+    }
+    case host::RunResult::Kind::kRefused: {
+      const Outcome o = ProblemOutcome(RefusalProblem(r.code), config_.name);
+      if (keyed && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, entry);
+      return o;
+    }
+    case host::RunResult::Kind::kInDoubt:
+      break;
   }
-  for (uint32_t i = 0; a.ok() && i < steps; ++i) a = Call(plan.steps[i]);
-  host::CloseReply c;
-  if (a.ok() && host::DecodeCloseReply(a.data, &c)) {
-    const json doc = DocumentJson(config_.name, job, c);
-    const Outcome o = JsonOutcome(201, doc);
-    const JournalDocument kept = Kept(doc, o.body);
-    if (keyed && !journal_->Finish(t->key, o.status, o.body, &kept)) return InDoubt(t, entry);
-    Stored(job.action, c);
-    Publish("document", {{"register", config_.name}, {"document", doc}});
-    return o;
-  }
-  if (a.answered && !a.ok()) {
-    // Refused: nothing half-made stays open (29 when it was the opening).
-    if (a.command != plan.open.command) Call(host::req::Cancel());
-    const Outcome o = ProblemOutcome(RefusalProblem(a.code), config_.name);
-    if (keyed && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, entry);
-    return o;
-  }
-  // No answer the client could settle, or a close reply that does not read:
-  // the register decides, now or later.
+  // Settled as "nothing stored" once the journal takes writes.
+  if (r.hook_refused) return InDoubt(t, entry);
+  // The register decides, now or later.
   return SettleNow(t, entry);
 }
 
@@ -572,16 +577,6 @@ bool Worker::SettleAll() {
   }
 }
 
-Worker::Heard Worker::AskAgain(uint32_t id, host::Reply* r) {
-  line_->WaitQuiet(100, 2000);
-  for (int i = 0; i < kAskAgainTries; ++i) {
-    if (!line_->Send(std::string(1, '\x05'))) return Heard::kLineGone;
-    if (!line_->ReadReply(r, kAskAgainWaitMs)) continue;
-    return r->has_id && r->id == id && id != 0 ? Heard::kOurs : Heard::kOther;
-  }
-  return Heard::kOther;
-}
-
 bool Worker::Journaled(const std::string& key, const Outcome& o, const json* doc) {
   const JournalDocument kept = doc != nullptr ? Kept(*doc, o.body) : JournalDocument();
   if (journal_->Finish(key, o.status, o.body, doc != nullptr ? &kept : nullptr)) return true;
@@ -602,7 +597,6 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
   Job job = d->ticket->job;
   job.action = action;
   const ActionInfo& info = InfoOf(action);
-  const bool known = d->ticket->job_known;
   if (!info.document && !info.prints) {
     // Cancel, a table write, the clock, the serial number: the same again
     // leaves the register as once, so the retry simply runs.
@@ -612,114 +606,110 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
     out->released = true;
     return Settled::kReleased;
   }
-  // 1. The register's last reply, if it was the job's, is the outcome.
-  host::Reply r;
-  const Heard heard = AskAgain(e.close_id, &r);
-  if (heard == Heard::kLineGone) return Settled::kUnknown;
-  if (info.prints) {
-    // A report or copy leaves no number behind: its own reply, or nobody knows.
-    if (heard == Heard::kOurs && r.code == rc::kOk) {
-      *out = JsonOutcome(200, PrintedJson(job, known));
-    } else if (heard == Heard::kOurs) {
-      *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
-    } else {
-      *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
-                                        "the register's answer was lost; look at its paper before asking for this "
-                                        "again"),
+  host::Session session = SessionFor(job);
+  if (info.prints) return SettlePrinted(session.SettlePrinted(e.close_id), *d, job, out);
+  const host::Settlement s = session.Settle(host::Doubt{e.last_document, e.close_id}, action == Action::kReceipt);
+  const char* how = "unknown";
+  json doc;
+  switch (s.kind) {
+    case host::Settlement::Kind::kUnknown:
+      return Settled::kUnknown;  // the register is away again
+    case host::Settlement::Kind::kNotStored:
+      if (!Released(e.key)) return Settled::kUnknown;
+      *out = ProblemOutcome(MakeProblem(503, "register.interrupted",
+                                        "the register lost the job (it restarted or the line dropped) and stored "
+                                        "nothing; send it again with the same key"),
                             config_.name);
-    }
-    if (!Journaled(e.key, *out)) return Settled::kUnknown;
-    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", heard == Heard::kOurs ? "last reply" : "unknown"},
-                 {"status", out->status}});
-    return Settled::kDone;
-  }
-  host::CloseReply c;
-  if (heard == Heard::kOurs && (r.code != rc::kOk || host::DecodeCloseReply(r.data, &c))) {
-    json doc;
-    if (r.code == rc::kOk) {
-      doc = DocumentJson(config_.name, job, c);
-      if (!known && action == Action::kReceipt) {
-        // What the request said is gone with the bridge that read it.
-        for (const char* field : {"receipt_type", "lines", "payment"}) doc.erase(field);
-        doc["missing"] = {"receipt_type", "lines", "payment"};
-      } else if (!known && (action == Action::kCashIn || action == Action::kCashOut)) {
-        doc.erase("amount");
-        doc.erase("amount_decimal");
-        doc["missing"] = {"amount"};
-      }
-      if (doc.contains("missing")) doc["settled"] = true;
+      out->released = true;
+      log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "not stored"}});
+      return Settled::kReleased;
+    case host::Settlement::Kind::kRefused:
+      *out = ProblemOutcome(RefusalProblem(s.code), config_.name);
+      how = "last reply";
+      break;
+    case host::Settlement::Kind::kStored:
+      doc = s.whole ? DocumentJson(config_.name, job, s.close) : SettledJson(s, job, d->ticket->job_known);
+      if (!d->ticket->job_known) ForgetRequest(&doc, action);
       *out = JsonOutcome(201, doc);
-    } else {
-      Call(host::req::Cancel());
-      *out = ProblemOutcome(RefusalProblem(r.code), config_.name);
-    }
-    if (!Journaled(e.key, *out, r.code == rc::kOk ? &doc : nullptr)) return Settled::kUnknown;
-    if (r.code == rc::kOk) {
-      Stored(action, c);
-      Publish("document", {{"register", config_.name}, {"document", doc}});
-    }
-    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "last reply"}, {"status", out->status}});
-    return Settled::kDone;
+      how = s.whole ? "last reply" : "stored";
+      break;
+    case host::Settlement::Kind::kOther:
+      // Another program used the line meanwhile: a person decides from the archive.
+      *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
+                                        "the register stored " + std::to_string(s.status.last_document - e.last_document) +
+                                            " documents since this job began; check its archive"),
+                            config_.name);
+      break;
   }
-  line_->WaitQuiet(100, 2000);
-  // 2. Its status: was a document stored since the job began?
-  const host::Answer st = Call(host::req::DeviceStatus());
-  host::DeviceStatus now;
-  if (!st.ok() || !host::DecodeDeviceStatus(st.data, &now)) return Settled::kUnknown;
-  if (now.open_document != 0) Call(host::req::Cancel());  // the job's leftover
-  if (now.last_document == e.last_document) {
-    if (!Released(e.key)) return Settled::kUnknown;
-    *out = ProblemOutcome(MakeProblem(503, "register.interrupted",
-                                      "the register lost the job (it restarted or the line dropped) and stored "
-                                      "nothing; send it again with the same key"),
-                          config_.name);
-    out->released = true;
-    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "not stored"}});
-    return Settled::kReleased;
-  }
-  if (now.last_document == e.last_document + 1) {
-    // Stored, its reply lost: what the register still tells, nothing guessed.
-    json doc = {{"register", config_.name},
-                {"document", DocumentSlug(action) != nullptr ? DocumentSlug(action) : e.action},
-                {"number", now.last_document},
-                {"shift", now.shift},
-                {"settled", true}};
-    if (now.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(now.last_time));
-    json missing = {"fiscal_sign"};
-    if (known) PutRequest(&doc, job);
-    if (action == Action::kReceipt) {
-      if (!known) {
-        for (const char* field : {"receipt_type", "lines", "payment"}) missing.push_back(field);
-      }
-      const host::Answer sh = Call(host::req::ShiftStatus());
-      host::ShiftStatus shift;
-      if (sh.ok() && host::DecodeShiftStatus(sh.data, &shift)) {
-        doc["receipt_number"] = shift.receipts;
-      } else {
-        missing.push_back("receipt_number");
-      }
-      missing.push_back("total");
-      missing.push_back("change");
-    }
-    if (action == Action::kCashIn || action == Action::kCashOut) {
-      if (!known) missing.push_back("amount");
-      missing.push_back("drawer");
-    }
-    doc["missing"] = missing;
-    *out = JsonOutcome(201, doc);
-    if (!Journaled(e.key, *out, &doc)) return Settled::kUnknown;
+  if (!Journaled(e.key, *out, doc.is_null() ? nullptr : &doc)) return Settled::kUnknown;
+  if (!doc.is_null()) {
+    if (s.whole) Stored(action, s.close);
     Publish("document", {{"register", config_.name}, {"document", doc}});
-    log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "stored"}, {"number", now.last_document}});
-    return Settled::kDone;
   }
-  // Another program used the line meanwhile: a person decides from the archive.
-  *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
-                                    "the register stored " + std::to_string(now.last_document - e.last_document) +
-                                        " documents since this job began; check its archive"),
-                        config_.name);
-  if (!Journaled(e.key, *out)) return Settled::kUnknown;
-  log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", "unknown"}});
+  log_->Write({{"register", config_.name}, {"key", e.key}, {"settled", how}, {"status", out->status}});
   return Settled::kDone;
+}
+
+Worker::Settled Worker::SettlePrinted(const host::Settlement& s, const Doubt& d, const Job& job, Outcome* out) {
+  if (s.kind == host::Settlement::Kind::kUnknown) return Settled::kUnknown;
+  // A report or copy leaves no number behind: its own reply, or nobody knows.
+  if (s.kind == host::Settlement::Kind::kStored) {
+    *out = JsonOutcome(200, PrintedJson(job, d.ticket->job_known));
+  } else if (s.kind == host::Settlement::Kind::kRefused) {
+    *out = ProblemOutcome(RefusalProblem(s.code), config_.name);
+  } else {
+    *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
+                                      "the register's answer was lost; look at its paper before asking for this again"),
+                          config_.name);
+  }
+  if (!Journaled(d.entry.key, *out)) return Settled::kUnknown;
+  log_->Write({{"register", config_.name}, {"key", d.entry.key}, {"settled", s.whole ? "last reply" : "unknown"},
+               {"status", out->status}});
+  return Settled::kDone;
+}
+
+json Worker::SettledJson(const host::Settlement& s, const Job& job, bool known) {
+  // Stored, its reply lost: what the register still tells, nothing guessed.
+  const Action action = job.action;
+  json doc = {{"register", config_.name},
+              {"document", DocumentSlug(action)},
+              {"number", s.status.last_document},
+              {"shift", s.status.shift},
+              {"settled", true}};
+  if (s.status.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(s.status.last_time));
+  json missing = {"fiscal_sign"};
+  if (known) PutRequest(&doc, job);
+  if (action == Action::kReceipt) {
+    if (s.has_receipts) {
+      doc["receipt_number"] = s.receipts;
+    } else {
+      missing.push_back("receipt_number");
+    }
+    missing.push_back("total");
+    missing.push_back("change");
+  }
+  if (action == Action::kCashIn || action == Action::kCashOut) missing.push_back("drawer");
+  doc["missing"] = missing;
+  return doc;
+}
+
+void Worker::ForgetRequest(json* doc, Action action) {
+  // What the request said is gone with the bridge that read it.
+  json missing = doc->contains("missing") ? (*doc)["missing"] : json::array();
+  auto drop = [&](const char* field) {
+    doc->erase(field);
+    if (std::find(missing.begin(), missing.end(), field) == missing.end()) missing.push_back(field);
+  };
+  if (action == Action::kReceipt) {
+    for (const char* field : {"receipt_type", "lines", "payment"}) drop(field);
+  } else if (action == Action::kCashIn || action == Action::kCashOut) {
+    doc->erase("amount_decimal");
+    drop("amount");
+  }
+  if (!missing.empty()) {
+    (*doc)["missing"] = missing;
+    (*doc)["settled"] = true;
+  }
 }
 
 }  // namespace bridge

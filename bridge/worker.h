@@ -26,6 +26,7 @@
 #include "host/client.h"
 #include "host/host_line.h"
 #include "host/preview.h"
+#include "host/session.h"
 
 namespace bridge {
 
@@ -116,7 +117,6 @@ class Worker {
     JournalEntry entry;
   };
   enum class Settled { kDone, kReleased, kUnknown };
-  enum class Heard { kOurs, kOther, kLineGone };
 
   void Run();
   bool Connect();
@@ -146,8 +146,13 @@ class Worker {
   // Settles one job in doubt; kUnknown when the register cannot tell now,
   // or the journal cannot take the outcome.
   Settled Settle(Doubt* d, Outcome* out);
-  // 05 for the register's last reply: the request `id`'s or another's.
-  Heard AskAgain(uint32_t id, host::Reply* r);
+  Settled SettlePrinted(const host::Settlement& s, const Doubt& d, const Job& job, Outcome* out);
+  // A document stored whose close reply was lost: what the status told.
+  json SettledJson(const host::Settlement& s, const Job& job, bool known);
+  // A job read back without its request: the fields only it knew go to "missing".
+  static void ForgetRequest(json* doc, Action action);
+  // A session for the job's cashier, its answers counted in the metrics.
+  host::Session SessionFor(const Job& job);
   // The settled outcome or the release journaled; false, logged, when not.
   bool Journaled(const std::string& key, const Outcome& o, const json* doc = nullptr);
   bool Released(const std::string& key);

@@ -214,6 +214,23 @@ Client::Heard Client::AskAgain(uint32_t id, int wait_ms, Reply* r) {
   return Heard::kNothing;
 }
 
+bool Client::LastReplyIs(uint32_t id, Reply* r, bool* line_gone) {
+  constexpr int kQuietLimitMs = 2000, kReplyWaitMs = 1000;
+  *line_gone = false;
+  Trace(false, line_->WaitQuiet(policy_.quiet_ms, kQuietLimitMs));
+  for (int i = 0; i < std::max(policy_.ask_again, 1); ++i) {
+    ++stats_.asked_again;
+    if (!Send(std::string(1, static_cast<char>(frame::kResend)))) {
+      *line_gone = true;
+      return false;
+    }
+    const bool got = line_->ReadReply(r, kReplyWaitMs);
+    Trace(false, r->raw);
+    if (got) return id != 0 && r->has_id && r->id == id;
+  }
+  return false;
+}
+
 bool Client::Settle(uint32_t id, int wait_ms, Reply* r) {
   std::string heard = line_->WaitQuiet(policy_.quiet_ms, wait_ms);
   Trace(false, heard);

@@ -97,6 +97,12 @@ class Client {
   // The identifier the next request will go with.
   uint32_t next_id() const { return next_id_ == 0 ? 1 : next_id_; }
 
+  // The register's last reply, asked for with 05 once the line is quiet: how
+  // a request whose reply was lost (before a restart of this program too)
+  // is settled. True with *r when it is request `id`'s; false when it is
+  // another's or none came, with *line_gone when the line itself failed.
+  bool LastReplyIs(uint32_t id, Reply* r, bool* line_gone);
+
   // How often the policy stepped in.
   struct Stats {
     int asked_again = 0;

@@ -21,105 +21,15 @@
 #include "host/session.h"
 #include "link/frame_format.h"
 #include "tools/sim/pty_pair.h"
+#include "tools/sim/scripted_register.h"
 #include "util/cp866.h"
 
 namespace host {
 namespace {
 
-enum class Act {
-  kAnswer,   // carries it out and answers
-  kLose,     // carries it out; the reply is lost on the way back
-  kGarble,   // carries it out; the reply arrives with a bad CRC
-  kRefuse,   // the frame arrived in pieces: answered 11, identifier 0
-  kMiss,     // the frame never arrived
-  kRestart,  // the register restarted before reading it: last reply 17, id 0
-};
-
-struct Step {
-  Act act;
-  int code = 0;
-};
-
-// The register's side of the line: frames in, replies by the script (one
-// step a frame), 05 answered with the last reply as the register does.
-class ScriptedRegister {
- public:
-  ScriptedRegister(int fd, std::vector<Step> script) : fd_(fd), script_(std::move(script)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~ScriptedRegister() {
-    stop_ = true;
-    thread_.join();
-  }
-  int frames() { std::lock_guard<std::mutex> l(mu_); return frames_; }
-  int carried_out() { std::lock_guard<std::mutex> l(mu_); return carried_out_; }
-
- private:
-  void Send(const std::string& b) { HostLine(fd_).Send(b); }
-
-  void Run() {
-    std::string in;
-    last_ = EncodeFrame(std::string("\x11\0\0\0\0", 5));
-    while (!stop_) {
-      struct pollfd p = {fd_, POLLIN, 0};
-      if (poll(&p, 1, 10) > 0) {
-        char buf[512];
-        const ssize_t n = read(fd_, buf, sizeof buf);
-        if (n > 0) in.append(buf, static_cast<size_t>(n));
-      }
-      while (!in.empty()) {
-        if (static_cast<uint8_t>(in[0]) == frame::kResend) {
-          Send(last_);
-          in.erase(0, 1);
-          continue;
-        }
-        size_t used = 0;
-        Reply request;  // a request has a reply's layout
-        const ParseStatus s = ParseFrame(in, &used, &request);
-        if (s == ParseStatus::kNeedMore) break;
-        in.erase(0, used);
-        if (s == ParseStatus::kComplete) Serve(request);
-      }
-    }
-  }
-
-  void Serve(const Reply& request) {
-    std::lock_guard<std::mutex> l(mu_);
-    const Step step = frames_ < static_cast<int>(script_.size()) ? script_[frames_] : Step{Act::kAnswer};
-    ++frames_;
-    const std::string reply = EncodeRequest(static_cast<uint8_t>(step.code), request.id, "");
-    switch (step.act) {
-      case Act::kAnswer:
-      case Act::kLose:
-      case Act::kGarble: {
-        ++carried_out_;
-        last_ = reply;
-        std::string sent = reply;
-        if (step.act == Act::kGarble) sent.back() ^= 1;
-        if (step.act != Act::kLose) Send(sent);
-        break;
-      }
-      case Act::kRefuse:
-        last_ = EncodeRequest(11, 0, "");
-        Send(last_);
-        break;
-      case Act::kMiss:
-        break;
-      case Act::kRestart:
-        last_ = EncodeRequest(17, 0, "");
-        break;
-    }
-  }
-
-  const int fd_;
-  const std::vector<Step> script_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::mutex mu_;
-  int frames_ = 0;       // guarded by mu_
-  int carried_out_ = 0;  // guarded by mu_
-  std::string last_;     // the register's thread only
-};
+using sim::Act;
+using sim::ScriptedRegister;
+using sim::Step;
 
 TEST(ClientTest, RetryPolicy) {
   RetryPolicy quick;
