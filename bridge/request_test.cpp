@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "bridge/answer.h"
 #include "bridge/journal.h"
+#include "tests/sqlite_fault_vfs.h"
 #include "tools/sim/sandbox.h"
 #include "util/cp866.h"
 
@@ -239,6 +241,36 @@ TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
   EXPECT_EQ(open[0].last_document, 7u);
   EXPECT_EQ(open[0].close_id, 99u);
   EXPECT_EQ(open[0].request, R"({"path": "/v1/registers/main/receipts", "body": {}})");
+}
+
+// A write is on disk before it returns: an outcome the POS was told, or a
+// job begun before its first frame went, outlives a power cut.
+TEST(JournalTest, EveryWriteIsSyncedBeforeItReturns) {
+  faultvfs::Register();
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  Journal j;
+  std::string error;
+  ASSERT_TRUE(j.Open(tmp.dir() + "/journal.sqlite", &error, "fault")) << error;
+  JournalEntry e;
+  e.key = "k";
+  e.register_name = "main";
+  e.action = "receipt";
+  const JournalDocument d{8, 1000, 1, "{}"};
+  const struct {
+    const char* what;
+    std::function<bool()> write;
+  } writes[] = {
+      {"begin", [&] { return j.Begin(e); }},
+      {"close id", [&] { return j.SetCloseId("k", 9); }},
+      {"finish with its document", [&] { return j.Finish("k", 201, "{}", &d); }},
+      {"release", [&] { return j.Release("k"); }},
+      {"seen", [&] { return j.See("main", "4200012345", 8); }},
+  };
+  for (const auto& w : writes) {
+    const int before = faultvfs::syncs;
+    ASSERT_TRUE(w.write()) << w.what << ": " << j.last_error();
+    EXPECT_GT(faultvfs::syncs, before) << w.what;
+  }
 }
 
 TEST(JournalTest, StoredDocumentsAreListedNewestFirstByTheirFilters) {

@@ -11,6 +11,7 @@
 #include "bridge/server.h"
 #include "bridge/worker.h"
 #include "tests/bridge_rig.h"
+#include "tests/sqlite_fault_vfs.h"
 
 namespace bridgetest {
 namespace {
@@ -69,60 +70,6 @@ TEST(BridgeJournalTest, AReplyLostByAKilledBridgeIsSettledWhole) {
   EXPECT_EQ(fetched.body, again.body);
 }
 
-// A file system that refuses the journal's record of a stored receipt: a
-// VFS over the default one fails every write of a page with a fiscal sign.
-std::atomic<bool> refuse_signs{false};
-sqlite3_vfs* real_vfs = nullptr;
-
-struct FaultFile {
-  sqlite3_file base;
-  sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
-};
-FaultFile* Of(sqlite3_file* f) { return reinterpret_cast<FaultFile*>(f); }
-
-sqlite3_io_methods MakeMethods() {
-  sqlite3_io_methods m{};
-  m.iVersion = 2;  // with shared memory for WAL, without memory mapping
-  m.xClose = [](sqlite3_file* f) { return Of(f)->real()->pMethods->xClose(Of(f)->real()); };
-  m.xRead = [](sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return Of(f)->real()->pMethods->xRead(Of(f)->real(), b, n, o); };
-  m.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
-    if (refuse_signs && memmem(b, static_cast<size_t>(n), "fiscal_sign", 11) != nullptr) return SQLITE_FULL;
-    return Of(f)->real()->pMethods->xWrite(Of(f)->real(), b, n, o);
-  };
-  m.xTruncate = [](sqlite3_file* f, sqlite3_int64 s) { return Of(f)->real()->pMethods->xTruncate(Of(f)->real(), s); };
-  m.xSync = [](sqlite3_file* f, int fl) { return Of(f)->real()->pMethods->xSync(Of(f)->real(), fl); };
-  m.xFileSize = [](sqlite3_file* f, sqlite3_int64* s) { return Of(f)->real()->pMethods->xFileSize(Of(f)->real(), s); };
-  m.xLock = [](sqlite3_file* f, int l) { return Of(f)->real()->pMethods->xLock(Of(f)->real(), l); };
-  m.xUnlock = [](sqlite3_file* f, int l) { return Of(f)->real()->pMethods->xUnlock(Of(f)->real(), l); };
-  m.xCheckReservedLock = [](sqlite3_file* f, int* r) { return Of(f)->real()->pMethods->xCheckReservedLock(Of(f)->real(), r); };
-  m.xFileControl = [](sqlite3_file* f, int op, void* a) { return Of(f)->real()->pMethods->xFileControl(Of(f)->real(), op, a); };
-  m.xSectorSize = [](sqlite3_file* f) { return Of(f)->real()->pMethods->xSectorSize(Of(f)->real()); };
-  m.xDeviceCharacteristics = [](sqlite3_file* f) { return Of(f)->real()->pMethods->xDeviceCharacteristics(Of(f)->real()); };
-  m.xShmMap = [](sqlite3_file* f, int p, int s, int e, void volatile** a) {
-    return Of(f)->real()->pMethods->xShmMap(Of(f)->real(), p, s, e, a);
-  };
-  m.xShmLock = [](sqlite3_file* f, int o, int n, int fl) { return Of(f)->real()->pMethods->xShmLock(Of(f)->real(), o, n, fl); };
-  m.xShmBarrier = [](sqlite3_file* f) { Of(f)->real()->pMethods->xShmBarrier(Of(f)->real()); };
-  m.xShmUnmap = [](sqlite3_file* f, int d) { return Of(f)->real()->pMethods->xShmUnmap(Of(f)->real(), d); };
-  return m;
-}
-const sqlite3_io_methods kFaultMethods = MakeMethods();
-
-void RegisterFaultVfs() {
-  static sqlite3_vfs vfs;
-  if (real_vfs != nullptr) return;
-  real_vfs = sqlite3_vfs_find(nullptr);
-  vfs = *real_vfs;
-  vfs.zName = "fault";
-  vfs.szOsFile = static_cast<int>(sizeof(FaultFile)) + real_vfs->szOsFile;
-  vfs.xOpen = [](sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* out) {
-    const int rc = real_vfs->xOpen(real_vfs, name, Of(f)->real(), flags, out);
-    f->pMethods = Of(f)->real()->pMethods != nullptr ? &kFaultMethods : nullptr;
-    return rc;
-  };
-  sqlite3_vfs_register(&vfs, 0);
-}
-
 // The outcome cannot be journaled: the till hears 503, not 201, and the job
 // stays in doubt; the next run settles it from the register.
 TEST(BridgeJournalTest, AnOutcomeTheJournalRefusesIsSettledByTheNextRun) {
@@ -133,7 +80,7 @@ TEST(BridgeJournalTest, AnOutcomeTheJournalRefusesIsSettledByTheNextRun) {
   // hold earlier outcomes' signs.
   for (const char* f : {"", "-wal", "-shm", ".created"}) fs::remove(rig.state() + "/journal.sqlite" + f);
   const size_t before = rig.Archive().summary.documents.size();
-  RegisterFaultVfs();
+  faultvfs::Register();
   {
     bridge::Journal journal;
     std::string error;
@@ -156,7 +103,7 @@ TEST(BridgeJournalTest, AnOutcomeTheJournalRefusesIsSettledByTheNextRun) {
     t->key = "full-sale";
     t->register_name = "main";
     t->hash = bridge::HmacHex(ReadAll(rig.state() + "/secret"), "POST /v1/registers/main/receipts\n" + body);
-    refuse_signs = true;
+    faultvfs::refuse_signs = true;
     ASSERT_EQ(worker.Submit(t), bridge::Worker::Submitted::kQueued);
     bridge::Outcome o;
     ASSERT_TRUE(t->Wait(30000, &o));
@@ -166,7 +113,7 @@ TEST(BridgeJournalTest, AnOutcomeTheJournalRefusesIsSettledByTheNextRun) {
     EXPECT_EQ(rig.Archive().summary.documents.size(), before + 1) << "the register stored it";
     worker.Stop();
   }
-  refuse_signs = false;
+  faultvfs::refuse_signs = false;
   ASSERT_NO_FATAL_FAILURE(rig.StartBridge());
   ExpectWhole(&rig, rig.Post("/receipts", Sale(), "full-sale"), before + 1);
 }

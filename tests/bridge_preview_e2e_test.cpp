@@ -109,6 +109,12 @@ TEST(BridgePreviewTest, APreviewIsWhatTheRegisterStores) {
   }
   EXPECT_EQ(stored_receipts, 30) << refusals << " refused";
 
+  // A discount record written since the last preview is the one applied.
+  ASSERT_EQ(rig.Call("PUT", "/v1/registers/main/tables/discounts/1", {{"type", "percent"}, {"value", 5000}}).status,
+            200);
+  const json half = {{"type", "sale"}, {"lines", {Line("Чай", 10000, 1, 1, 1)}}, {"payment", {{"cash", 0}}}};
+  EXPECT_EQ(rig.Call("POST", "/v1/registers/main/receipts/preview", half, {}, kPos).body["total"], 5000);
+
   // A refusal is told as the register tells it, pointing at the line; the
   // register's state is untouched by the preview.
   json bad = {{"type", "sale"},
