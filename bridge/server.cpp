@@ -882,34 +882,46 @@ void Server::EventStream(const Req& req, Res& res, Role) {
 
 void Server::RunJob(const Req& req, Res& res, Role role, Action action, const std::string& segment,
                     const std::string& record) {
+  Worker* w = nullptr;
+  std::shared_ptr<Ticket> t;
+  if (!MakeTicket(req, res, role, action, segment, record, &w, &t)) return;
+  const bool async = req.get_header_value("Prefer").find("respond-async") != std::string::npos;
+  if (!t->key.empty() && !ClaimKey(res, t, async, w)) return;
+  Dispatch(res, t, async, w);
+}
+
+bool Server::MakeTicket(const Req& req, Res& res, Role role, Action action, const std::string& segment,
+                        const std::string& record, Worker** worker, std::shared_ptr<Ticket>* ticket) {
   const ActionInfo& info = InfoOf(action);
+  auto refuse = [&](const Problem& p) {
+    ReplyProblem(res, p);
+    return false;
+  };
   // A pos token prints X reports (with or without sections); the rest is
   // the back office's.
   const bool admin_only = info.admin || (action == Action::kReport && segment != "x" && segment != "x-sections");
-  if (admin_only && role != Role::kAdmin) {
-    return ReplyProblem(res, MakeProblem(403, "auth.forbidden", "this needs an admin token"));
-  }
+  if (admin_only && role != Role::kAdmin) return refuse(MakeProblem(403, "auth.forbidden", "this needs an admin token"));
   Worker* w = Find(req.matches[1]);
-  if (w == nullptr) return ReplyProblem(res, UnknownRegister(req.matches[1]));
+  if (w == nullptr) return refuse(UnknownRegister(req.matches[1]));
   auto t = std::make_shared<Ticket>();
   Problem p;
-  if (!DecodeJob(action, segment, record, req.body, &t->job, &p)) return ReplyProblem(res, p);
+  if (!DecodeJob(action, segment, record, req.body, &t->job, &p)) return refuse(p);
   const std::string key = req.get_header_value("Idempotency-Key");
   if (req.has_header("Idempotency-Key") && !HeaderKeyOk(key)) {
-    return ReplyProblem(res, MakeProblem(400, "request.invalid", "an Idempotency-Key is 1 to 128 printable characters"));
+    return refuse(MakeProblem(400, "request.invalid", "an Idempotency-Key is 1 to 128 printable characters"));
   }
   if (key.empty() && info.key_required) {
-    return ReplyProblem(res, MakeProblem(400, "request.idempotency-key-required",
-                                         std::string("a ") + info.name + " needs an Idempotency-Key header, so that "
-                                         "a repeat of this request cannot make a second document"));
+    return refuse(MakeProblem(400, "request.idempotency-key-required",
+                              std::string("a ") + info.name + " needs an Idempotency-Key header, so that "
+                              "a repeat of this request cannot make a second document"));
   }
   const bool keyed = !key.empty() && info.changes_state;
   const std::string lost = keyed ? journal_->lost() : "";
   if (!lost.empty()) {
     // Its keys are unknown now: any of them might run a second time.
-    return ReplyProblem(res, MakeProblem(503, "bridge.journal-lost",
-                                         lost + "; requests with an Idempotency-Key are refused until the journal is "
-                                                "restored or a person runs fr-bridge journal reset --state DIR"));
+    return refuse(MakeProblem(503, "bridge.journal-lost",
+                              lost + "; requests with an Idempotency-Key are refused until the journal is "
+                                     "restored or a person runs fr-bridge journal reset --state DIR"));
   }
   t->id = RandomHex(8);
   t->key = keyed ? key : "";
@@ -918,74 +930,88 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
   t->route = t_route;
   t->created = static_cast<int64_t>(time(nullptr));
   if (keyed && (info.document || info.prints)) t->request = KeptRequest(req.path, req.body);
-  const bool async = req.get_header_value("Prefer").find("respond-async") != std::string::npos;
+  *worker = w;
+  *ticket = t;
+  return true;
+}
 
+bool Server::ClaimKey(Res& res, const std::shared_ptr<Ticket>& t, bool async, Worker* w) {
   const Problem conflict = MakeProblem(409, "idempotency.conflict", "this Idempotency-Key was used with another request");
-  std::shared_ptr<Ticket> ticket;
-  for (int attempt = 0; ticket == nullptr && attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
     std::shared_ptr<Ticket> earlier;
     {
       std::lock_guard<std::mutex> l(mu_);
-      if (keyed) {
-        auto it = running_.find(key);
-        if (it != running_.end()) earlier = it->second;
-      }
-      if (earlier == nullptr && keyed) {
+      auto it = running_.find(t->key);
+      if (it != running_.end()) earlier = it->second;
+      if (earlier == nullptr) {
         JournalEntry e;
         bool failed = false;
-        if (journal_->Find(key, &e, &failed)) {
-          if (e.hash != t->hash) return ReplyProblem(res, conflict);
+        if (journal_->Find(t->key, &e, &failed)) {
+          if (e.hash != t->hash) {
+            ReplyProblem(res, conflict);
+            return false;
+          }
           if (!e.done) {
-            return ReplyProblem(res, MakeProblem(504, "register.unsettled",
-                                                 "the outcome of this key is not settled yet; ask again"));
+            ReplyProblem(res, MakeProblem(504, "register.unsettled", "the outcome of this key is not settled yet; ask again"));
+            return false;
           }
           res.set_header("Idempotent-Replayed", "true");
-          return Reply(res, AsKeyedAnswer(Outcome{e.status, e.response, e.status >= 400, false}, true));
+          Reply(res, AsKeyedAnswer(Outcome{e.status, e.response, e.status >= 400, false}, true));
+          return false;
         }
         if (failed) {
-          log_->Write({{"key", key}, {"journal", journal_->last_error()}});
-          return ReplyProblem(res, MakeProblem(500, "bridge.journal", "the journal cannot be read; nothing was sent"));
+          log_->Write({{"key", t->key}, {"journal", journal_->last_error()}});
+          ReplyProblem(res, MakeProblem(500, "bridge.journal", "the journal cannot be read; nothing was sent"));
+          return false;
         }
+        running_[t->key] = t;
+        return true;
       }
-      if (earlier == nullptr) {
-        if (keyed) running_[key] = t;
-        ticket = t;
-      } else if (earlier->hash != t->hash) {
-        return ReplyProblem(res, conflict);
+      if (earlier->hash != t->hash) {
+        ReplyProblem(res, conflict);
+        return false;
       }
     }
-    if (ticket == nullptr) {
-      // The same request is running: its outcome is ours.
-      Outcome o;
-      const bool done = earlier->Wait(async ? 0 : options_.wait_ms, &o);
-      if (done && o.released) {
-        Forget(key, earlier);
-        continue;  // it left no trace: run it afresh
-      }
-      t_task = earlier->id;
-      if (async || !done) {
-        res.status = async ? 202 : 504;
-        res.set_header("Location", "/v1/tasks/" + earlier->id);
-        if (async) res.set_header("Preference-Applied", "respond-async");
-        if (!done && !async) {
-          Problem p = MakeProblem(504, "register.unsettled", "the job is still running; ask again with the same key");
-          p.register_name = w->config().name;
-          return ReplyProblem(res, p);
-        }
-        return res.set_content(Dump(TaskJson(earlier)),
-                               "application/json");
-      }
-      res.set_header("Idempotent-Replayed", "true");
-      return Reply(res, AsKeyedAnswer(o, true));
-    }
+    if (!FollowEarlier(res, earlier, async, w)) return false;
   }
-  if (ticket == nullptr) return ReplyProblem(res, MakeProblem(503, "register.offline", "try again"));
+  ReplyProblem(res, MakeProblem(503, "register.offline", "try again"));
+  return false;
+}
 
+bool Server::FollowEarlier(Res& res, const std::shared_ptr<Ticket>& earlier, bool async, Worker* w) {
+  // The same request is running: its outcome is ours.
+  Outcome o;
+  const bool done = earlier->Wait(async ? 0 : options_.wait_ms, &o);
+  if (done && o.released) {
+    Forget(earlier->key, earlier);
+    return true;  // it left no trace: run it afresh
+  }
+  t_task = earlier->id;
+  if (async || !done) {
+    res.set_header("Location", "/v1/tasks/" + earlier->id);
+    if (!async) {
+      Problem p = MakeProblem(504, "register.unsettled", "the job is still running; ask again with the same key");
+      p.register_name = w->config().name;
+      ReplyProblem(res, p);
+      return false;
+    }
+    res.status = 202;
+    res.set_header("Preference-Applied", "respond-async");
+    res.set_content(Dump(TaskJson(earlier)), "application/json");
+    return false;
+  }
+  res.set_header("Idempotent-Replayed", "true");
+  Reply(res, AsKeyedAnswer(o, true));
+  return false;
+}
+
+void Server::Dispatch(Res& res, const std::shared_ptr<Ticket>& t, bool async, Worker* w) {
+  const bool keyed = !t->key.empty();
   t_task = t->id;
   Remember(t);
   const Worker::Submitted submitted = w->Submit(t);
   if (submitted != Worker::Submitted::kQueued) {
-    if (keyed) Forget(key, t);
+    if (keyed) Forget(t->key, t);
     const bool full = submitted == Worker::Submitted::kFull;
     Problem p = full ? MakeProblem(503, "bridge.busy", "the register has too many jobs waiting; nothing was sent")
                      : MakeProblem(503, "register.offline", "the register does not answer; nothing was sent");
@@ -1006,7 +1032,7 @@ void Server::RunJob(const Req& req, Res& res, Role role, Action action, const st
     p.register_name = w->config().name;
     return ReplyProblem(res, p);
   }
-  if (keyed) Forget(key, t);
+  if (keyed) Forget(t->key, t);
   Reply(res, keyed ? AsKeyedAnswer(o, false) : o);
 }
 

@@ -106,6 +106,17 @@ class Server {
   void EventStream(const httplib::Request&, httplib::Response&, Role);
   void RunJob(const httplib::Request& req, httplib::Response& res, Role role, Action action,
               const std::string& segment, const std::string& record);
+  // RunJob's steps. Each answers `res` itself when it returns false.
+  // The request checked and decoded into a ticket for the register's worker.
+  bool MakeTicket(const httplib::Request& req, httplib::Response& res, Role role, Action action,
+                  const std::string& segment, const std::string& record, Worker** worker,
+                  std::shared_ptr<Ticket>* ticket);
+  // The key is this ticket's to run: not running, not in the journal.
+  bool ClaimKey(httplib::Response& res, const std::shared_ptr<Ticket>& t, bool async, Worker* w);
+  // The same request runs already: its answer (true: it left no trace, run again).
+  bool FollowEarlier(httplib::Response& res, const std::shared_ptr<Ticket>& earlier, bool async, Worker* w);
+  // Queues the ticket and answers its outcome, or its task when asynchronous.
+  void Dispatch(httplib::Response& res, const std::shared_ptr<Ticket>& t, bool async, Worker* w);
 
   Worker* Find(const std::string& name);
   void Reply(httplib::Response& res, const Outcome& o);
