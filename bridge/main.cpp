@@ -153,55 +153,41 @@ int JournalCommand(int argc, char** argv) {
   return 0;
 }
 
-}  // namespace
+// A setting by its option's name, else by its key in the configuration file:
+// the command line wins.
+struct Source {
+  const cxxopts::ParseResult& p;
+  const json& config;
+  std::string operator()(const char* name, const char* key) const {
+    if (p.count(name)) return p[name].as<std::string>();
+    return config.contains(key) && config[key].is_string() ? config[key].get<std::string>() : "";
+  }
+};
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "journal") return JournalCommand(argc, argv);
-  cxxopts::Options options("fr-bridge", "Registers behind an HTTP/JSON interface.");
-  options.add_options()
-      ("register", "a register and its line, NAME=DEVICE (repeatable)", cxxopts::value<std::vector<std::string>>())
-      ("emu", "the register NAME is the virtual one in fr-emu's DIR, NAME=DIR", cxxopts::value<std::vector<std::string>>())
-      ("listen", "HOST:PORT to listen on", cxxopts::value<std::string>())
-      ("state", "the journal's and the default token file's directory", cxxopts::value<std::string>())
-      ("tokens", "bearer tokens, lines of ROLE TOKEN NAME", cxxopts::value<std::string>())
-      ("allow-origin", "a browser origin that may call the bridge (repeatable)", cxxopts::value<std::vector<std::string>>())
-      ("allow-host", "a name besides the listening address that requests may give as Host (repeatable)",
-       cxxopts::value<std::vector<std::string>>())
-      ("tls-cert", "serve HTTPS with this PEM certificate (chain)", cxxopts::value<std::string>())
-      ("tls-key", "the certificate's PEM private key", cxxopts::value<std::string>())
-      ("config", "the same settings as JSON", cxxopts::value<std::string>())
-      ("log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())
-      ("wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))
-      ("routes", "print the routes served and exit")
-      ("h,help", "this text");
-  cxxopts::ParseResult p;
-  try {
-    p = options.parse(argc, argv);
-  } catch (const std::exception& e) {
-    return Fail(e.what());
-  }
-  if (p.count("help")) {
-    std::cout << options.help() << "\nSee docs/bridge.md.\n";
-    return 0;
-  }
-  if (p.count("routes")) {
-    for (const std::string& r : bridge::Server::Routes()) std::cout << r << "\n";
-    return 0;
-  }
+// What the bridge runs with. Each step below answers 0, or Fail's status
+// once it has said why.
+struct Settings {
+  std::vector<bridge::RegisterConfig> registers;
+  bridge::ServerOptions so;
+  std::string state;
+  std::string tokens_path;
+  FILE* log_file = stderr;
+};
 
-  // The configuration file first; the command line wins.
-  json config = json::object();
+int ReadConfig(const cxxopts::ParseResult& p, json* config) {
   if (p.count("config")) {
     std::string text;
     if (!ReadFile(p["config"].as<std::string>(), &text)) return Fail("cannot read " + p["config"].as<std::string>());
-    config = json::parse(text, nullptr, false);
-    if (!config.is_object()) return Fail(p["config"].as<std::string>() + " is not a JSON object");
+    *config = json::parse(text, nullptr, false);
+    if (!config->is_object()) return Fail(p["config"].as<std::string>() + " is not a JSON object");
   }
-  auto setting = [&](const char* name, const char* key) -> std::string {
-    if (p.count(name)) return p[name].as<std::string>();
-    return config.contains(key) && config[key].is_string() ? config[key].get<std::string>() : "";
-  };
-  std::vector<bridge::RegisterConfig> registers;
+  return 0;
+}
+
+int ReadRegisters(const Source& setting, Settings* s) {
+  const cxxopts::ParseResult& p = setting.p;
+  const json& config = setting.config;
+  std::vector<bridge::RegisterConfig>& registers = s->registers;
   if (config.contains("registers") && config["registers"].is_array()) {
     for (const json& r : config["registers"]) {
       bridge::RegisterConfig rc;
@@ -244,8 +230,13 @@ int main(int argc, char** argv) {
       if (registers[i].name == registers[j].name) return Fail("two registers named " + registers[i].name);
     }
   }
+  return 0;
+}
 
-  bridge::ServerOptions so;
+int ReadServing(const Source& setting, Settings* s) {
+  const cxxopts::ParseResult& p = setting.p;
+  const json& config = setting.config;
+  bridge::ServerOptions& so = s->so;
   const std::string listen = setting("listen", "listen").empty() ? "127.0.0.1:8780" : setting("listen", "listen");
   const size_t colon = listen.rfind(':');
   try {
@@ -280,8 +271,14 @@ int main(int argc, char** argv) {
     std::string why;
     if (!ReadLimits(config["limits"], &so, &why)) return Fail("limits: " + why);
   }
+  return 0;
+}
 
-  const std::string state = setting("state", "state");
+// The state directory: this user's alone, and this bridge's alone.
+int PrepareState(const Source& setting, Settings* s) {
+  std::string& state = s->state;
+  std::string error;
+  state = setting("state", "state");
   if (state.empty()) return Fail("--state DIR is required (the journal lives there)");
   umask(077);  // everything the bridge makes is this user's alone
   if (mkdir(state.c_str(), 0700) != 0 && errno != EEXIST) return Fail("cannot make " + state);
@@ -289,11 +286,17 @@ int main(int argc, char** argv) {
   for (const char* f : {"/journal.sqlite", "/journal.sqlite-wal", "/journal.sqlite-shm", "/secret", "/tokens"}) {
     MakePrivate(state + f, 0600);
   }
-  std::string error;
   if (!LockState(state, &error)) return Fail(error);
+  return 0;
+}
 
+int LoadSecrets(const Source& setting, Settings* s) {
+  const std::string& state = s->state;
+  bridge::ServerOptions& so = s->so;
+  std::string& tokens_path = s->tokens_path;
+  std::string error;
   // Tokens: the file given, else DIR/tokens, made with one admin token.
-  std::string tokens_path = setting("tokens", "tokens");
+  tokens_path = setting("tokens", "tokens");
   std::string text;
   if (tokens_path.empty()) {
     tokens_path = state + "/tokens";
@@ -322,13 +325,24 @@ int main(int argc, char** argv) {
     so.secret = bridge::NewToken();
     if (!WritePrivate(secret_path, so.secret)) return Fail("cannot write " + secret_path);
   }
+  return 0;
+}
 
-  FILE* log_file = stderr;
+int OpenLog(const Source& setting, Settings* s) {
+  FILE*& log_file = s->log_file;
   if (!setting("log", "log").empty()) {
     log_file = std::fopen(setting("log", "log").c_str(), "a");
     if (log_file == nullptr) return Fail("cannot open " + setting("log", "log"));
   }
+  return 0;
+}
 
+int Serve(Settings* s) {
+  std::vector<bridge::RegisterConfig>& registers = s->registers;
+  const bridge::ServerOptions& so = s->so;
+  const std::string& state = s->state;
+  const std::string& tokens_path = s->tokens_path;
+  std::string error;
   signal(SIGPIPE, SIG_IGN);
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
@@ -336,7 +350,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // every thread after this one too
 
-  bridge::Log log(log_file);
+  bridge::Log log(s->log_file);
   bridge::Journal journal;
   if (!journal.Open(state + "/journal.sqlite", &error)) return Fail(error);
   if (!journal.lost().empty()) {
@@ -381,4 +395,50 @@ int main(int argc, char** argv) {
   stopper.join();
   for (auto& w : workers) w->Stop();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "journal") return JournalCommand(argc, argv);
+  cxxopts::Options options("fr-bridge", "Registers behind an HTTP/JSON interface.");
+  options.add_options()
+      ("register", "a register and its line, NAME=DEVICE (repeatable)", cxxopts::value<std::vector<std::string>>())
+      ("emu", "the register NAME is the virtual one in fr-emu's DIR, NAME=DIR", cxxopts::value<std::vector<std::string>>())
+      ("listen", "HOST:PORT to listen on", cxxopts::value<std::string>())
+      ("state", "the journal's and the default token file's directory", cxxopts::value<std::string>())
+      ("tokens", "bearer tokens, lines of ROLE TOKEN NAME", cxxopts::value<std::string>())
+      ("allow-origin", "a browser origin that may call the bridge (repeatable)", cxxopts::value<std::vector<std::string>>())
+      ("allow-host", "a name besides the listening address that requests may give as Host (repeatable)",
+       cxxopts::value<std::vector<std::string>>())
+      ("tls-cert", "serve HTTPS with this PEM certificate (chain)", cxxopts::value<std::string>())
+      ("tls-key", "the certificate's PEM private key", cxxopts::value<std::string>())
+      ("config", "the same settings as JSON", cxxopts::value<std::string>())
+      ("log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())
+      ("wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))
+      ("routes", "print the routes served and exit")
+      ("h,help", "this text");
+  cxxopts::ParseResult p;
+  try {
+    p = options.parse(argc, argv);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  if (p.count("help")) {
+    std::cout << options.help() << "\nSee docs/bridge.md.\n";
+    return 0;
+  }
+  if (p.count("routes")) {
+    for (const std::string& r : bridge::Server::Routes()) std::cout << r << "\n";
+    return 0;
+  }
+
+  json config = json::object();
+  if (int rc = ReadConfig(p, &config)) return rc;
+  const Source setting{p, config};
+  Settings s;
+  for (auto step : {ReadRegisters, ReadServing, PrepareState, LoadSecrets, OpenLog}) {
+    if (int rc = step(setting, &s)) return rc;
+  }
+  return Serve(&s);
 }
