@@ -151,6 +151,13 @@ TEST_F(ArchiveToolTest, ReadsTheDayAsTheRegisterKeptAndPrintedIt) {
   for (const std::string& line : printed) expected += line + "\n";
   EXPECT_EQ(expected, copy.out);
 
+  // The registration prints its 16-digit ФН with the field's end byte; the
+  // JSON carries the text alone.
+  const Ran registration = Archive("show " + archive() + " 1 --json");
+  ASSERT_EQ(0, registration.status) << registration.out;
+  EXPECT_EQ(std::string::npos, json::parse(registration.out).dump().find("\\u0000")) << registration.out;
+  EXPECT_NE(std::string::npos, registration.out.find("9999078900012345\"")) << registration.out;
+
   const Ran csv = Archive("export " + archive() + " --format csv --shift 2");
   EXPECT_EQ(0, csv.status);
   EXPECT_EQ(7, std::count(csv.out.begin(), csv.out.end(), '\n'));  // the header and shift 2's six

@@ -1,5 +1,6 @@
 #include "tools/archive/archive_tool.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -382,6 +383,9 @@ int Show(platform::Env* env, const std::string& path, uint32_t number, bool as_j
   } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(document.get())) {
     j["amount"] = cash->amount().toString();
   }
+  // A 16-digit ФН prints with its field's end byte: text in JSON never
+  // carries such bytes.
+  for (std::string& line : printed) line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
   j["printed"] = printed;
   out << j.dump(2) << "\n";
   return kClean;
