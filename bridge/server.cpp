@@ -360,62 +360,9 @@ void Server::Install() {
   // waits for the client's delayed acknowledgement (40 ms).
   h.set_tcp_nodelay(true);
 
-  // Each route's pattern, compiled once: the door's checks below need to
-  // know the route before the body is read.
-  static const std::vector<std::regex> patterns = [] {
-    std::vector<std::regex> out;
-    for (const Route& r : Table()) out.emplace_back(r.pattern);
-    return out;
-  }();
   h.set_pre_routing_handler([this](const Req& req, Res& res) {
     using Handled = httplib::Server::HandlerResponse;
-    t_route = "unmatched";
-    const Route* route = nullptr;
-    const std::string method = req.method == "HEAD" ? "GET" : req.method;  // httplib serves HEAD as GET
-    for (size_t i = 0; i < Table().size() && route == nullptr; ++i) {
-      if (method == Table()[i].method && std::regex_match(req.path, patterns[i])) route = &Table()[i];
-    }
-    if (route != nullptr) t_route = route->path;
-    // Nothing refused here reads the body: the connection ends with the answer.
-    auto refuse = [&](const Problem& p) {
-      ReplyProblem(res, p);
-      if (HasBody(req)) {
-        t_close = true;
-        res.set_header("Connection", "close");
-      }
-      return Handled::Handled;
-    };
-    if (!HostAllowed(req)) {
-      return refuse(MakeProblem(403, "auth.host", "this bridge does not answer to the name " +
-                                                       req.get_header_value("Host") + "; see --allow-host"));
-    }
-    std::string origin;
-    if (!OriginAllowed(req, &origin)) {
-      t_route = "cors";
-      return refuse(MakeProblem(403, "auth.origin", "the origin " + origin + " may not call this bridge"));
-    }
-    if (!origin.empty()) {
-      res.set_header("Access-Control-Allow-Origin", origin);
-      res.set_header("Vary", "Origin");
-      res.set_header("Access-Control-Expose-Headers", "Location, Idempotent-Replayed, Preference-Applied, Server-Timing");
-    }
-    if (req.method == "OPTIONS") {
-      t_route = "preflight";
-      Preflight(req, res);
-      if (HasBody(req)) t_close = true;
-      return Handled::Handled;
-    }
-    // A compressed body could grow past every limit once inflated.
-    const std::string encoding = req.get_header_value("Content-Encoding");
-    if (!encoding.empty() && strcasecmp(encoding.c_str(), "identity") != 0) {
-      return refuse(MakeProblem(415, "request.encoding", "a body is sent as it is, without Content-Encoding"));
-    }
-    // Without a token nothing past the door reads a body.
-    if ((route == nullptr || !route->open) && Authenticate(req) == Role::kNone) {
-      res.set_header("WWW-Authenticate", "Bearer");
-      return refuse(MakeProblem(401, "auth.token-required", "a bearer token is required"));
-    }
-    return Handled::Unhandled;
+    return PreRoute(req, res) ? Handled::Handled : Handled::Unhandled;
   });
   h.set_post_routing_handler([](const Req& req, Res& res) {
     // Answers about registers and jobs are never for a cache, and never
@@ -447,30 +394,7 @@ void Server::Install() {
     if (method == "PUT") h.Put(r.pattern, serve);
   }
 
-  h.set_error_handler([this](const Req& req, Res& res) {
-    if (!res.body.empty()) return;
-    // httplib's own refusals (a head it cannot read, a body too large or
-    // cut short) may leave bytes on the line: the connection ends.
-    t_close = true;
-    if (t_stream != nullptr && t_stream->breach() != Breach::kNone) {
-      const Breach b = t_stream->breach();
-      ReplyProblem(res, MakeProblem(StatusOf(b), ProblemCodeOf(b),
-                                    b == Breach::kBodyTooLarge   ? "the body is too large"
-                                    : b == Breach::kHeadTooLarge ? "the request's head is too large"
-                                                                 : "the request did not come in time"));
-    } else if (res.status == 404) {
-      t_close = false;
-      ReplyProblem(res, MakeProblem(404, "route.not-found", "no route " + req.method + " " + req.path));
-    } else if (res.status == 413) {
-      Problem p = MakeProblem(413, "request.too-large", "the body is too large");
-      ReplyProblem(res, p);
-    } else if ((req.method == "POST" || req.method == "PUT") && !req.has_header("Content-Length")) {
-      ReplyProblem(res, MakeProblem(res.status, "request.invalid",
-                                    "a POST or PUT needs a Content-Length header (0 when there is no body)"));
-    } else {
-      ReplyProblem(res, MakeProblem(res.status, "request.invalid", "the request could not be served"));
-    }
-  });
+  h.set_error_handler([this](const Req& req, Res& res) { AnswerError(req, res); });
   h.set_exception_handler([this](const Req&, Res& res, std::exception_ptr e) {
     std::string what = "unknown";
     try {
@@ -482,17 +406,101 @@ void Server::Install() {
     log_->Write({{"error", what}, {"route", t_route}});
     ReplyProblem(res, MakeProblem(500, "bridge.error", "the bridge failed to serve the request"));
   });
-  h.set_logger([this](const Req& req, const Res& res) {
-    const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                          t_started).count() / 1000.0;
-    metrics_->Request(t_route, res.status);
-    json line = {{"method", req.method}, {"path", req.path}, {"route", t_route}, {"status", res.status},
-                 {"ms", ms}};
-    const std::string key = req.get_header_value("Idempotency-Key");
-    if (!key.empty() && HeaderKeyOk(key)) line["key"] = key;
-    if (!t_task.empty()) line["task"] = t_task;
-    log_->Write(line);
-  });
+  h.set_logger([this](const Req& req, const Res& res) { LogRequest(req, res); });
+}
+
+bool Server::PreRoute(const Req& req, Res& res) {
+  // Each route's pattern, compiled once: the checks below need to know the
+  // route before the body is read.
+  static const std::vector<std::regex> patterns = [] {
+    std::vector<std::regex> out;
+    for (const Route& r : Table()) out.emplace_back(r.pattern);
+    return out;
+  }();
+  t_route = "unmatched";
+  const Route* route = nullptr;
+  const std::string method = req.method == "HEAD" ? "GET" : req.method;  // httplib serves HEAD as GET
+  for (size_t i = 0; i < Table().size() && route == nullptr; ++i) {
+    if (method == Table()[i].method && std::regex_match(req.path, patterns[i])) route = &Table()[i];
+  }
+  if (route != nullptr) t_route = route->path;
+  // Nothing refused here reads the body: the connection ends with the answer.
+  auto refuse = [&](const Problem& p) {
+    ReplyProblem(res, p);
+    if (HasBody(req)) {
+      t_close = true;
+      res.set_header("Connection", "close");
+    }
+    return true;
+  };
+  if (!HostAllowed(req)) {
+    return refuse(MakeProblem(403, "auth.host", "this bridge does not answer to the name " +
+                                                     req.get_header_value("Host") + "; see --allow-host"));
+  }
+  std::string origin;
+  if (!OriginAllowed(req, &origin)) {
+    t_route = "cors";
+    return refuse(MakeProblem(403, "auth.origin", "the origin " + origin + " may not call this bridge"));
+  }
+  if (!origin.empty()) {
+    res.set_header("Access-Control-Allow-Origin", origin);
+    res.set_header("Vary", "Origin");
+    res.set_header("Access-Control-Expose-Headers", "Location, Idempotent-Replayed, Preference-Applied, Server-Timing");
+  }
+  if (req.method == "OPTIONS") {
+    t_route = "preflight";
+    Preflight(req, res);
+    if (HasBody(req)) t_close = true;
+    return true;
+  }
+  // A compressed body could grow past every limit once inflated.
+  const std::string encoding = req.get_header_value("Content-Encoding");
+  if (!encoding.empty() && strcasecmp(encoding.c_str(), "identity") != 0) {
+    return refuse(MakeProblem(415, "request.encoding", "a body is sent as it is, without Content-Encoding"));
+  }
+  // Without a token nothing past the door reads a body.
+  if ((route == nullptr || !route->open) && Authenticate(req) == Role::kNone) {
+    res.set_header("WWW-Authenticate", "Bearer");
+    return refuse(MakeProblem(401, "auth.token-required", "a bearer token is required"));
+  }
+  return false;
+}
+
+void Server::AnswerError(const Req& req, Res& res) {
+  if (!res.body.empty()) return;
+  // httplib's own refusals (a head it cannot read, a body too large or
+  // cut short) may leave bytes on the line: the connection ends.
+  t_close = true;
+  if (t_stream != nullptr && t_stream->breach() != Breach::kNone) {
+    const Breach b = t_stream->breach();
+    ReplyProblem(res, MakeProblem(StatusOf(b), ProblemCodeOf(b),
+                                  b == Breach::kBodyTooLarge   ? "the body is too large"
+                                  : b == Breach::kHeadTooLarge ? "the request's head is too large"
+                                                               : "the request did not come in time"));
+  } else if (res.status == 404) {
+    t_close = false;
+    ReplyProblem(res, MakeProblem(404, "route.not-found", "no route " + req.method + " " + req.path));
+  } else if (res.status == 413) {
+    Problem p = MakeProblem(413, "request.too-large", "the body is too large");
+    ReplyProblem(res, p);
+  } else if ((req.method == "POST" || req.method == "PUT") && !req.has_header("Content-Length")) {
+    ReplyProblem(res, MakeProblem(res.status, "request.invalid",
+                                  "a POST or PUT needs a Content-Length header (0 when there is no body)"));
+  } else {
+    ReplyProblem(res, MakeProblem(res.status, "request.invalid", "the request could not be served"));
+  }
+}
+
+void Server::LogRequest(const Req& req, const Res& res) {
+  const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                        t_started).count() / 1000.0;
+  metrics_->Request(t_route, res.status);
+  json line = {{"method", req.method}, {"path", req.path}, {"route", t_route}, {"status", res.status},
+               {"ms", ms}};
+  const std::string key = req.get_header_value("Idempotency-Key");
+  if (!key.empty() && HeaderKeyOk(key)) line["key"] = key;
+  if (!t_task.empty()) line["task"] = t_task;
+  log_->Write(line);
 }
 
 bool Server::Bind(std::string* error) {

@@ -85,6 +85,12 @@ class Server {
   static const std::vector<Route>& Table();
 
   void Install();
+  // Before routing: the Host and Origin rules, pre-flights, encodings, and no
+  // body read without a token. True when it answered the request itself.
+  bool PreRoute(const httplib::Request& req, httplib::Response& res);
+  // httplib's own refusals as problems.
+  void AnswerError(const httplib::Request& req, httplib::Response& res);
+  void LogRequest(const httplib::Request& req, const httplib::Response& res);
   Role Authenticate(const httplib::Request& req);
   Role RoleOf(const std::string& authorization);
   bool HostAllowed(const httplib::Request& req);
