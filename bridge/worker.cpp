@@ -482,6 +482,41 @@ json Worker::PrintedJson(const Job& job, bool known) {
   return body;
 }
 
+bool Worker::AnsweredJson(const Job& job, const host::Answer& a, json* out) {
+  json& body = *out;
+  uint32_t time = 0;
+  switch (job.action) {
+    case Action::kCancel: body = {{"register", config_.name}, {"cancelled", true}}; return true;
+    case Action::kReport:
+    case Action::kCopy: body = PrintedJson(job, true); return true;
+    case Action::kReadClock:
+    case Action::kSetClock:
+      if (!host::DecodeTime(a.data, &time)) time = job.time;
+      body = {{"register", config_.name}, {"time", FormatTime(time)}};
+      return true;
+    case Action::kSetSerial: body = {{"register", config_.name}, {"serial", job.serial}}; return true;
+    case Action::kReadTable:
+    case Action::kWriteTable: {
+      bool readable = TableRecordJson(job.table, a.data, &body);
+      if (!readable) {
+        // A write answers no record: read it back as stored.
+        const host::Answer r =
+            Call(host::req::ReadRecord(job.has_login ? job.login : config_.service, job.table, job.record));
+        readable = r.ok() && TableRecordJson(job.table, r.data, &body);
+      }
+      body["register"] = config_.name;
+      return readable;
+    }
+    case Action::kTotals: {
+      const bool readable = TotalsJson(job.totals, a.data, &body);
+      body["register"] = config_.name;
+      return readable;
+    }
+    default:
+      return true;
+  }
+}
+
 Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
   const Job& job = t->job;
   const ActionInfo& info = InfoOf(job.action);
@@ -520,36 +555,7 @@ Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
     o = ProblemOutcome(RefusalProblem(a.code), config_.name);
   } else {
     json body;
-    uint32_t time = 0;
-    bool readable = true;
-    switch (job.action) {
-      case Action::kCancel: body = {{"register", config_.name}, {"cancelled", true}}; break;
-      case Action::kReport:
-      case Action::kCopy: body = PrintedJson(job, true); break;
-      case Action::kReadClock:
-      case Action::kSetClock:
-        if (!host::DecodeTime(a.data, &time)) time = job.time;
-        body = {{"register", config_.name}, {"time", FormatTime(time)}};
-        break;
-      case Action::kSetSerial: body = {{"register", config_.name}, {"serial", job.serial}}; break;
-      case Action::kReadTable:
-      case Action::kWriteTable:
-        if (!TableRecordJson(job.table, a.data, &body)) {
-          // A write answers no record: read it back as stored.
-          const host::Answer r = Call(host::req::ReadRecord(job.has_login ? job.login : config_.service, job.table,
-                                                            job.record));
-          readable = r.ok() && TableRecordJson(job.table, r.data, &body);
-        }
-        body["register"] = config_.name;
-        break;
-      case Action::kTotals:
-        readable = TotalsJson(job.totals, a.data, &body);
-        body["register"] = config_.name;
-        break;
-      default:
-        break;
-    }
-    o = readable ? JsonOutcome(200, body) : Unreadable();
+    o = AnsweredJson(job, a, &body) ? JsonOutcome(200, body) : Unreadable();
   }
   if (journaled && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, e);
   return o;

@@ -127,6 +127,9 @@ class Worker {
   void Execute(const std::shared_ptr<Ticket>& t);
   Outcome RunDocument(const std::shared_ptr<Ticket>& t);
   Outcome RunSingle(const std::shared_ptr<Ticket>& t);
+  // The JSON answer of a single request the register said yes to; false
+  // when its data does not decode.
+  bool AnsweredJson(const Job& job, const host::Answer& a, json* out);
   // What the register would store of a receipt, computed here by its own
   // document code with its tables and tax rates, read once and again after
   // a table write or a registration.
