@@ -46,7 +46,7 @@ void CheckJob(const bridge::Job& job) {
   }
   const host::Login login = job.has_login ? job.login : host::Login();
   if (info.document) {
-    const bridge::Plan plan = bridge::DocumentPlan(job, login);
+    const host::Plan plan = bridge::DocumentPlan(job, host::Session(nullptr, login, job.cashier_name));
     Check(plan.open.command != 0 && !plan.open.data.empty());
     Check(!host::ClosesDocument(plan.open.command));
     Check(!plan.steps.empty() && host::ClosesDocument(plan.steps.back().command));

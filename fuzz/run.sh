@@ -20,7 +20,7 @@ SOURCES=(
   platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
   serial/serialport.cpp
   link/host_link.cpp
-  host/frame.cpp host/protocol.cpp
+  host/frame.cpp host/protocol.cpp host/client.cpp host/host_line.cpp host/session.cpp
   bridge/request.cpp
   tools/sim/archive_check.cpp tools/sim/print_decoder.cpp tools/archive/archive_tool.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
@@ -38,7 +38,7 @@ SOURCES=(
 HTTP_SOURCES=(
   bridge/server.cpp bridge/door.cpp bridge/events.cpp bridge/journal.cpp bridge/metrics.cpp
   bridge/log.cpp bridge/worker.cpp bridge/answer.cpp bridge/console.cpp
-  host/client.cpp host/host_line.cpp host/session.cpp
+  host/preview.cpp
 )
 read -r -a HTTP_LIBS <<< "$(pkg-config --libs cpp-httplib) -lsqlite3 -lssl -lcrypto"
 # FUZZ_TARGETS="a b" narrows the set, e.g. while working on one target.
