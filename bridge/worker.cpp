@@ -291,13 +291,7 @@ bool Worker::Refresh() {
     seen_serial_ = s.device.serial;
     seen_last_ = s.device.last_document;
   }
-  const std::vector<std::string> changed = StatusChanges(before, s);
-  if (!changed.empty()) {
-    Publish("status", {{"register", config_.name},
-                       {"changed", changed},
-                       {"status", bridge::StatusJson(config_.name, online_, s, s.taken_ms)}});
-  }
-  UpdateMetrics();
+  Announce(before, s, s.taken_ms);
   return true;
 }
 
@@ -309,11 +303,15 @@ void Worker::Stored(Action action, const host::CloseReply& c) {
     ApplyClose(action, c, &status_);
     after = status_;
   }
+  Announce(before, after, NowMs());
+}
+
+void Worker::Announce(const StatusSnapshot& before, const StatusSnapshot& after, int64_t now_ms) {
   const std::vector<std::string> changed = StatusChanges(before, after);
   if (!changed.empty()) {
     Publish("status", {{"register", config_.name},
                        {"changed", changed},
-                       {"status", bridge::StatusJson(config_.name, online_, after, NowMs())}});
+                       {"status", bridge::StatusJson(config_.name, online_, after, now_ms)}});
   }
   UpdateMetrics();
 }
@@ -455,14 +453,14 @@ Outcome Worker::RunPreview(const std::shared_ptr<Ticket>& t) {
                             config_.name);
     }
   }
-  host::ReceiptSetup setup = setup_;
+  int64_t drawer = 0;
   {
     std::lock_guard<std::mutex> l(mu_);
-    if (status_.valid) setup.drawer = status_.shift.drawer;
+    if (status_.valid) drawer = status_.shift.drawer;  // the cache follows every stored document
   }
   host::ReceiptPreview p;
-  if (!host::PreviewReceipt(config_.preview_dir, setup, job.receipt_type, job.lines, job.cash, job.cashless, &p,
-                            &error)) {
+  if (!host::PreviewReceipt(config_.preview_dir, setup_, drawer, job.receipt_type, job.lines, job.cash, job.cashless,
+                            &p, &error)) {
     log_->Write({{"register", config_.name}, {"preview", error}});
     return ProblemOutcome(MakeProblem(500, "bridge.error", "the preview failed: " + error), config_.name);
   }

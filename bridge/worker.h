@@ -124,6 +124,8 @@ class Worker {
   bool Refresh();
   // A document stored: the cached status learns what its close told.
   void Stored(Action action, const host::CloseReply& c);
+  // The status event for what changed, and the metrics.
+  void Announce(const StatusSnapshot& before, const StatusSnapshot& after, int64_t now_ms);
   void Execute(const std::shared_ptr<Ticket>& t);
   Outcome RunDocument(const std::shared_ptr<Ticket>& t);
   Outcome RunSingle(const std::shared_ptr<Ticket>& t);

@@ -96,14 +96,11 @@ bool ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out, std
     setup.sections.push_back(section);
     setup.discounts.push_back(discount);
   }
-  ShiftStatus shift;
-  const Answer st = client->Call(req::ShiftStatus());
-  if (st.ok() && DecodeShiftStatus(st.data, &shift)) setup.drawer = shift.drawer;
   *out = std::move(setup);
   return true;
 }
 
-bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, uint8_t receipt_type,
+bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t drawer, uint8_t receipt_type,
                     const std::vector<Line>& lines, int64_t cash, int64_t cashless, ReceiptPreview* out,
                     std::string* error) {
   std::lock_guard<std::mutex> l(PreviewMutex());
@@ -113,7 +110,7 @@ bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, uint8_t r
   for (size_t i = 0; i < setup.tax_rates.size() && i < TaxRate::kCount; ++i) {
     if (!setup.tax_rates[i].empty()) reg.setTaxRateImage(i, setup.tax_rates[i]);
   }
-  FrStatus::setCashInDrawer(setup.drawer);
+  FrStatus::setCashInDrawer(drawer);
   // Every right: the register checks the cashier's password and rights when
   // the receipt opens, which a preview does not send.
   ReceiptDoc doc(env.get(), ModelData(), reg, Cashier{1, 0xFFFF, 1, "PREVIEW"});

@@ -24,7 +24,6 @@ struct ReceiptSetup {
   std::vector<std::string> tax_rates;  // 5 images as the registration keeps them; "" for an unused rate
   std::vector<Section> sections;       // the section table, records 1 to 20
   std::vector<Discount> discounts;     // the discount table
-  int64_t drawer = 0;                  // cash in the drawer: a purchase pays out of it
 };
 
 // Reads the setup with `login` (the tables need a cashier with access to
@@ -47,8 +46,9 @@ struct ReceiptPreview {
   int64_t total = 0, change = 0;
 };
 
-// `dir`: a directory of the caller's own for the tables' files.
-bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, uint8_t receipt_type,
+// `dir`: a directory of the caller's own for the tables' files; `drawer`:
+// the cash in the drawer now, which a purchase pays out of.
+bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t drawer, uint8_t receipt_type,
                     const std::vector<Line>& lines, int64_t cash, int64_t cashless, ReceiptPreview* out,
                     std::string* error);
 

@@ -2,6 +2,20 @@
 
 namespace host {
 
+namespace {
+
+// A frame the library refuses to send, if the document has one: sending the
+// rest would leave the document open half-made.
+const Request* Unsendable(const Request& open, const std::vector<Request>& steps) {
+  if (!open.refused.empty()) return &open;
+  for (const Request& step : steps) {
+    if (!step.refused.empty()) return &step;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 Answer Session::Call(const Request& r) {
   const Answer a = client_->Call(r);
   if (observer_) observer_(a);
@@ -9,11 +23,7 @@ Answer Session::Call(const Request& r) {
 }
 
 Answer Session::Document(const Request& open, const std::vector<Request>& steps, CloseReply* closed) {
-  // A refused step would leave a document open half-made: nothing is sent.
-  if (!open.refused.empty()) return Call(open);
-  for (const Request& step : steps) {
-    if (!step.refused.empty()) return Call(step);
-  }
+  if (const Request* refused = Unsendable(open, steps)) return Call(*refused);  // answered unsent
   Answer a = Call(open);
   if (!a.answered) Call(req::Cancel());  // it may have opened all the same
   if (!a.ok()) return a;
@@ -103,13 +113,9 @@ Plan Session::ArchiveClosePlan() const {
 
 RunResult Session::Run(const Plan& plan, const RunHooks& hooks) {
   RunResult r;
-  // A refused step would leave a document open half-made: nothing is sent.
-  r.error = plan.open.refused;
-  for (const Request& step : plan.steps) {
-    if (r.error.empty() && !step.refused.empty()) r.error = step.refused;
-  }
-  if (!r.error.empty()) {
+  if (const Request* refused = Unsendable(plan.open, plan.steps)) {
     r.unsendable = true;
+    r.error = refused->refused;
     return r;
   }
   // Identifiers far from wrapping, so the close's is the opening's + steps.
