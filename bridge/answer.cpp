@@ -10,7 +10,7 @@ namespace bridge {
 namespace {
 
 // Totals blocks are kept by receipt type, 0 to 3.
-const char* OperationName(size_t type) { return ReceiptTypeSlug(static_cast<uint8_t>(type)); }
+const char* OperationName(size_t type) { return host::ReceiptTypeName(static_cast<uint8_t>(type)); }
 
 json OperationJson(const OperationCounters& op) {
   json j = {{"receipts", op.receiptCount()}};
@@ -41,52 +41,26 @@ json RecordJson(const Record& r) {
 
 }  // namespace
 
-void PutAmount(json* j, const std::string& name, int64_t kopecks) {
-  (*j)[name] = kopecks;
-  (*j)[name + "_decimal"] = Decimal2(kopecks);
-}
-
-json LineJson(const host::Line& l) {
-  json j = {{"name", util::Cp866ToUtf8(l.name)}, {"price", l.price}, {"quantity", host::FormatQuantity(l)},
-            {"tax", l.tax}, {"section", l.section}};
-  if (l.discount != 0) j["discount"] = l.discount;
-  if (l.discount_amount != 0) j["discount_amount"] = l.discount_amount;
-  if (!l.code.empty()) j["code"] = util::Cp866ToUtf8(l.code);
-  if (!l.unit.empty()) j["unit"] = util::Cp866ToUtf8(l.unit);
-  if (!l.extra.empty()) j["extra_text"] = util::Cp866ToUtf8(l.extra);
-  return j;
-}
-
-void PutRequest(json* doc, const Job& job) {
+void PutRequest(const Job& job, host::Document* doc) {
   if (job.action == Action::kReceipt) {
-    (*doc)["receipt_type"] = ReceiptTypeSlug(job.receipt_type);
-    json lines = json::array();
-    for (const host::Line& l : job.lines) lines.push_back(LineJson(l));
-    (*doc)["lines"] = lines;
-    (*doc)["payment"] = {{"cash", job.cash}, {"cashless", job.cashless}};
+    doc->receipt_type = job.receipt_type;
+    doc->has_lines = true;
+    doc->lines = job.lines;
   }
-  if (job.action == Action::kCashIn || job.action == Action::kCashOut) PutAmount(doc, "amount", job.amount);
+  if (job.action == Action::kCashIn || job.action == Action::kCashOut) doc->amount = job.amount;
 }
 
 json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c) {
-  json j = {{"register", register_name},
-            {"document", DocumentSlug(job.action)},
-            {"number", c.number},
-            {"fiscal_sign", c.sign},
-            {"time", FormatTime(c.time)}};
-  if (c.has_shift) j["shift"] = c.shift;
-  PutRequest(&j, job);
-  if (c.is_receipt) {
-    j["receipt_number"] = c.receipt;
-    PutAmount(&j, "total", c.total);
-    PutAmount(&j, "change", c.change);
-  }
-  if (c.has_drawer) PutAmount(&j, "drawer", c.drawer);
+  host::Document d = host::DocumentOfClose(InfoOf(job.action).document, c);
+  PutRequest(job, &d);
+  if (job.action == Action::kReceipt) host::SetPayment(&d, job.cashless);
+  json j = host::DocumentJson(d);
+  j["register"] = register_name;
   return j;
 }
 
 json PreviewJson(const std::string& register_name, const Job& job, const host::ReceiptPreview& p) {
-  json j = {{"register", register_name}, {"receipt_type", ReceiptTypeSlug(job.receipt_type)}};
+  json j = {{"register", register_name}, {"receipt_type", host::ReceiptTypeName(job.receipt_type)}};
   json lines = json::array();
   for (const host::PreviewLine& l : p.lines) {
     json line = json::object();
@@ -220,13 +194,13 @@ bool TableRecordJson(uint8_t table, const std::string& data, json* out) {
   return true;
 }
 
-bool TotalsJson(const std::string& record, const std::string& data, json* out) {
-  if (record == "shift" || record == "registration") {
+bool TotalsJson(uint8_t record, const std::string& data, json* out) {
+  if (record == cmd::kShiftTotals || record == cmd::kRegistrationTotals) {
     ShiftCounters c;
     if (!host::DecodeShiftTotals(data, &c)) return false;
     *out = RecordJson(c);
-    if (record == "shift") PutAmount(out, "drawer", c.cashInDrawer());
-  } else if (record == "gross") {
+    if (record == cmd::kShiftTotals) PutAmount(out, "drawer", c.cashInDrawer());
+  } else if (record == cmd::kGrandTotals) {
     GrossCounters c;
     if (!host::DecodeGrossTotals(data, &c)) return false;
     *out = RecordJson(c);
@@ -241,7 +215,7 @@ bool TotalsJson(const std::string& record, const std::string& data, json* out) {
     }
     *out = {{"operations", ops}};
   }
-  (*out)["record"] = record;
+  (*out)["record"] = host::kTotalsRecords.Name(record);
   return true;
 }
 

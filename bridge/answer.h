@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/request.h"
+#include "host/model/document.h"
 #include "host/preview.h"
 #include "host/protocol.h"
 
@@ -17,15 +18,13 @@ namespace bridge {
 
 using nlohmann::json;
 
-// Sets j[name] and j[name + "_decimal"].
-void PutAmount(json* j, const std::string& name, int64_t kopecks);
+using host::PutAmount;
 
-// A receipt line as the request gave it: its JSON form in answers.
-json LineJson(const host::Line& line);
-// What the request told of its document: a receipt's type, lines and
-// payment, a cash document's amount.
-void PutRequest(json* doc, const Job& job);
-// A document the register closed and answered.
+// What the request told of its document: a receipt's type and lines, a cash
+// document's amount.
+void PutRequest(const Job& job, host::Document* doc);
+// A document the register closed and answered, in the one document form,
+// with the register's name.
 json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c);
 
 // A receipt's preview: the lines' figures in the request's order, the taxes,
@@ -55,7 +54,8 @@ std::vector<std::string> StatusChanges(const StatusSnapshot& before, const Statu
 // The reply data of a table read, or of a totals record, as JSON; false
 // when the data does not decode.
 bool TableRecordJson(uint8_t table, const std::string& data, json* out);
-bool TotalsJson(const std::string& record, const std::string& data, json* out);
+// `record` is the command that read it (54 to 57).
+bool TotalsJson(uint8_t record, const std::string& data, json* out);
 
 // The numbers a listing of documents (`numbers`, newest first) lacks, as
 // [from, to] pairs: between two listed ones; above the newest up to the

@@ -23,32 +23,22 @@ namespace {
 
 constexpr ActionInfo kActions[] = {
     // action, name, admin, key required, changes state, document, needs cashier, prints
-    {Action::kReceipt, "receipt", false, true, true, true, true, false},
-    {Action::kCancel, "cancel", false, false, true, false, false, false},
-    {Action::kShiftOpen, "shift-open", false, true, true, true, true, false},
-    {Action::kShiftClose, "shift-close", false, true, true, true, true, false},
-    {Action::kCashIn, "cash-in", false, true, true, true, true, false},
-    {Action::kCashOut, "cash-out", false, true, true, true, true, false},
-    {Action::kReport, "report", false, false, true, false, true, true},
-    {Action::kCopy, "copy", false, false, true, false, true, true},
-    {Action::kReadTable, "read-table", true, false, false, false, false, false},
-    {Action::kWriteTable, "write-table", true, false, true, false, false, false},
-    {Action::kReadClock, "read-clock", false, false, false, false, false, false},
-    {Action::kSetClock, "set-clock", true, false, true, false, false, false},
-    {Action::kSetSerial, "set-serial", true, false, true, false, false, false},
-    {Action::kRegistration, "registration", true, true, true, true, false, false},
-    {Action::kTotals, "totals", false, false, false, false, false, false},
-    {Action::kPreview, "receipt-preview", false, false, false, false, false, false},
-};
-
-const struct {
-  const char* slug;
-  uint8_t type;
-} kReceiptTypes[] = {
-    {"sale", receipt::kSale},
-    {"purchase", receipt::kPurchase},
-    {"return-sale", receipt::kSaleReturn},
-    {"return-purchase", receipt::kPurchaseReturn},
+    {Action::kReceipt, "receipt", false, true, true, doc::kReceipt, true, false},
+    {Action::kCancel, "cancel", false, false, true, 0, false, false},
+    {Action::kShiftOpen, "shift-open", false, true, true, doc::kShiftOpen, true, false},
+    {Action::kShiftClose, "shift-close", false, true, true, doc::kShiftClose, true, false},
+    {Action::kCashIn, "cash-in", false, true, true, doc::kCashIn, true, false},
+    {Action::kCashOut, "cash-out", false, true, true, doc::kCashOut, true, false},
+    {Action::kReport, "report", false, false, true, 0, true, true},
+    {Action::kCopy, "copy", false, false, true, 0, true, true},
+    {Action::kReadTable, "read-table", true, false, false, 0, false, false},
+    {Action::kWriteTable, "write-table", true, false, true, 0, false, false},
+    {Action::kReadClock, "read-clock", false, false, false, 0, false, false},
+    {Action::kSetClock, "set-clock", true, false, true, 0, false, false},
+    {Action::kSetSerial, "set-serial", true, false, true, 0, false, false},
+    {Action::kRegistration, "registration", true, true, true, doc::kFiscalisation, false, false},
+    {Action::kTotals, "totals", false, false, false, 0, false, false},
+    {Action::kPreview, "receipt-preview", false, false, false, 0, false, false},
 };
 
 const struct {
@@ -56,8 +46,6 @@ const struct {
   uint8_t table;
 } kTables[] = {{"cashiers", table::kCashiers}, {"sections", table::kSections}, {"discounts", table::kDiscounts}};
 
-const char* const kReports[] = {"x", "x-sections", "registration", "gross", "period", "shifts", "control-tape"};
-const char* const kTotals[] = {"shift", "registration", "gross", "sections"};
 
 // Reads the fields of one JSON object, remembering where it is, and fails
 // with the first bad field's pointer.
@@ -206,18 +194,10 @@ bool DecodeLine(const json& j, const std::string& at, host::Line* l, Problem* pr
 
 bool DecodeReceipt(Fields& f, Job* job, Problem* problem) {
   if (!f.Only({"type", "cashier", "lines", "payment"})) return false;
-  if (!f.Has("type") || !f.at("type").is_string()) {
-    return f.Fail(f.Pointer("type"), "must be one of sale, purchase, return-sale, return-purchase");
+  if (!f.Has("type") || !f.at("type").is_string() ||
+      !host::kReceiptTypes.Code(f.at("type").get<std::string>(), &job->receipt_type)) {
+    return f.Fail(f.Pointer("type"), "must be one of " + host::kReceiptTypes.List());
   }
-  const std::string type = f.at("type").get<std::string>();
-  bool known = false;
-  for (const auto& t : kReceiptTypes) {
-    if (type == t.slug) {
-      job->receipt_type = t.type;
-      known = true;
-    }
-  }
-  if (!known) return f.Fail(f.Pointer("type"), "must be one of sale, purchase, return-sale, return-purchase");
   if (!f.Has("lines") || !f.at("lines").is_array()) return f.Fail(f.Pointer("lines"), "must be an array of lines");
   const json& lines = f.at("lines");
   if (lines.empty()) return f.Fail(f.Pointer("lines"), "must hold at least one line");
@@ -303,7 +283,7 @@ bool DecodeRegistration(Fields& f, Job* job, Problem* problem) {
   return true;
 }
 
-bool DecodeBody(const json& body, Job* job, const std::string& segment, Problem* problem) {
+bool DecodeBody(const json& body, Job* job, Problem* problem) {
   Fields f(body, "", problem);
   if (!body.is_object()) return f.Fail("", "must be a JSON object");
   if (InfoOf(job->action).needs_cashier && !f.Has("cashier")) return f.Fail("/cashier", "is required");
@@ -324,14 +304,14 @@ bool DecodeBody(const json& body, Job* job, const std::string& segment, Problem*
     case Action::kTotals:
       return f.Only({});
     case Action::kReport:
-      if (segment == "period") {
+      if (job->report == report::kPeriod) {
         return f.Only({"cashier", "from", "to"}) && f.Time("from", &job->from) && f.Time("to", &job->to);
       }
-      if (segment == "shifts") {
+      if (job->report == report::kShiftRange) {
         return f.Only({"cashier", "first", "last"}) && f.Small("first", 1, 0xFFFF, &job->from) &&
                f.Small("last", 1, 0xFFFF, &job->to);
       }
-      if (segment == "control-tape") return f.Only({"cashier", "from"}) && f.Small("from", 0, UINT32_MAX, &job->from, false);
+      if (job->report == host::kControlTape) return f.Only({"cashier", "from"}) && f.Small("from", 0, UINT32_MAX, &job->from, false);
       return f.Only({"cashier"});
     case Action::kCopy:
       return f.Only({"cashier", "number"}) && f.Small("number", 1, UINT32_MAX, &job->number);
@@ -401,22 +381,16 @@ bool DecodeJob(Action action, const std::string& segment, const std::string& rec
   job->action = action;
   job->login = host::Login();
   if (action == Action::kReport) {
-    bool known = false;
-    for (const char* r : kReports) known = known || segment == r;
-    if (!known) {
+    if (!host::kReportKinds.Code(segment, &job->report)) {
       *problem = MakeProblem(404, "route.not-found", "no report " + segment);
       return false;
     }
-    job->report = segment;
   }
   if (action == Action::kTotals) {
-    bool known = false;
-    for (const char* t : kTotals) known = known || segment == t;
-    if (!known) {
+    if (!host::kTotalsRecords.Code(segment, &job->totals)) {
       *problem = MakeProblem(404, "route.not-found", "no totals record " + segment);
       return false;
     }
-    job->totals = segment;
   }
   if (action == Action::kReadTable || action == Action::kWriteTable) {
     for (const auto& t : kTables) {
@@ -449,7 +423,7 @@ bool DecodeJob(Action action, const std::string& segment, const std::string& rec
     *problem = MakeProblem(400, "request.invalid-json", "the body is not JSON");
     return false;
   }
-  return DecodeBody(j, job, segment, problem);
+  return DecodeBody(j, job, problem);
 }
 
 host::Plan DocumentPlan(const Job& job, const host::Session& session) {
@@ -477,36 +451,17 @@ host::Request SingleRequest(const Job& job, const host::Login& login) {
       if (job.table == table::kSections) return host::req::WriteSection(login, job.section_record);
       return host::req::WriteDiscount(login, job.discount_record);
     case Action::kTotals:
-      if (job.totals == "shift") return host::req::Totals(cmd::kShiftTotals);
-      if (job.totals == "registration") return host::req::Totals(cmd::kRegistrationTotals);
-      if (job.totals == "gross") return host::req::Totals(cmd::kGrandTotals);
-      return host::req::Totals(cmd::kSectionTotals);
+      return host::req::Totals(job.totals);
     case Action::kReport:
-      if (job.report == "x") return host::req::Report(login, report::kXReport);
-      if (job.report == "x-sections") return host::req::Report(login, report::kSectionXReport);
-      if (job.report == "registration") return host::req::Report(login, report::kRegistrationTotals);
-      if (job.report == "gross") return host::req::Report(login, report::kGrossTotals);
-      if (job.report == "period") return host::req::PeriodReport(login, job.from, job.to);
-      if (job.report == "shifts") {
+      if (job.report == report::kPeriod) return host::req::PeriodReport(login, job.from, job.to);
+      if (job.report == report::kShiftRange) {
         return host::req::ShiftRangeReport(login, static_cast<uint16_t>(job.from), static_cast<uint16_t>(job.to));
       }
-      return host::req::ControlTape(login, job.from);
+      if (job.report == host::kControlTape) return host::req::ControlTape(login, job.from);
+      return host::req::Report(login, job.report);
     default:
       return host::Request();
   }
 }
-
-const char* ReceiptTypeSlug(uint8_t type) {
-  for (const auto& t : kReceiptTypes) {
-    if (t.type == type) return t.slug;
-  }
-  return nullptr;
-}
-
-const char* DocumentSlug(Action action) {
-  if (action == Action::kReceipt) return "receipt";
-  return InfoOf(action).document ? InfoOf(action).name : nullptr;
-}
-
 
 }  // namespace bridge

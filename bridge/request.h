@@ -42,7 +42,7 @@ struct ActionInfo {
   bool admin;          // a pos token may not
   bool key_required;   // no Idempotency-Key: 400
   bool changes_state;  // journaled and replayed by key
-  bool document;       // opens and closes one document
+  uint8_t document;    // the type (doc::k*) of the one document it opens and closes; 0 for none
   bool needs_cashier;  // the body must name a cashier
   bool prints;         // a report or copy: twice would print twice, so a lost reply is settled, not resent
 };
@@ -69,7 +69,7 @@ struct Job {
   int64_t cash = 0, cashless = 0;
   int64_t amount = 0;  // cash in and out
 
-  std::string report;   // report kind name: "x", "period", ...
+  uint8_t report = 0;  // report kind (host::kReportKinds)
   uint32_t from = 0, to = 0;  // period (times), shifts (numbers), control tape (from)
 
   uint32_t number = 0;  // the copy's document number
@@ -83,7 +83,7 @@ struct Job {
   std::string serial;
   std::vector<TlvElement> elements;  // registration texts and tax rates
   std::string inn, fn;
-  std::string totals;   // "shift", "registration", "gross", "sections"
+  uint8_t totals = 0;  // the command reading the totals record (host::kTotalsRecords)
 };
 
 // Decodes the body of `action` (`segment`: the route's variable part — the
@@ -99,11 +99,6 @@ host::Plan DocumentPlan(const Job& job, const host::Session& session);
 // The one request of any other job.
 host::Request SingleRequest(const Job& job, const host::Login& login);
 
-// Names used on the wire: "sale", "purchase", "return-sale",
-// "return-purchase"; nullptr for another type.
-const char* ReceiptTypeSlug(uint8_t type);
-// "receipt", "shift-open", ... for an action that makes a document.
-const char* DocumentSlug(Action action);
 using host::ParseTime;
 using host::Decimal2;
 using host::FormatTime;

@@ -670,12 +670,15 @@ void Server::Status(const Req& req, Res& res, Role) {
 void Server::ConsolePage(const Req& req, Res& res, Role) {
   const std::string name = req.matches.size() > 1 ? req.matches[1].str() : "index.html";
   const ConsoleFile* f = FindConsoleFile(name);
-  if (f == nullptr) return ReplyProblem(res, MakeProblem(404, "route.not-found", "no console file " + name));
+  // The page's names of documents and receipts: the host library's tables.
+  const bool names = name == "names.json";
+  if (f == nullptr && !names) return ReplyProblem(res, MakeProblem(404, "route.not-found", "no console file " + name));
   // The console is the bridge's own page: nothing from elsewhere, no framing.
   res.set_header("Content-Security-Policy",
                  "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; base-uri 'none'; form-action 'self'");
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Cache-Control", "no-cache");
+  if (names) return res.set_content(Dump(host::NamesJson()), "application/json");
   res.set_content(reinterpret_cast<const char*>(f->data), f->size, ContentTypeOf(name));
 }
 

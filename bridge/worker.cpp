@@ -473,7 +473,7 @@ json Worker::PrintedJson(const Job& job, bool known) {
   if (!known) {
     body["missing"] = {report ? "report" : "number"};  // what the request said is gone with it
   } else if (report) {
-    body["report"] = job.report;
+    body["report"] = host::kReportKinds.Name(job.report);
   } else {
     body["number"] = job.number;
   }
@@ -675,24 +675,30 @@ Worker::Settled Worker::SettlePrinted(const host::Settlement& s, const Doubt& d,
 json Worker::SettledJson(const host::Settlement& s, const Job& job, bool known) {
   // Stored, its reply lost: what the register still tells, nothing guessed.
   const Action action = job.action;
-  json doc = {{"register", config_.name},
-              {"document", DocumentSlug(action)},
-              {"number", s.status.last_document},
-              {"shift", s.status.shift},
-              {"settled", true}};
-  if (s.status.last_time > 0) doc["time"] = FormatTime(static_cast<uint32_t>(s.status.last_time));
-  json missing = {"fiscal_sign"};
-  if (known) PutRequest(&doc, job);
+  host::Document d;
+  d.number = s.status.last_document;
+  d.type = InfoOf(action).document;
+  d.time = s.status.last_time > 0 ? static_cast<uint32_t>(s.status.last_time) : 0;
+  d.has_shift = true;
+  d.shift = s.status.shift;
+  d.receipt_number = s.receipts;
+  if (known) PutRequest(job, &d);
+  json doc = host::DocumentJson(d);
+  doc["register"] = config_.name;
+  doc["settled"] = true;
+  json missing = json::array();
+  auto drop = [&](const std::string& field) {
+    doc.erase(field);
+    doc.erase(field + "_decimal");
+    missing.push_back(field);
+  };
+  drop("fiscal_sign");
+  if (s.status.last_time <= 0) doc.erase("time");
   if (action == Action::kReceipt) {
-    if (s.has_receipts) {
-      doc["receipt_number"] = s.receipts;
-    } else {
-      missing.push_back("receipt_number");
-    }
-    missing.push_back("total");
-    missing.push_back("change");
+    if (!s.has_receipts) drop("receipt_number");
+    for (const char* field : {"total", "change", "payment"}) drop(field);
   }
-  if (action == Action::kCashIn || action == Action::kCashOut) missing.push_back("drawer");
+  if (action == Action::kCashIn || action == Action::kCashOut) drop("drawer");
   doc["missing"] = missing;
   return doc;
 }

@@ -30,7 +30,7 @@ void CheckJob(const bridge::Job& job) {
   Check(info.action == job.action);
   Check(!info.needs_cashier || job.has_login);
   if (job.action == Action::kReceipt) {
-    Check(bridge::ReceiptTypeSlug(job.receipt_type) != nullptr);
+    Check(host::ReceiptTypeName(job.receipt_type) != nullptr);
     Check(!job.lines.empty() && job.lines.size() <= bridge::kMaxLines);
     for (const host::Line& l : job.lines) {
       Check(l.tax >= 1 && l.tax <= 5);

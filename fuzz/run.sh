@@ -20,7 +20,8 @@ SOURCES=(
   platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
   serial/serialport.cpp
   link/host_link.cpp
-  host/frame.cpp host/protocol.cpp host/client.cpp host/host_line.cpp host/session.cpp
+  host/frame.cpp host/protocol.cpp host/names.cpp host/client.cpp host/host_line.cpp host/session.cpp
+  host/model/document.cpp
   bridge/request.cpp
   tools/sim/archive_check.cpp tools/sim/print_decoder.cpp tools/archive/archive_tool.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp

@@ -96,48 +96,25 @@ bool PrintableText(const std::string& cp866) {
   return true;
 }
 
-const char* ReceiptTypeName(uint8_t type) {
-  switch (type) {
-    case receipt::kSale: return "sale";
-    case receipt::kPurchase: return "purchase";
-    case receipt::kSaleReturn: return "return of sale";
-    case receipt::kPurchaseReturn: return "return of purchase";
-    default: return nullptr;
-  }
-}
-
 int DrawerDirection(uint8_t receipt_type) {
   if (ReceiptTypeName(receipt_type) == nullptr) return 0;
   return receipt::IsIncoming(receipt_type) ? 1 : -1;
 }
 
-const char* DocumentTypeName(uint8_t type) {
-  switch (type) {
-    case doc::kFiscalisation: return "registration";
-    case doc::kShiftClose: return "shift close";
-    case doc::kReceipt: return "receipt";
-    case doc::kArchiveClose: return "archive close";
-    case doc::kCashIn: return "cash in";
-    case doc::kCashOut: return "cash out";
-    case doc::kShiftOpen: return "shift open";
-    default: return nullptr;
+uint8_t ClosedDocumentType(uint8_t command) {
+  switch (command) {
+    case cmd::kCloseRegistration: return doc::kFiscalisation;
+    case cmd::kCloseShiftOpen: return doc::kShiftOpen;
+    case cmd::kCloseShiftClose: return doc::kShiftClose;
+    case cmd::kCloseReceipt: return doc::kReceipt;
+    case cmd::kCloseArchiveClose: return doc::kArchiveClose;
+    case cmd::kCloseCashIn: return doc::kCashIn;
+    case cmd::kCloseCashOut: return doc::kCashOut;
+    default: return 0;
   }
 }
 
-bool ClosesDocument(uint8_t command) {
-  switch (command) {
-    case cmd::kCloseRegistration:
-    case cmd::kCloseShiftOpen:
-    case cmd::kCloseShiftClose:
-    case cmd::kCloseReceipt:
-    case cmd::kCloseArchiveClose:
-    case cmd::kCloseCashIn:
-    case cmd::kCloseCashOut:
-      return true;
-    default:
-      return false;
-  }
-}
+bool ClosesDocument(uint8_t command) { return ClosedDocumentType(command) != 0; }
 
 bool ParseQuantity(const std::string& text, Line* line) {
   const size_t dot = text.find('.');

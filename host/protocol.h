@@ -13,6 +13,7 @@
 
 #include "app/codes.h"
 #include "documents/tlv_element.h"
+#include "host/names.h"
 #include "storage/table_format.h"
 #include "storage/tables.h"
 #include "workers/counters.h"
@@ -47,19 +48,16 @@ bool PrintableText(const std::string& cp866);
 
 // ---- enumerations --------------------------------------------------------
 
-// Receipt types (receipt::k* in app/codes.h) by name: "sale", "purchase",
-// "return of sale", "return of purchase"; nullptr for another type.
-const char* ReceiptTypeName(uint8_t type);
 // How the register books a receipt's cash in its drawer figure: +1 in (sale,
 // and return of sale), -1 out (purchase, and return of purchase), 0 for a
 // type it does not open. A return of sale counts as cash coming in.
 int DrawerDirection(uint8_t receipt_type);
-// "registration", "shift close", "receipt", "archive close", "cash in",
-// "cash out", "shift open"; nullptr for another type.
-const char* DocumentTypeName(uint8_t type);
 // True for the commands that close a document and answer a CloseReply (9,
 // 18, 20, 22, 25, 163, 165).
 bool ClosesDocument(uint8_t command);
+// The type of the document such a command closes (doc::k*); 0 for another
+// command.
+uint8_t ClosedDocumentType(uint8_t command);
 
 // ---- requests --------------------------------------------------------------
 

@@ -470,7 +470,7 @@ TEST(BridgeTest, ALostCloseReplyIsSettledFromTheRegistersState) {
   EXPECT_EQ(got.body["number"], stored.number);
   EXPECT_EQ(got.body["settled"], true);
   EXPECT_FALSE(got.body.contains("fiscal_sign")) << "never guessed";
-  EXPECT_EQ(got.body["missing"], json({"fiscal_sign", "total", "change"}));
+  EXPECT_EQ(got.body["missing"], json({"fiscal_sign", "total", "change", "payment"}));
   EXPECT_EQ(got.body["receipt_number"], stored.receipt_number);
   EXPECT_EQ(stored.total, 9900);
   const Got again = rig.Post("/receipts", sale, "lost-sale");

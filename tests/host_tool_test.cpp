@@ -105,7 +105,7 @@ TEST_F(HostToolTest, RefusalPrintsCodeAndMeaning) {
   EXPECT_EQ(std::string::npos, r.out.find("command 165")) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find(" 0 success")) << r.out;
   // A line break in a text is refused by the host library: not even opened.
-  r = Run({"sell", "--line", "Хлеб\nИТОГО 0.00;100;1;1;1", "--cash", "100"});
+  r = Run({"sale", "--line", "Хлеб\nИТОГО 0.00;100;1;1;1", "--cash", "100"});
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.out.find("command 7 (add document data): the text of element 11030 holds a control"))
       << r.out;
@@ -124,7 +124,7 @@ TEST_F(HostToolTest, SaleDecodesCloseReply) {
   NextSecond();
   ASSERT_EQ(0, Run({"open-shift"}).status);
   NextSecond();
-  r = Run({"--json", "sell", "--line", "Сахар;6500;2;1;1", "--cash", "20000"});
+  r = Run({"--json", "sale", "--line", "Сахар;6500;2;1;1", "--cash", "20000"});
   ASSERT_EQ(0, r.status) << r.out;
   std::istringstream lines(r.out);
   std::vector<nlohmann::json> replies;
@@ -136,12 +136,15 @@ TEST_F(HostToolTest, SaleDecodesCloseReply) {
   EXPECT_EQ(22, c.at("command").get<int>());
   EXPECT_EQ(13000, c.at("total").get<int64_t>());
   EXPECT_EQ(7000, c.at("change").get<int64_t>());
-  EXPECT_EQ(1, c.at("receipt").get<int>());
+  EXPECT_EQ(1, c.at("receipt_number").get<int>());
+  EXPECT_EQ("sale", c.at("receipt_type"));
+  EXPECT_EQ("130.00", c.at("total_decimal"));
+  EXPECT_EQ("Сахар", c.at("lines").at(0).at("name"));
   EXPECT_EQ(1, c.at("shift").get<int>());
   EXPECT_EQ(3u, c.at("number").get<uint32_t>());
   // An underpaid receipt is refused and cancelled.
   NextSecond();
-  r = Run({"buy", "--line", "Сахар;6500;2;1;1", "--cash", "100"});
+  r = Run({"purchase", "--line", "Сахар;6500;2;1;1", "--cash", "100"});
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.out.find("command 22: 47 underpaid")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("command 6: 0 success")) << r.out;
@@ -156,7 +159,7 @@ TEST_F(HostToolTest, TraceShowsFrames) {
 
 TEST_F(HostToolTest, UsageErrorsDoNotReachTheDevice) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {"set-serial", "12"}, {"sell"}, {"frobnicate"}, {"sell", "--line", "a;1;1;1"}}) {
+           {"set-serial", "12"}, {"sale"}, {"frobnicate"}, {"sale", "--line", "a;1;1;1"}}) {
     const Result r = Run(args);
     EXPECT_EQ(1, r.status) << args[0];
     EXPECT_EQ("", r.out) << args[0];

@@ -130,8 +130,8 @@ for item in 'Хлеб;5490;1;2;1' 'Молоко;8990;2;2;1' 'Сыр;65000;0.350;
             'Шоколад;8990;3;1;1' 'Пакет;500;1;1;1'; do
   ten+=(--line "$item")
 done
-for _ in $(seq 8); do next; h sell "${ten[@]}"; done
-next; h sell --line 'Чай;25990;1;1;1' --cashless 25990
+for _ in $(seq 8); do next; h sale "${ten[@]}"; done
+next; h sale --line 'Чай;25990;1;1;1' --cashless 25990
 next; h return-sale --line 'Хлеб;5490;1;2;1'
 next; h cash-out 100000
 h report 1

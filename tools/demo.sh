@@ -28,10 +28,10 @@ image=$(printf '%-282s' "$image" | tr ' ' 0)
 host table-write 3 "$image"
 host open-shift
 refused open-shift
-host sell --line 'Чай;12990;1;1;1;1' --line 'Хлеб;4550;2;2;1' --cash 15000 --cashless 10000
+host sale --line 'Чай;12990;1;1;1;1' --line 'Хлеб;4550;2;2;1' --cash 15000 --cashless 10000
 host return-sale --line 'Хлеб;4550;1;2;1'
 host cash-in 50000
-host buy --line 'Тара;1000;3;1;1' --cash 3000
+host purchase --line 'Тара;1000;3;1;1' --cash 3000
 refused cash-out 99999999
 host cash-out 20000
 host report 1

@@ -337,6 +337,19 @@ $('#sign-out').addEventListener('click', () => signOut('Signed out.'));
 api.whenUnauthorized(() => {
   if (!$('#console').hidden) signOut('The bridge no longer takes this token.');
 });
+// The receipt types the register knows, by the bridge's own names.
+async function loadNames() {
+  try {
+    const res = await fetch('/console/names.json', { cache: 'no-store' });
+    const names = await res.json();
+    const select = $('#receipt-form select[name="type"]');
+    for (const name of names.receipt_types) select.add(new Option(RECEIPT[name] || name, name));
+  } catch {
+    // Without them the form cannot send a receipt; everything else works.
+  }
+}
+
+await loadNames();
 setupActions();
 
 const saved = api.savedToken();

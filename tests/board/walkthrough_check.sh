@@ -39,7 +39,7 @@ host --password 4321 table-read 1 20
 host --password 4321 register --inn 7701234567 --fn 9999078900012345 --text1 'ООО "Ромашка"' \
   --tax '0;1;2000;НДС 20%'
 host --password 4321 open-shift
-host --password 4321 sell --line 'Чай;12990;1;1;1' --cash 15000
+host --password 4321 sale --line 'Чай;12990;1;1;1' --cash 15000
 grep -q "total: 12990" "$tmp/out" || fail "sale: $(cat "$tmp/out")"
 for _ in $(seq 50); do grep -lq "ФИСКАЛЬНЫЙ КАССОВЫЙ ЧЕК" "$reg"/paper/*.txt 2>/dev/null && break; sleep 0.1; done
 receipt=$(grep -l "ФИСКАЛЬНЫЙ КАССОВЫЙ ЧЕК" "$reg"/paper/*.txt) || fail "no receipt on the paper"

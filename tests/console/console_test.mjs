@@ -229,7 +229,7 @@ try {
   // And in the archive itself: one receipt of 99.90, read off the card.
   const stored99 = JSON.parse(execFileSync(env('FR_ARCHIVE'),
     ['export', `${env('EMU_DIR')}/mnt/sd/V0XD24TX`, '--format', 'json'], { encoding: 'utf8' }))
-    .filter((d) => d.type === 'receipt' && d.total === '99.90');
+    .filter((d) => d.document === 'receipt' && d.total === 9990);
   assert.equal(stored99.length, 1, 'the archive holds one receipt of the double submit');
   await card.locator(`tr[data-number="${last + 1}"]`).waitFor();
   assert.equal(await rows(), receiptRows + 1);

@@ -9,6 +9,7 @@
 #include "app/codes.h"
 #include "documents/receipt_doc.h"
 #include "documents/shift_documents.h"
+#include "host/model/document.h"
 #include "host/protocol.h"
 #include "storage/archive_format.h"
 #include "storage/eeprom_format.h"
@@ -48,20 +49,24 @@ bool Keeps(const Filter& f, const sim::StoredDocument& doc) {
          (f.shift == 0 || doc.shift == f.shift);
 }
 
+// What the archive's walk read of a document: no lines, no change.
 json DocumentJson(const sim::StoredDocument& doc) {
-  json j = {{"number", doc.number}, {"type", TypeName(doc.type)}, {"time", host::FormatTime(doc.time)},
-            {"shift", doc.shift}, {"fiscal_sign", doc.fiscal_sign}};
-  if (doc.type == doc::kReceipt) {
-    const char* kind = host::ReceiptTypeName(doc.receipt_type);
-    j["receipt_type"] = kind != nullptr ? kind : std::to_string(doc.receipt_type);
-    j["receipt_number"] = doc.receipt_number;
-    j["total"] = host::Decimal2(doc.total);
-    j["cash"] = host::Decimal2(doc.cash);
-    j["cashless"] = host::Decimal2(doc.cashless);
-    j["line_count"] = doc.lines;
-  } else if (doc.type == doc::kCashIn || doc.type == doc::kCashOut) {
-    j["amount"] = host::Decimal2(doc.amount);
-  }
+  host::Document d;
+  d.number = doc.number;
+  d.type = doc.type;
+  d.time = doc.time;
+  d.has_shift = true;
+  d.shift = doc.shift;
+  d.fiscal_sign = doc.fiscal_sign;
+  d.receipt_type = doc.receipt_type;
+  d.receipt_number = doc.receipt_number;
+  d.total = doc.total;
+  d.has_payment = d.is_receipt();
+  d.cash = doc.cash;
+  d.cashless = doc.cashless;
+  d.amount = doc.amount;
+  json j = host::DocumentJson(d);
+  if (d.is_receipt()) j["line_count"] = doc.lines;
   return j;
 }
 
@@ -355,34 +360,8 @@ int Show(platform::Env* env, const std::string& path, uint32_t number, bool as_j
     for (const std::string& line : printed) out << line << "\n";
     return kClean;
   }
-  sim::StoredDocument doc;
-  doc.number = document->documentNumber();
-  doc.type = document->type();
-  doc.time = document->dateTime();
-  doc.shift = document->shiftNumber();
-  doc.fiscal_sign = document->fiscalSign();
-  json j = DocumentJson(doc);
-  if (const auto* receipt = dynamic_cast<const ReceiptDoc*>(document.get())) {
-    const char* kind = host::ReceiptTypeName(receipt->receiptType());
-    j["receipt_type"] = kind != nullptr ? kind : std::to_string(receipt->receiptType());
-    j["receipt_number"] = receipt->receiptNumber();
-    j["total"] = receipt->total().toString();
-    j["cash"] = receipt->cashPayment().toString();
-    j["cashless"] = receipt->cashlessPayment().toString();
-    json lines = json::array();
-    for (const ReceiptOperation& line : receipt->lines()) {
-      lines.push_back({{"name", util::Cp866ToUtf8(line.name())},
-                       {"price", line.price().toString()},
-                       {"quantity", line.quantity().toString()},
-                       {"amount", line.amount().toString()},
-                       {"tax", line.taxNumber()},
-                       {"section", line.section() != nullptr ? line.section()->number : 0}});
-    }
-    j["line_count"] = lines.size();
-    j["lines"] = lines;
-  } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(document.get())) {
-    j["amount"] = cash->amount().toString();
-  }
+  json j = host::DocumentJson(host::DocumentOf(*document));
+  if (j.contains("lines")) j["line_count"] = j["lines"].size();
   // A 16-digit ФН prints with its field's end byte: text in JSON never
   // carries such bytes.
   for (std::string& line : printed) line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());

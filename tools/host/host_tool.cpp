@@ -14,8 +14,10 @@
 #include <nlohmann/json.hpp>
 
 #include "app/codes.h"
+#include "documents/base_document.h"
 #include "host/client.h"
 #include "host/host_line.h"
+#include "host/model/document.h"
 #include "host/protocol.h"
 #include "host/session.h"
 #include "util/coding.h"
@@ -106,24 +108,26 @@ std::string Time(uint32_t t) {
   return text;
 }
 
-// The decoded fields of a reply, when the library knows its form.
-json Decode(uint8_t command, const std::string& d) {
-  json f = json::object();
-  if (host::ClosesDocument(command)) {
-    host::CloseReply c;
-    if (!host::DecodeCloseReply(d, &c)) return f;
-    f["number"] = c.number;
-    f["sign"] = c.sign;
-    f["time"] = c.time;
-    if (c.has_shift) f["shift"] = c.shift;
-    if (c.is_receipt) {
-      f["receipt"] = c.receipt;
-      f["total"] = c.total;
-      f["change"] = c.change;
-    }
-    if (c.has_drawer) f["drawer"] = c.drawer;
-    return f;
+// A closed document in the one document form, with what the request told
+// of it (`request`, of the same type) where the reply does not.
+json CloseJson(uint8_t type, const std::string& data, const host::Document& request) {
+  host::CloseReply c;
+  if (!host::DecodeCloseReply(data, &c)) return json::object();
+  host::Document doc = host::DocumentOfClose(type, c);
+  if (request.type == type) {
+    doc.receipt_type = request.receipt_type;
+    doc.has_lines = request.has_lines;
+    doc.lines = request.lines;
+    doc.amount = request.amount;
+    if (doc.is_receipt()) host::SetPayment(&doc, request.cashless);
   }
+  return host::DocumentJson(doc);
+}
+
+// The decoded fields of a reply, when the library knows its form.
+json Decode(uint8_t command, const std::string& d, const host::Document& request) {
+  if (const uint8_t type = host::ClosedDocumentType(command)) return CloseJson(type, d, request);
+  json f = json::object();
   switch (command) {
     case cmd::kVersion: {
       std::string text;
@@ -180,13 +184,14 @@ json Decode(uint8_t command, const std::string& d) {
       f["document_type"] = s.type;
       if (host::DocumentTypeName(s.type) != nullptr) f["document"] = host::DocumentTypeName(s.type);
       if (s.is_receipt) {
-        f["receipt_type"] = s.receipt_type;
         if (host::ReceiptTypeName(s.receipt_type) != nullptr) {
-          f["receipt_kind"] = host::ReceiptTypeName(s.receipt_type);
+          f["receipt_type"] = host::ReceiptTypeName(s.receipt_type);
           // As the register books it: a return of sale counts as cash in.
           f["drawer"] = host::DrawerDirection(s.receipt_type) > 0 ? "in" : "out";
+        } else {
+          f["receipt_type"] = s.receipt_type;
         }
-        f["receipt"] = s.receipt_number;
+        f["receipt_number"] = s.receipt_number;
         f["lines"] = s.lines;
         f["total"] = s.total;
       }
@@ -206,7 +211,7 @@ struct Options {
 
 class Printer {
  public:
-  Printer(const Options& o, std::ostream& out) : o_(o), out_(out) {}
+  Printer(const Options& o, const host::Document& request, std::ostream& out) : o_(o), request_(request), out_(out) {}
 
   void operator()(const host::Answer& a) {
     if (!a.ok()) ok_ = false;
@@ -219,7 +224,7 @@ class Printer {
         out_ << "command " << int(a.command) << " (" << name << "): " << a.error << "\n";
       return;
     }
-    const json fields = Decode(a.command, a.data);
+    const json fields = Decode(a.command, a.data, request_);
     if (o_.json) {
       json j = {{"command", a.command}, {"code", a.code}, {"meaning", rc::Meaning(a.code)},
                 {"data", HexUpper(a.data)}};
@@ -251,21 +256,17 @@ class Printer {
 
  private:
   const Options& o_;
+  const host::Document& request_;  // the document the subcommand asked for
   std::ostream& out_;
   bool ok_ = true;
 };
 
-const std::map<std::string, uint8_t> kReceiptTypes = {{"sell", receipt::kSale},
-                                                      {"buy", receipt::kPurchase},
-                                                      {"return-sale", receipt::kSaleReturn},
-                                                      {"return-buy", receipt::kPurchaseReturn}};
-
 const char* kUsage =
     "subcommands: status, shift-status, version, model, key, reg-field TAG, set-serial DIGITS,\n"
     "  register --inn --fn [--text1 --text2 --text3 --tax I;TYPE;RATE;NAME], open-shift,\n"
-    "  close-shift, sell|buy|return-sale|return-buy --line N;PRICE;QTY;TAX;SECTION[;DISC]|\n"
+    "  close-shift, sale|purchase|return-sale|return-purchase --line N;PRICE;QTY;TAX;SECTION[;DISC]|\n"
     "  --lines-json FILE [--cash K --cashless K], cash-in AMOUNT, cash-out AMOUNT|all, cancel,\n"
-    "  doc-state, report KIND [ARGS], copy N, tape [N], table-read KIND N,\n"
+    "  doc-state, report x|x-sections|registration|gross|period|shifts [ARGS], copy N, tape [N], table-read KIND N,\n"
     "  table-write KIND HEX, clock [--set T], printer-setting N [VALUE], print TEXT, raw HEX, cut";
 
 std::string Arg(const std::vector<std::string>& a, size_t i, const char* what) {
@@ -275,8 +276,9 @@ std::string Arg(const std::vector<std::string>& a, size_t i, const char* what) {
 
 // Runs the subcommand; false when any request was refused or unanswered.
 // Arguments are all checked before the first request goes out.
+// `request` is what the subcommand tells of the document it makes.
 bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::string>& a,
-              const cxxopts::ParseResult& p) {
+              const cxxopts::ParseResult& p, host::Document* request) {
   const host::Login& L = s.login();
   auto call = [&](const host::Request& r) { return s.Call(r).ok(); };
   if (sub == "status") return call(host::req::DeviceStatus());
@@ -323,7 +325,7 @@ bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::s
   }
   if (sub == "open-shift") return s.ShiftOpen(nullptr).ok();
   if (sub == "close-shift") return s.ShiftClose(nullptr).ok();
-  if (kReceiptTypes.count(sub)) {
+  if (host::kReceiptTypes.Code(sub, &request->receipt_type)) {
     std::vector<host::Line> lines;
     if (p.count("line"))
       for (const std::string& l : p["line"].as<std::vector<std::string>>()) lines.push_back(ParseLine(l));
@@ -332,21 +334,37 @@ bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::s
       lines.insert(lines.end(), more.begin(), more.end());
     }
     if (lines.empty()) throw std::invalid_argument(sub + " needs --line or --lines-json");
-    return s.Receipt(kReceiptTypes.at(sub), lines, p["cash"].as<int64_t>(), p["cashless"].as<int64_t>(), nullptr)
-        .ok();
+    request->type = doc::kReceipt;
+    request->has_lines = true;
+    request->lines = lines;
+    request->cashless = p["cashless"].as<int64_t>();
+    return s.Receipt(request->receipt_type, lines, p["cash"].as<int64_t>(), request->cashless, nullptr).ok();
   }
-  if (sub == "cash-in") return s.CashIn(Number(Arg(a, 0, "amount"), 0, INT64_MAX, "amount"), nullptr).ok();
+  if (sub == "cash-in") {
+    request->type = doc::kCashIn;
+    request->amount = Number(Arg(a, 0, "amount"), 0, INT64_MAX, "amount");
+    return s.CashIn(request->amount, nullptr).ok();
+  }
   if (sub == "cash-out") {
     const std::string amount = Arg(a, 0, "amount");
-    if (amount != "all") return s.CashOut(Number(amount, 0, INT64_MAX, "amount"), nullptr).ok();
-    // Whatever the register counts in its drawer, so that the shift can close.
-    const host::Answer status = s.Call(host::req::ShiftStatus());
-    host::ShiftStatus shift;
-    if (!status.ok() || !host::DecodeShiftStatus(status.data, &shift)) return false;
-    return s.CashOut(shift.drawer, nullptr).ok();
+    request->type = doc::kCashOut;
+    if (amount != "all") {
+      request->amount = Number(amount, 0, INT64_MAX, "amount");
+    } else {
+      // Whatever the register counts in its drawer, so that the shift can close.
+      const host::Answer status = s.Call(host::req::ShiftStatus());
+      host::ShiftStatus shift;
+      if (!status.ok() || !host::DecodeShiftStatus(status.data, &shift)) return false;
+      request->amount = shift.drawer;
+    }
+    return s.CashOut(request->amount, nullptr).ok();
   }
   if (sub == "report") {
-    const uint8_t kind = static_cast<uint8_t>(Number(Arg(a, 0, "report kind"), 1, 6, "report kind"));
+    // By name as the bridge calls it ("x", "period"), or by number.
+    uint8_t kind = 0;
+    const std::string named = Arg(a, 0, "report kind");
+    if (!host::kReportKinds.Code(named, &kind) || kind == host::kControlTape)
+      kind = static_cast<uint8_t>(Number(named, 1, 6, "report kind"));
     if (kind == report::kPeriod)
       return call(host::req::PeriodReport(L, static_cast<uint32_t>(Number(Arg(a, 1, "from time"), 0, UINT32_MAX, "time")),
                                           static_cast<uint32_t>(Number(Arg(a, 2, "to time"), 0, UINT32_MAX, "time"))));
@@ -438,9 +456,10 @@ int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << (outgoing ? "-> " : "<- ") << HexSpaced(bytes) << "\n";
       });
     host::Session session(&client, o.login, o.name);
-    Printer printer(o, out);
+    host::Document request;
+    Printer printer(o, request, out);
     session.set_observer([&printer](const host::Answer& a) { printer(a); });
-    const bool ok = Dispatch(session, p["subcommand"].as<std::string>(), args, p);
+    const bool ok = Dispatch(session, p["subcommand"].as<std::string>(), args, p, &request);
     return ok && printer.ok() ? 0 : 1;
   } catch (const std::exception& e) {
     err << "fr-host: " << e.what() << "\n";

@@ -1,0 +1,160 @@
+#include "host/model/document.h"
+
+#include "documents/base_document.h"
+#include "documents/receipt_doc.h"
+#include "documents/shift_documents.h"
+#include "util/cp866.h"
+
+namespace host {
+
+using nlohmann::json;
+
+bool Document::is_receipt() const { return type == doc::kReceipt; }
+bool Document::is_cash() const { return type == doc::kCashIn || type == doc::kCashOut; }
+
+Document DocumentOfClose(uint8_t type, const CloseReply& c) {
+  Document d;
+  d.number = c.number;
+  d.type = type;
+  d.time = c.time;
+  d.has_shift = c.has_shift;
+  d.shift = c.shift;
+  d.fiscal_sign = c.sign;
+  if (c.is_receipt) {
+    d.receipt_number = c.receipt;
+    d.total = c.total;
+    d.has_change = true;
+    d.change = c.change;
+  }
+  d.has_drawer = c.has_drawer;
+  d.drawer = c.drawer;
+  return d;
+}
+
+namespace {
+
+int64_t Kopecks(const Decimal& d) { return d.rescaled(Decimal::kMoneyScale).mantissa(); }
+
+Line LineOf(const ReceiptOperation& op) {
+  Line l;
+  l.name = op.name();
+  l.price = Kopecks(op.price());
+  l.quantity = op.quantity().mantissa();
+  l.places = static_cast<uint8_t>(op.quantity().places());
+  l.tax = op.taxNumber();
+  l.section = op.section() != nullptr ? op.section()->number : 0;
+  l.discount = op.discount() != nullptr ? op.discount()->number : 0;
+  if (l.discount == 0) l.discount_amount = Kopecks(op.explicitDiscount());
+  l.code = op.code();
+  l.unit = op.unit();
+  l.extra = op.extraText();
+  return l;
+}
+
+}  // namespace
+
+Document DocumentOf(const BaseWorkDocument& stored) {
+  Document d;
+  d.number = stored.documentNumber();
+  d.type = stored.type();
+  d.time = stored.dateTime();
+  d.has_shift = true;
+  d.shift = stored.shiftNumber();
+  d.fiscal_sign = stored.fiscalSign();
+  if (const auto* receipt = dynamic_cast<const ReceiptDoc*>(&stored)) {
+    d.receipt_type = receipt->receiptType();
+    d.receipt_number = receipt->receiptNumber();
+    d.total = Kopecks(receipt->total());
+    d.has_lines = true;
+    for (const ReceiptOperation& op : receipt->lines()) {
+      d.lines.push_back(LineOf(op));
+      d.line_amounts.push_back(Kopecks(op.amount()));
+    }
+    d.has_payment = true;
+    d.cash = Kopecks(receipt->cashPayment());
+    d.cashless = Kopecks(receipt->cashlessPayment());
+    for (const auto& [number, amount] : receipt->taxTotals()) d.taxes.emplace_back(number, Kopecks(amount));
+  } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(&stored)) {
+    d.amount = Kopecks(cash->amount());
+  }
+  return d;
+}
+
+void SetPayment(Document* doc, int64_t cashless) {
+  doc->has_payment = true;
+  doc->cashless = cashless;
+  doc->cash = doc->total - cashless;
+}
+
+void PutAmount(json* j, const std::string& name, int64_t kopecks) {
+  (*j)[name] = kopecks;
+  (*j)[name + "_decimal"] = Decimal2(kopecks);
+}
+
+json LineJson(const Line& l) {
+  json j = {{"name", util::Cp866ToUtf8(l.name)}, {"price", l.price}, {"quantity", FormatQuantity(l)},
+            {"tax", l.tax}, {"section", l.section}};
+  if (l.discount != 0) j["discount"] = l.discount;
+  if (l.discount_amount != 0) j["discount_amount"] = l.discount_amount;
+  if (!l.code.empty()) j["code"] = util::Cp866ToUtf8(l.code);
+  if (!l.unit.empty()) j["unit"] = util::Cp866ToUtf8(l.unit);
+  if (!l.extra.empty()) j["extra_text"] = util::Cp866ToUtf8(l.extra);
+  return j;
+}
+
+json DocumentJson(const Document& d) {
+  const char* name = DocumentTypeName(d.type);
+  json j = {{"document", name != nullptr ? std::string(name) : "type " + std::to_string(d.type)},
+            {"number", d.number},
+            {"time", FormatTime(d.time)},
+            {"fiscal_sign", d.fiscal_sign}};
+  if (d.has_shift) j["shift"] = d.shift;
+  if (d.is_receipt()) {
+    const char* kind = ReceiptTypeName(d.receipt_type);
+    j["receipt_type"] = kind != nullptr ? std::string(kind) : "type " + std::to_string(d.receipt_type);
+    j["receipt_number"] = d.receipt_number;
+    PutAmount(&j, "total", d.total);
+    if (d.has_lines) {
+      json lines = json::array();
+      for (size_t i = 0; i < d.lines.size(); ++i) {
+        json line = LineJson(d.lines[i]);
+        if (i < d.line_amounts.size()) PutAmount(&line, "amount", d.line_amounts[i]);
+        lines.push_back(line);
+      }
+      j["lines"] = lines;
+    }
+    if (d.has_payment) {
+      json payment = json::object();
+      PutAmount(&payment, "cash", d.cash);
+      PutAmount(&payment, "cashless", d.cashless);
+      j["payment"] = payment;
+    }
+    if (d.has_change) PutAmount(&j, "change", d.change);
+    if (!d.taxes.empty()) {
+      json taxes = json::array();
+      for (const auto& t : d.taxes) {
+        json tax = {{"number", t.first}};
+        PutAmount(&tax, "amount", t.second);
+        taxes.push_back(tax);
+      }
+      j["taxes"] = taxes;
+    }
+  }
+  if (d.is_cash()) PutAmount(&j, "amount", d.amount);
+  if (d.has_drawer) PutAmount(&j, "drawer", d.drawer);
+  return j;
+}
+
+json NamesJson() {
+  auto names = [](const NameTable& table) {
+    json list = json::array();
+    for (const Named& n : table) list.push_back(n.name);
+    return list;
+  };
+  return {{"document_types", names(kDocumentTypes)},
+          {"receipt_types", names(kReceiptTypes)},
+          {"report_kinds", names(kReportKinds)},
+          {"totals_records", names(kTotalsRecords)}};
+}
+
+}  // namespace host

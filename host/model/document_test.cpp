@@ -1,0 +1,54 @@
+#include "host/model/document.h"
+
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "documents/base_document.h"
+
+namespace host {
+namespace {
+
+TEST(NamesTest, EachNameReadsBackAsItsCodeAndNoneRepeats) {
+  for (const NameTable* table : {&kDocumentTypes, &kReceiptTypes, &kReportKinds, &kTotalsRecords}) {
+    std::set<std::string> names;
+    std::set<uint8_t> codes;
+    for (const Named& n : *table) {
+      uint8_t code = 0xEE;
+      EXPECT_TRUE(table->Code(n.name, &code)) << n.name;
+      EXPECT_EQ(code, n.code) << n.name;
+      EXPECT_STREQ(table->Name(n.code), n.name);
+      EXPECT_TRUE(names.insert(n.name).second) << n.name;
+      EXPECT_TRUE(codes.insert(n.code).second) << n.name;
+    }
+    uint8_t code = 0xEE;
+    EXPECT_FALSE(table->Code("return of sale", &code));
+    EXPECT_EQ(code, 0xEE);
+  }
+}
+
+TEST(DocumentJsonTest, SaysOnlyWhatTheReaderKnows) {
+  CloseReply close;
+  close.number = 9;
+  close.sign = 77;
+  close.is_receipt = true;
+  close.total = 12990;
+  close.change = 1010;
+  Document d = DocumentOfClose(doc::kReceipt, close);
+  d.receipt_type = 2;
+  SetPayment(&d, 990);
+  const nlohmann::json j = DocumentJson(d);
+  EXPECT_EQ(j["document"], "receipt");
+  EXPECT_EQ(j["receipt_type"], "return-sale");
+  EXPECT_EQ(j["total_decimal"], "129.90");
+  EXPECT_EQ(j["payment"]["cash"], 12000);  // what was kept: the change went back
+  EXPECT_EQ(j["change"], 1010);
+  for (const char* unknown : {"shift", "lines", "taxes", "amount", "drawer"}) EXPECT_FALSE(j.contains(unknown)) << unknown;
+
+  Document odd;
+  odd.type = 42;
+  EXPECT_EQ(DocumentJson(odd)["document"], "type 42");
+}
+
+}  // namespace
+}  // namespace host
