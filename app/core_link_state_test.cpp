@@ -16,7 +16,7 @@
 #include "platform/fake_env.h"
 #include "host/host_line.h"
 #include "host/protocol.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/fake_env.h"
 #include "platform/fake_fault_env.h"
 #include "storage/sd_card.h"
-#include "tools/sim/archive_check.h"
+#include "tools/common/archive_check.h"
 #include "util/crc.h"
 
 namespace {

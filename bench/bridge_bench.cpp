@@ -48,9 +48,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "tools/sim/device_process.h"
+#include "tools/common/device_process.h"
 #include "tools/sim/raw_client.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/sandbox.h"
 #include "tools/sim/test_util.h"
 
 namespace {

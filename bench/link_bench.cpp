@@ -26,7 +26,7 @@
 #include "bench/bench_boards.h"
 #include "link/host_link.h"
 #include "host/host_line.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "bridge/request.h"
 #include "host/model/document.h"
-#include "host/preview.h"
+#include "host/preview/preview.h"
 #include "host/protocol.h"
 
 namespace bridge {

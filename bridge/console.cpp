@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bridge/request.h"
-#include "tools/emu/layout.h"
+#include "host/emu_layout.h"
 
 namespace bridge {
 

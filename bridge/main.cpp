@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/server.h"
-#include "tools/emu/layout.h"
+#include "host/emu_layout.h"
 #include "util/coding.h"
 
 namespace {

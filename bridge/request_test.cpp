@@ -13,7 +13,7 @@
 #include "bridge/answer.h"
 #include "bridge/journal.h"
 #include "tests/sqlite_fault_vfs.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/sandbox.h"
 #include "util/cp866.h"
 
 namespace bridge {

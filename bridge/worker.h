@@ -25,7 +25,7 @@
 #include "bridge/request.h"
 #include "host/client.h"
 #include "host/host_line.h"
-#include "host/preview.h"
+#include "host/preview/preview.h"
 #include "host/session.h"
 
 namespace bridge {

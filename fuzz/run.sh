@@ -23,7 +23,7 @@ SOURCES=(
   host/frame.cpp host/protocol.cpp host/names.cpp host/client.cpp host/host_line.cpp host/session.cpp
   host/model/document.cpp
   bridge/request.cpp
-  tools/sim/archive_check.cpp tools/sim/print_decoder.cpp tools/archive/archive_tool.cpp
+  tools/common/archive_check.cpp tools/common/print_decoder.cpp tools/archive/archive_tool.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
   app/codes.cpp app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp
   documents/base_document.cpp documents/decimal.cpp documents/document_factory.cpp
@@ -39,7 +39,7 @@ SOURCES=(
 HTTP_SOURCES=(
   bridge/server.cpp bridge/door.cpp bridge/events.cpp bridge/journal.cpp bridge/metrics.cpp
   bridge/log.cpp bridge/worker.cpp bridge/answer.cpp bridge/console.cpp
-  host/preview.cpp
+  host/preview/preview.cpp
 )
 read -r -a HTTP_LIBS <<< "$(pkg-config --libs cpp-httplib) -lsqlite3 -lssl -lcrypto"
 # FUZZ_TARGETS="a b" narrows the set, e.g. while working on one target.

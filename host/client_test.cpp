@@ -20,7 +20,7 @@
 
 #include "host/session.h"
 #include "link/frame_format.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 #include "tools/sim/scripted_register.h"
 #include "util/cp866.h"
 

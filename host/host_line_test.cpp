@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 #include "util/coding.h"
 
 namespace host {

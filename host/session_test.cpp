@@ -10,7 +10,7 @@
 
 #include "app/reply_format.h"
 #include "app/status_format.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 #include "tools/sim/scripted_register.h"
 #include "util/coding.h"
 

@@ -12,7 +12,7 @@
 #include "link/frame_format.h"
 #include "platform/fake_env.h"
 #include "host/host_line.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 #include "util/coding.h"
 #include "util/crc.h"
 

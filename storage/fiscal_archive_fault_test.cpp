@@ -14,7 +14,7 @@
 #include "platform/fake_power_env.h"
 #include "storage/archive_format.h"
 #include "storage/archive_test_fixture.h"
-#include "tools/sim/archive_check.h"
+#include "tools/common/archive_check.h"
 
 namespace {
 

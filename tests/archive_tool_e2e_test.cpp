@@ -17,7 +17,7 @@
 #include "host/client.h"
 #include "host/session.h"
 #include "storage/eeprom_format.h"
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 #include "tools/sim/rig.h"
 
 namespace {

@@ -25,9 +25,9 @@
 
 #include "app/codes.h"
 #include "platform/env.h"
-#include "tools/sim/archive_check.h"
-#include "tools/sim/device_process.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/archive_check.h"
+#include "tools/common/device_process.h"
+#include "tools/common/sandbox.h"
 #include "tools/sim/test_util.h"
 #include "tests/bridge_rig.h"
 

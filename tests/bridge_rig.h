@@ -19,9 +19,9 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/env.h"
-#include "tools/sim/archive_check.h"
-#include "tools/sim/device_process.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/archive_check.h"
+#include "tools/common/device_process.h"
+#include "tools/common/sandbox.h"
 #include "tools/sim/test_util.h"
 
 namespace bridgetest {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/protocol.h"
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
 

@@ -9,7 +9,7 @@
 #include "host/client.h"
 #include "host/session.h"
 #include "tools/sim/rig.h"
-#include "tools/sim/virtual_printer.h"
+#include "tools/common/virtual_printer.h"
 
 namespace {
 

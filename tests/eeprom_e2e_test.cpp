@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/sim/device_process.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/device_process.h"
+#include "tools/common/sandbox.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include "host/session.h"
 #include "tools/emu/emulator.h"
 #include "tools/emu/paper.h"
-#include "tools/sim/device_process.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/device_process.h"
+#include "tools/common/sandbox.h"
 #include "tools/sim/test_util.h"
 #include "util/coding.h"
 

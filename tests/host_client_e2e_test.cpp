@@ -17,7 +17,7 @@
 #include "host/client.h"
 #include "host/session.h"
 #include "tests/register_text.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 #include "tools/sim/rig.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tools/host/host_tool.h"
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 #include "tools/sim/rig.h"
 
 namespace {

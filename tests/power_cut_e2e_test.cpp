@@ -34,7 +34,7 @@
 #include "platform/env.h"
 #include "storage/archive_format.h"
 #include "tests/register_text.h"
-#include "tools/sim/archive_check.h"
+#include "tools/common/archive_check.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
 #include "util/crc.h"

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 #include "tools/sim/rig.h"
 #include "util/cp866.h"
 

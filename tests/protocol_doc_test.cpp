@@ -22,7 +22,7 @@
 #include "host/host_line.h"
 #include "host/protocol.h"
 #include "tools/emu/emulator.h"
-#include "tools/sim/device_process.h"
+#include "tools/common/device_process.h"
 #include "tools/sim/rig.h"
 #include "documents/tlv_element.h"
 #include "util/coding.h"

@@ -15,7 +15,7 @@
 
 #include "app/codes.h"
 #include "host/protocol.h"
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 #include "tools/sim/rig.h"
 #include "util/coding.h"
 #include "util/cp866.h"

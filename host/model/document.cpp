@@ -1,8 +1,6 @@
 #include "host/model/document.h"
 
 #include "documents/base_document.h"
-#include "documents/receipt_doc.h"
-#include "documents/shift_documents.h"
 #include "util/cp866.h"
 
 namespace host {
@@ -28,55 +26,6 @@ Document DocumentOfClose(uint8_t type, const CloseReply& c) {
   }
   d.has_drawer = c.has_drawer;
   d.drawer = c.drawer;
-  return d;
-}
-
-namespace {
-
-int64_t Kopecks(const Decimal& d) { return d.rescaled(Decimal::kMoneyScale).mantissa(); }
-
-Line LineOf(const ReceiptOperation& op) {
-  Line l;
-  l.name = op.name();
-  l.price = Kopecks(op.price());
-  l.quantity = op.quantity().mantissa();
-  l.places = static_cast<uint8_t>(op.quantity().places());
-  l.tax = op.taxNumber();
-  l.section = op.section() != nullptr ? op.section()->number : 0;
-  l.discount = op.discount() != nullptr ? op.discount()->number : 0;
-  if (l.discount == 0) l.discount_amount = Kopecks(op.explicitDiscount());
-  l.code = op.code();
-  l.unit = op.unit();
-  l.extra = op.extraText();
-  return l;
-}
-
-}  // namespace
-
-Document DocumentOf(const BaseWorkDocument& stored) {
-  Document d;
-  d.number = stored.documentNumber();
-  d.type = stored.type();
-  d.time = stored.dateTime();
-  d.has_shift = true;
-  d.shift = stored.shiftNumber();
-  d.fiscal_sign = stored.fiscalSign();
-  if (const auto* receipt = dynamic_cast<const ReceiptDoc*>(&stored)) {
-    d.receipt_type = receipt->receiptType();
-    d.receipt_number = receipt->receiptNumber();
-    d.total = Kopecks(receipt->total());
-    d.has_lines = true;
-    for (const ReceiptOperation& op : receipt->lines()) {
-      d.lines.push_back(LineOf(op));
-      d.line_amounts.push_back(Kopecks(op.amount()));
-    }
-    d.has_payment = true;
-    d.cash = Kopecks(receipt->cashPayment());
-    d.cashless = Kopecks(receipt->cashlessPayment());
-    for (const auto& [number, amount] : receipt->taxTotals()) d.taxes.emplace_back(number, Kopecks(amount));
-  } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(&stored)) {
-    d.amount = Kopecks(cash->amount());
-  }
   return d;
 }
 

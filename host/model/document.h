@@ -10,8 +10,6 @@
 
 #include "host/protocol.h"
 
-class BaseWorkDocument;
-
 namespace host {
 
 // A stored fiscal document as a host sees it: what the bridge answers and
@@ -54,9 +52,6 @@ struct Document {
 
 // What a close's reply says about the document of `type` it closed.
 Document DocumentOfClose(uint8_t type, const CloseReply& close);
-// A document as the register keeps it in its archive, read back with the
-// register's own document code: lines with their amounts, taxes, payment.
-Document DocumentOf(const BaseWorkDocument& stored);
 // The register books a receipt's cash as its total less the cashless part,
 // whatever was handed over: the change went back.
 void SetPayment(Document* doc, int64_t cashless);

@@ -41,7 +41,7 @@ core_pid() { cat "$board/run/fr-core/fr-core.pid" 2>/dev/null; }
 new_core() { one_core && [ "$(cores)" != "$1" ] && [ "$(core_pid)" = "$(cores)" ]; }
 logged() { grep -qF -- "$1" "$tmp/syslog"; }
 
-# A blank board with a card (as tools/sim/sandbox.cpp makes them), and no
+# A blank board with a card (as tools/common/sandbox.cpp makes them), and no
 # host line: the link's failing reads show in the log too.
 mkdir -p "$board/dev" "$board/nv" "$board/mnt" "$board/sandbox" "$board/sys/bus/i2c/devices/0-0050"
 head -c 4096 /dev/zero | tr '\0' '\377' > "$board/sys/bus/i2c/devices/0-0050/eeprom"

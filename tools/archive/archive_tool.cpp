@@ -15,8 +15,8 @@
 #include "storage/eeprom_format.h"
 #include "storage/fiscal_archive.h"
 #include "storage/identity_format.h"
-#include "tools/sim/archive_check.h"
-#include "tools/sim/print_decoder.h"
+#include "tools/common/archive_check.h"
+#include "tools/common/print_decoder.h"
 #include "util/coding.h"
 #include "util/cp866.h"
 #include "workers/counters.h"
@@ -47,6 +47,53 @@ bool Keeps(const Filter& f, const sim::StoredDocument& doc) {
   return (f.first == 0 || doc.number >= f.first) && (f.last == 0 || doc.number <= f.last) &&
          (f.from_time == 0 || doc.time >= f.from_time) && (f.to_time == 0 || doc.time <= f.to_time) &&
          (f.shift == 0 || doc.shift == f.shift);
+}
+
+int64_t Kopecks(const Decimal& d) { return d.rescaled(Decimal::kMoneyScale).mantissa(); }
+
+host::Line LineOf(const ReceiptOperation& op) {
+  host::Line l;
+  l.name = op.name();
+  l.price = Kopecks(op.price());
+  l.quantity = op.quantity().mantissa();
+  l.places = static_cast<uint8_t>(op.quantity().places());
+  l.tax = op.taxNumber();
+  l.section = op.section() != nullptr ? op.section()->number : 0;
+  l.discount = op.discount() != nullptr ? op.discount()->number : 0;
+  if (l.discount == 0) l.discount_amount = Kopecks(op.explicitDiscount());
+  l.code = op.code();
+  l.unit = op.unit();
+  l.extra = op.extraText();
+  return l;
+}
+
+// A document as the register keeps it, read back with its own document
+// code: lines with their amounts, taxes, the payment as booked.
+host::Document DocumentOf(const BaseWorkDocument& stored) {
+  host::Document d;
+  d.number = stored.documentNumber();
+  d.type = stored.type();
+  d.time = stored.dateTime();
+  d.has_shift = true;
+  d.shift = stored.shiftNumber();
+  d.fiscal_sign = stored.fiscalSign();
+  if (const auto* receipt = dynamic_cast<const ReceiptDoc*>(&stored)) {
+    d.receipt_type = receipt->receiptType();
+    d.receipt_number = receipt->receiptNumber();
+    d.total = Kopecks(receipt->total());
+    d.has_lines = true;
+    for (const ReceiptOperation& op : receipt->lines()) {
+      d.lines.push_back(LineOf(op));
+      d.line_amounts.push_back(Kopecks(op.amount()));
+    }
+    d.has_payment = true;
+    d.cash = Kopecks(receipt->cashPayment());
+    d.cashless = Kopecks(receipt->cashlessPayment());
+    for (const auto& [number, amount] : receipt->taxTotals()) d.taxes.emplace_back(number, Kopecks(amount));
+  } else if (const auto* cash = dynamic_cast<const CashCtrlDocument*>(&stored)) {
+    d.amount = Kopecks(cash->amount());
+  }
+  return d;
 }
 
 // What the archive's walk read of a document: no lines, no change.
@@ -360,7 +407,7 @@ int Show(platform::Env* env, const std::string& path, uint32_t number, bool as_j
     for (const std::string& line : printed) out << line << "\n";
     return kClean;
   }
-  json j = host::DocumentJson(host::DocumentOf(*document));
+  json j = host::DocumentJson(DocumentOf(*document));
   if (j.contains("lines")) j["line_count"] = j["lines"].size();
   // A 16-digit ФН prints with its field's end byte: text in JSON never
   // carries such bytes.
@@ -398,65 +445,79 @@ int Export(platform::Env* env, const std::string& path, const std::string& forma
   return kClean;
 }
 
+namespace {
+
+// One shift's totals: a closed shift's Z report, the open one's record.
+int ShiftTotals(Card* card, const sim::ArchiveCheck& check, uint16_t shift, std::ostream& out, json* totals) {
+  const ModelData model = card->headModel();
+  for (const sim::StoredDocument& doc : check.summary.documents) {
+    if (doc.type != doc::kShiftClose || doc.shift != shift) continue;
+    std::shared_ptr<BaseWorkDocument> document;
+    const auto* z = card->readDocument(doc.number, model, &document) == rc::kOk
+                        ? dynamic_cast<const CloseCycleDoc*>(document.get())
+                        : nullptr;
+    if (z == nullptr || z->shiftCounters() == nullptr) {
+      out << "fr-archive: the Z report of shift " << shift << " (document " << doc.number << ") does not read\n";
+      return kFindings;
+    }
+    *totals = TotalsJson(*z->shiftCounters());
+    (*totals)["drawer"] = host::Decimal2(z->shiftCounters()->cashInDrawer());
+    (*totals)["from"] = "Z report " + std::to_string(doc.number);
+  }
+  if (totals->is_null() && shift == check.summary.shift_number && check.summary.shift_open) {
+    std::string image;
+    ShiftCounters c;
+    if (!card->readAt(archive::kShiftCountersOffset, counters::kShiftSize, &image) || !c.fromStored(image)) {
+      out << "fr-archive: the open shift's record does not read\n";
+      return kFindings;
+    }
+    *totals = TotalsJson(c);
+    (*totals)["drawer"] = host::Decimal2(c.cashInDrawer());
+    (*totals)["from"] = "the open shift's record";
+  }
+  if (totals->is_null()) {
+    out << "fr-archive: no shift " << shift << " in the archive\n";
+    return kFindings;
+  }
+  (*totals)["shift"] = shift;
+  return kClean;
+}
+
+// The Z reports of the closed shifts from `shift` to `last_shift`, summed.
+int RangeTotals(Card* card, const sim::ArchiveCheck& check, uint16_t shift, uint16_t last_shift, std::ostream& out,
+                json* totals) {
+  const ModelData model = card->headModel();
+  GrossCounters sum;
+  for (const sim::StoredDocument& doc : check.summary.documents) {
+    if (doc.type != doc::kShiftClose || doc.shift < shift || doc.shift > last_shift) continue;
+    std::shared_ptr<BaseWorkDocument> document;
+    const auto* z = card->readDocument(doc.number, model, &document) == rc::kOk
+                        ? dynamic_cast<const CloseCycleDoc*>(document.get())
+                        : nullptr;
+    if (z != nullptr && z->shiftCounters() != nullptr) AddShiftToRange(*z->shiftCounters(), &sum);
+  }
+  if (sum.shiftNumber() == 0) {
+    out << "fr-archive: no closed shift from " << shift << " to " << last_shift << "\n";
+    return kFindings;
+  }
+  *totals = TotalsJson(sum);
+  (*totals)["shifts"] = {{"first", shift}, {"last", last_shift}, {"closed", sum.shiftNumber()}};
+  return kClean;
+}
+
+}  // namespace
+
 int Totals(platform::Env* env, const std::string& path, uint16_t shift, uint16_t last_shift, bool as_json,
            std::ostream& out) {
   sim::ArchiveCheck check;
   std::unique_ptr<Card> card = Read(env, path, &check, out);
   if (!card) return kUnreadable;
-  const ModelData model = card->headModel();
   if (shift == 0) shift = check.summary.shift_number;
   if (last_shift < shift) last_shift = shift;
-
   json totals;
-  if (last_shift == shift) {
-    // A closed shift: its Z report's totals; the open one: the shift record.
-    for (const sim::StoredDocument& doc : check.summary.documents) {
-      if (doc.type != doc::kShiftClose || doc.shift != shift) continue;
-      std::shared_ptr<BaseWorkDocument> document;
-      const auto* z = card->readDocument(doc.number, model, &document) == rc::kOk
-                          ? dynamic_cast<const CloseCycleDoc*>(document.get())
-                          : nullptr;
-      if (z == nullptr || z->shiftCounters() == nullptr) {
-        out << "fr-archive: the Z report of shift " << shift << " (document " << doc.number << ") does not read\n";
-        return kFindings;
-      }
-      totals = TotalsJson(*z->shiftCounters());
-      totals["drawer"] = host::Decimal2(z->shiftCounters()->cashInDrawer());
-      totals["from"] = "Z report " + std::to_string(doc.number);
-    }
-    if (totals.is_null() && shift == check.summary.shift_number && check.summary.shift_open) {
-      std::string image;
-      ShiftCounters c;
-      if (!card->readAt(archive::kShiftCountersOffset, counters::kShiftSize, &image) || !c.fromStored(image)) {
-        out << "fr-archive: the open shift's record does not read\n";
-        return kFindings;
-      }
-      totals = TotalsJson(c);
-      totals["drawer"] = host::Decimal2(c.cashInDrawer());
-      totals["from"] = "the open shift's record";
-    }
-    if (totals.is_null()) {
-      out << "fr-archive: no shift " << shift << " in the archive\n";
-      return kFindings;
-    }
-    totals["shift"] = shift;
-  } else {
-    GrossCounters sum;
-    for (const sim::StoredDocument& doc : check.summary.documents) {
-      if (doc.type != doc::kShiftClose || doc.shift < shift || doc.shift > last_shift) continue;
-      std::shared_ptr<BaseWorkDocument> document;
-      const auto* z = card->readDocument(doc.number, model, &document) == rc::kOk
-                          ? dynamic_cast<const CloseCycleDoc*>(document.get())
-                          : nullptr;
-      if (z != nullptr && z->shiftCounters() != nullptr) AddShiftToRange(*z->shiftCounters(), &sum);
-    }
-    if (sum.shiftNumber() == 0) {
-      out << "fr-archive: no closed shift from " << shift << " to " << last_shift << "\n";
-      return kFindings;
-    }
-    totals = TotalsJson(sum);
-    totals["shifts"] = {{"first", shift}, {"last", last_shift}, {"closed", sum.shiftNumber()}};
-  }
+  const int status = last_shift == shift ? ShiftTotals(card.get(), check, shift, out, &totals)
+                                         : RangeTotals(card.get(), check, shift, last_shift, out, &totals);
+  if (status != kClean) return status;
   if (as_json) {
     out << totals.dump(2) << "\n";
   } else {

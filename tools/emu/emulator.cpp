@@ -18,7 +18,7 @@
 #include "host/frame.h"
 #include "host/protocol.h"
 #include "tools/emu/paper.h"
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 
 namespace emu {
 namespace {

@@ -31,11 +31,11 @@
 #include <string>
 #include <thread>
 
-#include "tools/emu/layout.h"
-#include "tools/sim/device_process.h"
-#include "tools/sim/pty_pair.h"
-#include "tools/sim/sandbox.h"
-#include "tools/sim/virtual_printer.h"
+#include "host/emu_layout.h"
+#include "tools/common/device_process.h"
+#include "tools/common/pty_pair.h"
+#include "tools/common/sandbox.h"
+#include "tools/common/virtual_printer.h"
 
 namespace emu {
 

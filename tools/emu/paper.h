@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 
 namespace emu {
 

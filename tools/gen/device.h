@@ -16,7 +16,7 @@
 #include "app/core_worker.h"
 #include "tools/gen/board_env.h"
 #include "tools/gen/primed_printer.h"
-#include "tools/sim/sandbox.h"
+#include "tools/common/sandbox.h"
 
 namespace gen {
 

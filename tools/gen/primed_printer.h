@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 
 namespace gen {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "host/host_line.h"
-#include "tools/sim/device_process.h"
-#include "tools/sim/pty_pair.h"
-#include "tools/sim/sandbox.h"
-#include "tools/sim/virtual_printer.h"
+#include "tools/common/device_process.h"
+#include "tools/common/pty_pair.h"
+#include "tools/common/sandbox.h"
+#include "tools/common/virtual_printer.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "tools/sim/pty_pair.h"
+#include "tools/common/pty_pair.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

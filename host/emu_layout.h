@@ -1,7 +1,7 @@
 // Where a virtual register keeps its files under its directory: what
 // fr-emu makes and what other programs (fr-bridge) read.
-#ifndef FR_TOOLS_EMU_LAYOUT_H_
-#define FR_TOOLS_EMU_LAYOUT_H_
+#ifndef FR_HOST_EMU_LAYOUT_H_
+#define FR_HOST_EMU_LAYOUT_H_
 
 namespace emu {
 
@@ -12,4 +12,4 @@ constexpr int kSheetDigits = 4;                          // at least; "%04d"
 
 }  // namespace emu
 
-#endif  // FR_TOOLS_EMU_LAYOUT_H_
+#endif  // FR_HOST_EMU_LAYOUT_H_

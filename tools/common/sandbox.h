@@ -6,8 +6,8 @@
 //   <dir>/mnt/            mount points
 //   <dir>/sandbox/        control files (mount-fails, free-bytes, no-pauses, clock)
 //   <dir>/sys/bus/i2c/devices/0-0050/eeprom   the identity EEPROM, 4096 bytes
-#ifndef FR_TOOLS_SIM_SANDBOX_H_
-#define FR_TOOLS_SIM_SANDBOX_H_
+#ifndef FR_TOOLS_COMMON_SANDBOX_H_
+#define FR_TOOLS_COMMON_SANDBOX_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -72,4 +72,4 @@ class Sandbox {
 
 }  // namespace sim
 
-#endif  // FR_TOOLS_SIM_SANDBOX_H_
+#endif  // FR_TOOLS_COMMON_SANDBOX_H_

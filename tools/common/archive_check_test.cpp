@@ -1,4 +1,4 @@
-#include "tools/sim/archive_check.h"
+#include "tools/common/archive_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/sim/print_decoder.h"
+#include "tools/common/print_decoder.h"
 
 #include <iconv.h>
 

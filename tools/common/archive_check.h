@@ -10,8 +10,8 @@
 // amount is what the next record books); a shift open starts the shift
 // record and the section totals from zero; a fiscalisation starts the record
 // since registration from zero.
-#ifndef FR_TOOLS_SIM_ARCHIVE_CHECK_H_
-#define FR_TOOLS_SIM_ARCHIVE_CHECK_H_
+#ifndef FR_TOOLS_COMMON_ARCHIVE_CHECK_H_
+#define FR_TOOLS_COMMON_ARCHIVE_CHECK_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -71,4 +71,4 @@ ArchiveCheck CheckArchive(platform::Env* env, const std::string& path = kArchive
 
 }  // namespace sim
 
-#endif  // FR_TOOLS_SIM_ARCHIVE_CHECK_H_
+#endif  // FR_TOOLS_COMMON_ARCHIVE_CHECK_H_

@@ -1,7 +1,7 @@
 // A pseudo-terminal standing for one serial line of the board. The test side
 // uses the master; the device opens the slave by path.
-#ifndef FR_TOOLS_SIM_PTY_PAIR_H_
-#define FR_TOOLS_SIM_PTY_PAIR_H_
+#ifndef FR_TOOLS_COMMON_PTY_PAIR_H_
+#define FR_TOOLS_COMMON_PTY_PAIR_H_
 
 #include <string>
 
@@ -45,4 +45,4 @@ class PtyPair {
 
 }  // namespace sim
 
-#endif  // FR_TOOLS_SIM_PTY_PAIR_H_
+#endif  // FR_TOOLS_COMMON_PTY_PAIR_H_

@@ -1,4 +1,4 @@
-#include "tools/sim/sandbox.h"
+#include "tools/common/sandbox.h"
 
 #include <stdlib.h>
 

@@ -7,8 +7,8 @@
 //
 // Thread-safe: the document code keeps its tables in process-wide state, so
 // previews run one at a time.
-#ifndef FR_HOST_PREVIEW_H_
-#define FR_HOST_PREVIEW_H_
+#ifndef FR_HOST_PREVIEW_PREVIEW_H_
+#define FR_HOST_PREVIEW_PREVIEW_H_
 
 #include <cstdint>
 #include <string>
@@ -54,4 +54,4 @@ bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t d
 
 }  // namespace host
 
-#endif  // FR_HOST_PREVIEW_H_
+#endif  // FR_HOST_PREVIEW_PREVIEW_H_

@@ -5,8 +5,8 @@
 // Understood inside a job: ESC a n, ESC 3 n, ESC ! n, GS B n, and the
 // feed-and-cut ESC 3 FF LF ESC i; status requests (ESC v) and resets
 // (ESC @) print nothing. Anything before the first job is not part of one.
-#ifndef FR_TOOLS_SIM_PRINT_DECODER_H_
-#define FR_TOOLS_SIM_PRINT_DECODER_H_
+#ifndef FR_TOOLS_COMMON_PRINT_DECODER_H_
+#define FR_TOOLS_COMMON_PRINT_DECODER_H_
 
 #include <string>
 #include <vector>
@@ -38,4 +38,4 @@ std::vector<std::string> PrintedTexts(const std::vector<PrintJob>& jobs);
 
 }  // namespace sim
 
-#endif  // FR_TOOLS_SIM_PRINT_DECODER_H_
+#endif  // FR_TOOLS_COMMON_PRINT_DECODER_H_

@@ -1,8 +1,8 @@
 // The thermal printer at the far end of the printer line. It records every
 // byte the device sends and answers the status request ESC 'v' (1B 76) with
 // one status byte, or with nothing, like a printer that is switched off.
-#ifndef FR_TOOLS_SIM_VIRTUAL_PRINTER_H_
-#define FR_TOOLS_SIM_VIRTUAL_PRINTER_H_
+#ifndef FR_TOOLS_COMMON_VIRTUAL_PRINTER_H_
+#define FR_TOOLS_COMMON_VIRTUAL_PRINTER_H_
 
 #include <atomic>
 #include <condition_variable>
@@ -64,4 +64,4 @@ class VirtualPrinter {
 
 }  // namespace sim
 
-#endif  // FR_TOOLS_SIM_VIRTUAL_PRINTER_H_
+#endif  // FR_TOOLS_COMMON_VIRTUAL_PRINTER_H_

@@ -1,4 +1,4 @@
-#include "tools/sim/virtual_printer.h"
+#include "tools/common/virtual_printer.h"
 
 #include <errno.h>
 #include <poll.h>

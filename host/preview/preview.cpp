@@ -1,4 +1,4 @@
-#include "host/preview.h"
+#include "host/preview/preview.h"
 
 #include <memory>
 #include <mutex>

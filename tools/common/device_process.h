@@ -1,8 +1,8 @@
 // The device program as a child process with its own sandbox root.
 //
 // REQUIRES: External synchronization (one thread per instance).
-#ifndef FR_TOOLS_SIM_DEVICE_PROCESS_H_
-#define FR_TOOLS_SIM_DEVICE_PROCESS_H_
+#ifndef FR_TOOLS_COMMON_DEVICE_PROCESS_H_
+#define FR_TOOLS_COMMON_DEVICE_PROCESS_H_
 
 #include <signal.h>
 #include <sys/types.h>
@@ -60,4 +60,4 @@ class DeviceProcess {
 
 }  // namespace sim
 
-#endif  // FR_TOOLS_SIM_DEVICE_PROCESS_H_
+#endif  // FR_TOOLS_COMMON_DEVICE_PROCESS_H_

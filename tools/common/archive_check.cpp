@@ -1,4 +1,4 @@
-#include "tools/sim/archive_check.h"
+#include "tools/common/archive_check.h"
 
 #include <map>
 #include <memory>
@@ -109,6 +109,9 @@ class Checker {
   bool CheckDocument(uint32_t n, const std::string& desc);
   void CheckBase(const StoredDocument& doc, const std::vector<Element>& elements, uint32_t fiscalisation);
   void CheckShiftRules(const StoredDocument& doc);
+  size_t CheckSeals(uint32_t n, const StoredDocument& doc, const std::string& desc, const std::string& block,
+                    const std::vector<Element>& elements);
+  void Remember(uint8_t type, uint32_t n, const std::string& desc);
   bool ReadReceipt(const std::vector<Element>& elements, size_t main, StoredDocument* doc, std::map<uint8_t, int64_t>* taxes,
                    std::map<uint8_t, int64_t>* sections);
   void Book(StoredDocument* doc, const std::vector<Element>& elements, size_t main);
@@ -194,6 +197,59 @@ void Checker::CheckHead() {
   if (util::GetFixed32(head, archive::kNumberOffset) == 0) Problem("archive number is 0");
 }
 
+// The data's CRC and the descriptor's; the size of the data the descriptor
+// covers (a receipt's main data: the parts after it have no CRC).
+size_t Checker::CheckSeals(uint32_t n, const StoredDocument& doc, const std::string& desc, const std::string& block,
+                           const std::vector<Element>& elements) {
+  size_t main = block.size();
+  if (doc.type == doc::kReceipt) {
+    for (const Element& e : elements) {
+      if (IsReceiptPart(e.tag)) {
+        main = e.offset;
+        break;
+      }
+    }
+  }
+  if (util::Crc16(block.data(), main) != util::GetFixed16(desc, d::kDataCrcOffset)) {
+    Problem(Doc(n) + " data CRC mismatch");
+  }
+  // The writer seals a receipt's descriptor while its length is still that
+  // of the main data; one sealed over the final length is as good.
+  std::string sealed = desc.substr(0, d::kCoveredByCrc);
+  const uint16_t crc = util::GetFixed16(desc, d::kDescriptorCrcOffset);
+  bool crc_ok = util::Crc16(sealed) == crc;
+  if (!crc_ok && doc.type == doc::kReceipt) {
+    std::string main_length;
+    util::PutFixed16(&main_length, static_cast<uint16_t>(main));
+    sealed.replace(d::kLengthOffset, 2, main_length);
+    crc_ok = util::Crc16(sealed) == crc;
+  }
+  if (!crc_ok) Problem(Doc(n) + " descriptor CRC mismatch");
+  return main;
+}
+
+// What the special slots and the later documents are checked against.
+void Checker::Remember(uint8_t type, uint32_t n, const std::string& desc) {
+  switch (type) {
+    case doc::kFiscalisation:
+      fiscalisation_ = n;
+      registrations_.push_back(n);
+      last_fiscalisation_ = desc;
+      break;
+    case doc::kShiftOpen:
+      last_open_ = desc;
+      break;
+    case doc::kShiftClose:
+      last_close_ = desc;
+      break;
+    case doc::kArchiveClose:
+      archive_closed_ = true;
+      break;
+    default:
+      break;
+  }
+}
+
 bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
   if (AllZero(desc)) {
     Problem("descriptor of " + Doc(n) + " is empty");
@@ -231,31 +287,7 @@ bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
   std::vector<Element> elements;
   if (!Split(block, 1, &elements)) Problem(Doc(n) + " data does not divide into elements");
 
-  // A receipt's descriptor covers its main data; the parts after it have no CRC.
-  size_t main = block.size();
-  if (doc.type == doc::kReceipt) {
-    for (const Element& e : elements) {
-      if (IsReceiptPart(e.tag)) {
-        main = e.offset;
-        break;
-      }
-    }
-  }
-  if (util::Crc16(block.data(), main) != util::GetFixed16(desc, d::kDataCrcOffset)) {
-    Problem(Doc(n) + " data CRC mismatch");
-  }
-  // The writer seals a receipt's descriptor while its length is still that
-  // of the main data; one sealed over the final length is as good.
-  std::string sealed = desc.substr(0, d::kCoveredByCrc);
-  const uint16_t crc = util::GetFixed16(desc, d::kDescriptorCrcOffset);
-  bool crc_ok = util::Crc16(sealed) == crc;
-  if (!crc_ok && doc.type == doc::kReceipt) {
-    std::string main_length;
-    util::PutFixed16(&main_length, static_cast<uint16_t>(main));
-    sealed.replace(d::kLengthOffset, 2, main_length);
-    crc_ok = util::Crc16(sealed) == crc;
-  }
-  if (!crc_ok) Problem(Doc(n) + " descriptor CRC mismatch");
+  const size_t main = CheckSeals(n, doc, desc, block, elements);
 
   const uint32_t expected_fiscalisation = doc.type == doc::kFiscalisation ? n : fiscalisation_;
   if (fiscalisation != expected_fiscalisation) {
@@ -272,24 +304,7 @@ bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
   CheckCarriedCounters(doc, elements);
   Book(&doc, elements, main);
 
-  switch (doc.type) {
-    case doc::kFiscalisation:
-      fiscalisation_ = n;
-      registrations_.push_back(n);
-      last_fiscalisation_ = desc;
-      break;
-    case doc::kShiftOpen:
-      last_open_ = desc;
-      break;
-    case doc::kShiftClose:
-      last_close_ = desc;
-      break;
-    case doc::kArchiveClose:
-      archive_closed_ = true;
-      break;
-    default:
-      break;
-  }
+  Remember(doc.type, n, desc);
   sum_.documents.push_back(doc);
   return true;
 }

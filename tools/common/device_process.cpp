@@ -1,4 +1,4 @@
-#include "tools/sim/device_process.h"
+#include "tools/common/device_process.h"
 
 #include <errno.h>
 #include <fcntl.h>
