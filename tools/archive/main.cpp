@@ -44,6 +44,51 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t* out) {
   return true;
 }
 
+// The options that narrow the documents; false with *bad naming the one
+// that does not read.
+bool ReadFilter(const cxxopts::ParseResult& p, archivetool::Filter* filter, std::string* bad) {
+  uint32_t v = 0;
+  auto number = [&](const char* name, uint32_t max) {
+    const bool ok = ParseNumber(p[name].as<std::string>(), max, &v);
+    if (!ok) *bad = std::string("bad --") + name;
+    return ok;
+  };
+  if (p.count("from-number")) {
+    if (!number("from-number", UINT32_MAX)) return false;
+    filter->first = v;
+  }
+  if (p.count("to-number")) {
+    if (!number("to-number", UINT32_MAX)) return false;
+    filter->last = v;
+  }
+  if (p.count("from-date") && !ParseDay(p["from-date"].as<std::string>(), false, &filter->from_time)) {
+    *bad = "bad --from-date";
+    return false;
+  }
+  if (p.count("to-date") && !ParseDay(p["to-date"].as<std::string>(), true, &filter->to_time)) {
+    *bad = "bad --to-date";
+    return false;
+  }
+  if (p.count("shift")) {
+    if (!number("shift", 0xFFFF)) return false;
+    filter->shift = static_cast<uint16_t>(v);
+  }
+  return true;
+}
+
+// "A-B" with A <= B.
+bool ParseShiftRange(const std::string& range, uint16_t* first, uint16_t* last) {
+  const size_t dash = range.find('-');
+  uint32_t a = 0, b = 0;
+  if (dash == std::string::npos || !ParseNumber(range.substr(0, dash), 0xFFFF, &a) ||
+      !ParseNumber(range.substr(dash + 1), 0xFFFF, &b) || b < a) {
+    return false;
+  }
+  *first = static_cast<uint16_t>(a);
+  *last = static_cast<uint16_t>(b);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,25 +120,9 @@ int main(int argc, char** argv) {
     return Usage(e.what());
   }
   archivetool::Filter filter;
+  std::string bad;
+  if (!ReadFilter(p, &filter, &bad)) return Usage(bad);
   uint32_t v = 0;
-  if (p.count("from-number")) {
-    if (!ParseNumber(p["from-number"].as<std::string>(), UINT32_MAX, &v)) return Usage("bad --from-number");
-    filter.first = v;
-  }
-  if (p.count("to-number")) {
-    if (!ParseNumber(p["to-number"].as<std::string>(), UINT32_MAX, &v)) return Usage("bad --to-number");
-    filter.last = v;
-  }
-  if (p.count("from-date") && !ParseDay(p["from-date"].as<std::string>(), false, &filter.from_time)) {
-    return Usage("bad --from-date");
-  }
-  if (p.count("to-date") && !ParseDay(p["to-date"].as<std::string>(), true, &filter.to_time)) {
-    return Usage("bad --to-date");
-  }
-  if (p.count("shift")) {
-    if (!ParseNumber(p["shift"].as<std::string>(), 0xFFFF, &v)) return Usage("bad --shift");
-    filter.shift = static_cast<uint16_t>(v);
-  }
   const std::vector<std::string> numbers =
       p.count("number") ? p["number"].as<std::vector<std::string>>() : std::vector<std::string>();
   if (command != "show" && !numbers.empty()) return Usage("unexpected " + numbers[0]);
@@ -111,16 +140,8 @@ int main(int argc, char** argv) {
   if (command == "export") return archivetool::Export(env, path, p["format"].as<std::string>(), filter, std::cout);
   if (command == "totals") {
     uint16_t first = filter.shift, last = filter.shift;
-    if (p.count("shifts")) {
-      const std::string range = p["shifts"].as<std::string>();
-      const size_t dash = range.find('-');
-      uint32_t a = 0, b = 0;
-      if (dash == std::string::npos || !ParseNumber(range.substr(0, dash), 0xFFFF, &a) ||
-          !ParseNumber(range.substr(dash + 1), 0xFFFF, &b) || b < a) {
-        return Usage("--shifts is A-B with A <= B");
-      }
-      first = static_cast<uint16_t>(a);
-      last = static_cast<uint16_t>(b);
+    if (p.count("shifts") && !ParseShiftRange(p["shifts"].as<std::string>(), &first, &last)) {
+      return Usage("--shifts is A-B with A <= B");
     }
     return archivetool::Totals(env, path, first, last, p.count("json") > 0, std::cout);
   }

@@ -133,6 +133,48 @@ std::string ArchivePath(const std::string& dir) {
   return dir + sdcard::kMountPoint + sdcard::kArchiveName;
 }
 
+// One shift up to document `end`: open, float, trade, empty the drawer,
+// close; false when the register refused a step.
+bool OneShift(Device* d, Rng* rng, uint32_t end, BoardSummary* summary) {
+  auto stored = [] { return FrStatus::lastDocumentNumber(); };
+  auto step = [d, rng](uint32_t lo, uint32_t hi) { d->env().advance(rng->Between(lo, hi)); };
+  // About ten hours of trade, whatever the shift's length: a shift may
+  // not pass 24 hours.
+  const uint32_t gap = std::min<uint32_t>(600, 2 * kTradingDay / (end - stored()));
+  // The next morning, a little after eight.
+  const int64_t midnight = (d->env().Now() / kDay + 1) * kDay;
+  d->env().set_now(midnight + kShiftStart + rng->Below(900));
+  const uint8_t cashier = static_cast<uint8_t>(1 + rng->Below(2));
+
+  if (!d->OpenShift(cashier)) return false;
+  step(60, 600);
+  if (!d->CashIn(kFloat, cashier)) return false;
+  ++summary->cash_documents;
+  bool ok = true;
+  // Two documents are left for the drawer and the Z report; the drawer
+  // never runs dry (refunds in cash keep some), so both are always made.
+  while (ok && stored() + 2 < end) {
+    step(gap / 8, gap);
+    const uint32_t r = rng->Below(1000);
+    if (r < 8 && FrStatus::cashInDrawer() > 2 * kFloat) {
+      ok = d->CashOut(FrStatus::cashInDrawer() / 2, cashier);  // collection
+      ++summary->cash_documents;
+    } else if (r < 12) {
+      ok = d->CashIn(kFloat / 5, cashier);  // change from the safe
+      ++summary->cash_documents;
+    } else {
+      ok = OneReceipt(d, rng, cashier);
+      ++summary->receipts;
+    }
+  }
+  if (!ok) return false;
+  step(60, 600);
+  if (!d->CashOut(FrStatus::cashInDrawer(), cashier)) return false;
+  ++summary->cash_documents;
+  step(30, 120);
+  return d->CloseShift(cashier);
+}
+
 bool MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary* summary, std::string* error) {
   const auto began = std::chrono::steady_clock::now();
   *summary = BoardSummary();
@@ -158,7 +200,6 @@ bool MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary
   Rng rng(options.seed);
   const uint32_t target = options.documents;
   auto stored = [] { return FrStatus::lastDocumentNumber(); };
-  auto step = [&d, &rng](uint32_t lo, uint32_t hi) { d.env().advance(rng.Between(lo, hi)); };
   summary->first_time = FrStatus::lastDocumentTime();
 
   uint32_t reported = 0;
@@ -167,41 +208,7 @@ bool MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary
     // shorter one behind.
     uint32_t end = stored() + rng.Between(kMinShift, kMaxShift);
     if (end > target || target - end < kMinShift) end = target;
-    // About ten hours of trade, whatever the shift's length: a shift may
-    // not pass 24 hours.
-    const uint32_t gap = std::min<uint32_t>(600, 2 * kTradingDay / (end - stored()));
-    // The next morning, a little after eight.
-    const int64_t midnight = (d.env().Now() / kDay + 1) * kDay;
-    d.env().set_now(midnight + kShiftStart + rng.Below(900));
-    const uint8_t cashier = static_cast<uint8_t>(1 + rng.Below(2));
-
-    if (!d.OpenShift(cashier)) break;
-    step(60, 600);
-    if (!d.CashIn(kFloat, cashier)) break;
-    ++summary->cash_documents;
-    bool ok = true;
-    // Two documents are left for the drawer and the Z report; the drawer
-    // never runs dry (refunds in cash keep some), so both are always made.
-    while (ok && stored() + 2 < end) {
-      step(gap / 8, gap);
-      const uint32_t r = rng.Below(1000);
-      if (r < 8 && FrStatus::cashInDrawer() > 2 * kFloat) {
-        ok = d.CashOut(FrStatus::cashInDrawer() / 2, cashier);  // collection
-        ++summary->cash_documents;
-      } else if (r < 12) {
-        ok = d.CashIn(kFloat / 5, cashier);  // change from the safe
-        ++summary->cash_documents;
-      } else {
-        ok = OneReceipt(&d, &rng, cashier);
-        ++summary->receipts;
-      }
-    }
-    if (!ok) break;
-    step(60, 600);
-    if (!d.CashOut(FrStatus::cashInDrawer(), cashier)) break;
-    ++summary->cash_documents;
-    step(30, 120);
-    if (!d.CloseShift(cashier)) break;
+    if (!OneShift(&d, &rng, end, summary)) break;
     ++summary->shifts;
     if (options.progress && stored() - reported >= 10000) {
       reported = stored();

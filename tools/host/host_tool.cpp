@@ -124,6 +124,61 @@ json CloseJson(uint8_t type, const std::string& data, const host::Document& requ
   return host::DocumentJson(doc);
 }
 
+json DeviceStatusJson(const std::string& d) {
+  json f = json::object();
+  host::DeviceStatus s;
+  if (!host::DecodeDeviceStatus(d, &s)) return f;
+  f["serial"] = s.serial;
+  f["flags"] = s.flags;
+  f["flag_names"] = host::FlagNames(s.flags);
+  f["registrations"] = s.registrations;
+  f["shift"] = s.shift;
+  f["last_document"] = s.last_document;
+  f["last_time"] = s.last_time;
+  f["receipts"] = s.receipts;
+  f["open_document"] = s.open_document;
+  if (host::DocumentTypeName(s.open_document) != nullptr)
+    f["open_document_name"] = host::DocumentTypeName(s.open_document);
+  f["capacity"] = s.capacity;
+  return f;
+}
+
+json ShiftStatusJson(const std::string& d) {
+  json f = json::object();
+  host::ShiftStatus s;
+  if (!host::DecodeShiftStatus(d, &s)) return f;
+  f["shift_open"] = s.open;
+  f["shift"] = s.shift;
+  f["receipts"] = s.receipts;
+  f["open_document"] = s.open_document;
+  f["open_time"] = s.open_time;
+  f["shift_last_document"] = s.last_document;
+  f["close_time"] = s.close_time;
+  f["drawer"] = s.drawer;
+  return f;
+}
+
+json DocumentStateJson(const std::string& d) {
+  json f = json::object();
+  host::DocumentState s;
+  if (!host::DecodeDocumentState(d, &s)) return f;
+  f["document_type"] = s.type;
+  if (host::DocumentTypeName(s.type) != nullptr) f["document"] = host::DocumentTypeName(s.type);
+  if (s.is_receipt) {
+    if (host::ReceiptTypeName(s.receipt_type) != nullptr) {
+      f["receipt_type"] = host::ReceiptTypeName(s.receipt_type);
+      // As the register books it: a return of sale counts as cash in.
+      f["drawer"] = host::DrawerDirection(s.receipt_type) > 0 ? "in" : "out";
+    } else {
+      f["receipt_type"] = s.receipt_type;
+    }
+    f["receipt_number"] = s.receipt_number;
+    f["lines"] = s.lines;
+    f["total"] = s.total;
+  }
+  return f;
+}
+
 // The decoded fields of a reply, when the library knows its form.
 json Decode(uint8_t command, const std::string& d, const host::Document& request) {
   if (const uint8_t type = host::ClosedDocumentType(command)) return CloseJson(type, d, request);
@@ -132,75 +187,28 @@ json Decode(uint8_t command, const std::string& d, const host::Document& request
     case cmd::kVersion: {
       std::string text;
       if (host::DecodeVersion(d, &text)) f["version"] = text;
-      break;
+      return f;
     }
-    case cmd::kDeviceStatus: {
-      host::DeviceStatus s;
-      if (!host::DecodeDeviceStatus(d, &s)) break;
-      f["serial"] = s.serial;
-      f["flags"] = s.flags;
-      f["flag_names"] = host::FlagNames(s.flags);
-      f["registrations"] = s.registrations;
-      f["shift"] = s.shift;
-      f["last_document"] = s.last_document;
-      f["last_time"] = s.last_time;
-      f["receipts"] = s.receipts;
-      f["open_document"] = s.open_document;
-      if (host::DocumentTypeName(s.open_document) != nullptr)
-        f["open_document_name"] = host::DocumentTypeName(s.open_document);
-      f["capacity"] = s.capacity;
-      break;
-    }
-    case cmd::kShiftStatus: {
-      host::ShiftStatus s;
-      if (!host::DecodeShiftStatus(d, &s)) break;
-      f["shift_open"] = s.open;
-      f["shift"] = s.shift;
-      f["receipts"] = s.receipts;
-      f["open_document"] = s.open_document;
-      f["open_time"] = s.open_time;
-      f["shift_last_document"] = s.last_document;
-      f["close_time"] = s.close_time;
-      f["drawer"] = s.drawer;
-      break;
-    }
+    case cmd::kDeviceStatus: return DeviceStatusJson(d);
+    case cmd::kShiftStatus: return ShiftStatusJson(d);
+    case cmd::kDocumentState: return DocumentStateJson(d);
     case cmd::kModelData: {
       host::ModelInfo m;
-      if (!host::DecodeModelData(d, &m)) break;
+      if (!host::DecodeModelData(d, &m)) return f;
       f["model_code"] = m.code;
       f["serial"] = m.serial;
       f["model"] = util::Cp866ToUtf8(m.name);
-      break;
+      return f;
     }
     case cmd::kReadClock:
     case cmd::kSetClock: {
       uint32_t t = 0;
       if (host::DecodeTime(d, &t)) f["time"] = t;
-      break;
-    }
-    case cmd::kDocumentState: {
-      host::DocumentState s;
-      if (!host::DecodeDocumentState(d, &s)) break;
-      f["document_type"] = s.type;
-      if (host::DocumentTypeName(s.type) != nullptr) f["document"] = host::DocumentTypeName(s.type);
-      if (s.is_receipt) {
-        if (host::ReceiptTypeName(s.receipt_type) != nullptr) {
-          f["receipt_type"] = host::ReceiptTypeName(s.receipt_type);
-          // As the register books it: a return of sale counts as cash in.
-          f["drawer"] = host::DrawerDirection(s.receipt_type) > 0 ? "in" : "out";
-        } else {
-          f["receipt_type"] = s.receipt_type;
-        }
-        f["receipt_number"] = s.receipt_number;
-        f["lines"] = s.lines;
-        f["total"] = s.total;
-      }
-      break;
+      return f;
     }
     default:
-      break;
+      return f;
   }
-  return f;
 }
 
 struct Options {
@@ -274,133 +282,139 @@ std::string Arg(const std::vector<std::string>& a, size_t i, const char* what) {
   return a[i];
 }
 
+host::Request ReportRequest(const std::vector<std::string>& a, const host::Login& L) {
+  // By name as the bridge calls it ("x", "period"), or by number.
+  uint8_t kind = 0;
+  const std::string named = Arg(a, 0, "report kind");
+  if (!host::kReportKinds.Code(named, &kind) || kind == host::kControlTape)
+    kind = static_cast<uint8_t>(Number(named, 1, 6, "report kind"));
+  if (kind == report::kPeriod)
+    return host::req::PeriodReport(L, static_cast<uint32_t>(Number(Arg(a, 1, "from time"), 0, UINT32_MAX, "time")),
+                                   static_cast<uint32_t>(Number(Arg(a, 2, "to time"), 0, UINT32_MAX, "time")));
+  if (kind == report::kShiftRange)
+    return host::req::ShiftRangeReport(L, static_cast<uint16_t>(Number(Arg(a, 1, "first shift"), 0, 65535, "shift")),
+                                       static_cast<uint16_t>(Number(Arg(a, 2, "last shift"), 0, 65535, "shift")));
+  return host::req::Report(L, kind);
+}
+
+// The request of a subcommand that sends one alone; false for another.
+bool OneRequest(const std::string& sub, const std::vector<std::string>& a, const cxxopts::ParseResult& p,
+                const host::Login& L, host::Request* r) {
+  if (sub == "status") *r = host::req::DeviceStatus();
+  else if (sub == "shift-status") *r = host::req::ShiftStatus();
+  else if (sub == "version") *r = host::req::Version();
+  else if (sub == "model") *r = host::req::ModelData();
+  else if (sub == "key") *r = host::req::DeviceKey();
+  else if (sub == "cancel") *r = host::req::Cancel();
+  else if (sub == "doc-state") *r = host::req::DocumentState();
+  else if (sub == "cut") *r = host::req::FeedAndCut();
+  else if (sub == "reg-field")
+    *r = host::req::RegistrationField(static_cast<uint16_t>(Number(Arg(a, 0, "tag"), 0, 65535, "tag")));
+  else if (sub == "set-serial") {
+    const std::string digits = Arg(a, 0, "serial number");
+    if (digits.size() != 10 || digits.find_first_not_of("0123456789") != std::string::npos)
+      throw std::invalid_argument("a serial number is 10 digits");
+    *r = host::req::SetSerialNumber(L, digits);
+  } else if (sub == "report") *r = ReportRequest(a, L);
+  else if (sub == "copy")
+    *r = host::req::Copy(L, static_cast<uint32_t>(Number(Arg(a, 0, "document number"), 0, UINT32_MAX, "number")));
+  else if (sub == "tape")
+    *r = host::req::ControlTape(L, a.empty() ? 0 : static_cast<uint32_t>(Number(a[0], 1, UINT32_MAX, "document number")));
+  else if (sub == "table-read")
+    *r = host::req::ReadRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
+                               static_cast<uint8_t>(Number(Arg(a, 1, "record number"), 0, 255, "record")));
+  else if (sub == "table-write")
+    *r = host::req::WriteRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
+                                FromHex(Arg(a, 1, "record image")));
+  else if (sub == "clock")
+    *r = !p.count("set") ? host::req::ReadClock()
+                         : host::req::SetClock(L, static_cast<uint32_t>(
+                                                      Number(p["set"].as<std::string>(), 0, UINT32_MAX, "time")));
+  else if (sub == "printer-setting") {
+    const uint8_t n = static_cast<uint8_t>(Number(Arg(a, 0, "setting"), 0, 255, "setting"));
+    *r = a.size() < 2 ? host::req::ReadPrinterSetting(L, n)
+                      : host::req::WritePrinterSetting(L, n, static_cast<uint8_t>(Number(a[1], 0, 255, "value")));
+  } else if (sub == "print") *r = host::req::PrintText(0, 0, 0, 0, util::Utf8ToCp866(Arg(a, 0, "text")));
+  else if (sub == "raw") *r = host::req::PrintRaw(FromHex(Arg(a, 0, "bytes")));
+  else return false;
+  return true;
+}
+
+bool Register(host::Session& s, const cxxopts::ParseResult& p) {
+  const std::string inn = p["inn"].as<std::string>(), fn = p["fn"].as<std::string>();
+  if (inn.empty() || inn.size() > 12 || fn.empty() || fn.size() > 16)
+    throw std::invalid_argument("register needs --inn (up to 12) and --fn (up to 16)");
+  std::vector<TlvElement> elements;
+  const std::pair<const char*, uint16_t> texts[] = {
+      {"text1", tag::kFirstRegText}, {"text2", tag::kSecondRegText}, {"text3", tag::kThirdRegText}};
+  for (const auto& t : texts)
+    if (p.count(t.first))
+      elements.push_back(TlvElement::fromString(t.second, util::Utf8ToCp866(p[t.first].as<std::string>())));
+  if (p.count("tax")) {
+    for (const std::string& t : p["tax"].as<std::vector<std::string>>()) {
+      std::vector<std::string> f;
+      std::stringstream in(t);
+      for (std::string part; std::getline(in, part, ';');) f.push_back(part);
+      if (f.size() != 4) throw std::invalid_argument("a tax rate is INDEX;TYPE;RATE;NAME: " + t);
+      host::TaxRateSetting rate;
+      rate.index = static_cast<uint8_t>(Number(f[0], 0, 4, "tax index"));
+      rate.type = static_cast<uint8_t>(Number(f[1], 0, 255, "tax type"));
+      rate.rate = static_cast<uint16_t>(Number(f[2], 0, 65535, "rate"));
+      rate.name = util::Utf8ToCp866(f[3]);
+      elements.push_back(host::TaxRateElement(rate));
+    }
+  }
+  return s.Registration(elements, inn, fn, nullptr).ok();
+}
+
+// A receipt of request->receipt_type.
+bool Receipt(host::Session& s, const std::string& sub, const cxxopts::ParseResult& p, host::Document* request) {
+  std::vector<host::Line> lines;
+  if (p.count("line"))
+    for (const std::string& l : p["line"].as<std::vector<std::string>>()) lines.push_back(ParseLine(l));
+  if (p.count("lines-json")) {
+    const auto more = LinesFromJson(p["lines-json"].as<std::string>());
+    lines.insert(lines.end(), more.begin(), more.end());
+  }
+  if (lines.empty()) throw std::invalid_argument(sub + " needs --line or --lines-json");
+  request->type = doc::kReceipt;
+  request->has_lines = true;
+  request->lines = lines;
+  request->cashless = p["cashless"].as<int64_t>();
+  return s.Receipt(request->receipt_type, lines, p["cash"].as<int64_t>(), request->cashless, nullptr).ok();
+}
+
+bool Cash(host::Session& s, bool in, const std::vector<std::string>& a, host::Document* request) {
+  const std::string amount = Arg(a, 0, "amount");
+  request->type = in ? doc::kCashIn : doc::kCashOut;
+  if (in || amount != "all") {
+    request->amount = Number(amount, 0, INT64_MAX, "amount");
+  } else {
+    // Whatever the register counts in its drawer, so that the shift can close.
+    const host::Answer status = s.Call(host::req::ShiftStatus());
+    host::ShiftStatus shift;
+    if (!status.ok() || !host::DecodeShiftStatus(status.data, &shift)) return false;
+    request->amount = shift.drawer;
+  }
+  return (in ? s.CashIn(request->amount, nullptr) : s.CashOut(request->amount, nullptr)).ok();
+}
+
 // Runs the subcommand; false when any request was refused or unanswered.
 // Arguments are all checked before the first request goes out.
 // `request` is what the subcommand tells of the document it makes.
 bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::string>& a,
               const cxxopts::ParseResult& p, host::Document* request) {
-  const host::Login& L = s.login();
-  auto call = [&](const host::Request& r) { return s.Call(r).ok(); };
-  if (sub == "status") return call(host::req::DeviceStatus());
-  if (sub == "shift-status") return call(host::req::ShiftStatus());
-  if (sub == "version") return call(host::req::Version());
-  if (sub == "model") return call(host::req::ModelData());
-  if (sub == "key") return call(host::req::DeviceKey());
-  if (sub == "cancel") return call(host::req::Cancel());
-  if (sub == "doc-state") return call(host::req::DocumentState());
-  if (sub == "cut") return call(host::req::FeedAndCut());
-  if (sub == "reg-field")
-    return call(host::req::RegistrationField(static_cast<uint16_t>(Number(Arg(a, 0, "tag"), 0, 65535, "tag"))));
-  if (sub == "set-serial") {
-    const std::string digits = Arg(a, 0, "serial number");
-    if (digits.size() != 10 || digits.find_first_not_of("0123456789") != std::string::npos)
-      throw std::invalid_argument("a serial number is 10 digits");
-    return call(host::req::SetSerialNumber(L, digits));
-  }
-  if (sub == "register") {
-    const std::string inn = p["inn"].as<std::string>(), fn = p["fn"].as<std::string>();
-    if (inn.empty() || inn.size() > 12 || fn.empty() || fn.size() > 16)
-      throw std::invalid_argument("register needs --inn (up to 12) and --fn (up to 16)");
-    std::vector<TlvElement> elements;
-    const std::pair<const char*, uint16_t> texts[] = {
-        {"text1", tag::kFirstRegText}, {"text2", tag::kSecondRegText}, {"text3", tag::kThirdRegText}};
-    for (const auto& t : texts)
-      if (p.count(t.first))
-        elements.push_back(TlvElement::fromString(t.second, util::Utf8ToCp866(p[t.first].as<std::string>())));
-    if (p.count("tax")) {
-      for (const std::string& t : p["tax"].as<std::vector<std::string>>()) {
-        std::vector<std::string> f;
-        std::stringstream in(t);
-        for (std::string part; std::getline(in, part, ';');) f.push_back(part);
-        if (f.size() != 4) throw std::invalid_argument("a tax rate is INDEX;TYPE;RATE;NAME: " + t);
-        host::TaxRateSetting rate;
-        rate.index = static_cast<uint8_t>(Number(f[0], 0, 4, "tax index"));
-        rate.type = static_cast<uint8_t>(Number(f[1], 0, 255, "tax type"));
-        rate.rate = static_cast<uint16_t>(Number(f[2], 0, 65535, "rate"));
-        rate.name = util::Utf8ToCp866(f[3]);
-        elements.push_back(host::TaxRateElement(rate));
-      }
-    }
-    return s.Registration(elements, inn, fn, nullptr).ok();
-  }
+  host::Request one;
+  if (OneRequest(sub, a, p, s.login(), &one)) return s.Call(one).ok();
+  if (sub == "register") return Register(s, p);
   if (sub == "open-shift") return s.ShiftOpen(nullptr).ok();
   if (sub == "close-shift") return s.ShiftClose(nullptr).ok();
-  if (host::kReceiptTypes.Code(sub, &request->receipt_type)) {
-    std::vector<host::Line> lines;
-    if (p.count("line"))
-      for (const std::string& l : p["line"].as<std::vector<std::string>>()) lines.push_back(ParseLine(l));
-    if (p.count("lines-json")) {
-      const auto more = LinesFromJson(p["lines-json"].as<std::string>());
-      lines.insert(lines.end(), more.begin(), more.end());
-    }
-    if (lines.empty()) throw std::invalid_argument(sub + " needs --line or --lines-json");
-    request->type = doc::kReceipt;
-    request->has_lines = true;
-    request->lines = lines;
-    request->cashless = p["cashless"].as<int64_t>();
-    return s.Receipt(request->receipt_type, lines, p["cash"].as<int64_t>(), request->cashless, nullptr).ok();
-  }
-  if (sub == "cash-in") {
-    request->type = doc::kCashIn;
-    request->amount = Number(Arg(a, 0, "amount"), 0, INT64_MAX, "amount");
-    return s.CashIn(request->amount, nullptr).ok();
-  }
-  if (sub == "cash-out") {
-    const std::string amount = Arg(a, 0, "amount");
-    request->type = doc::kCashOut;
-    if (amount != "all") {
-      request->amount = Number(amount, 0, INT64_MAX, "amount");
-    } else {
-      // Whatever the register counts in its drawer, so that the shift can close.
-      const host::Answer status = s.Call(host::req::ShiftStatus());
-      host::ShiftStatus shift;
-      if (!status.ok() || !host::DecodeShiftStatus(status.data, &shift)) return false;
-      request->amount = shift.drawer;
-    }
-    return s.CashOut(request->amount, nullptr).ok();
-  }
-  if (sub == "report") {
-    // By name as the bridge calls it ("x", "period"), or by number.
-    uint8_t kind = 0;
-    const std::string named = Arg(a, 0, "report kind");
-    if (!host::kReportKinds.Code(named, &kind) || kind == host::kControlTape)
-      kind = static_cast<uint8_t>(Number(named, 1, 6, "report kind"));
-    if (kind == report::kPeriod)
-      return call(host::req::PeriodReport(L, static_cast<uint32_t>(Number(Arg(a, 1, "from time"), 0, UINT32_MAX, "time")),
-                                          static_cast<uint32_t>(Number(Arg(a, 2, "to time"), 0, UINT32_MAX, "time"))));
-    if (kind == report::kShiftRange)
-      return call(host::req::ShiftRangeReport(
-          L, static_cast<uint16_t>(Number(Arg(a, 1, "first shift"), 0, 65535, "shift")),
-          static_cast<uint16_t>(Number(Arg(a, 2, "last shift"), 0, 65535, "shift"))));
-    return call(host::req::Report(L, kind));
-  }
-  if (sub == "copy")
-    return call(host::req::Copy(L, static_cast<uint32_t>(Number(Arg(a, 0, "document number"), 0, UINT32_MAX, "number"))));
-  if (sub == "tape")
-    return call(host::req::ControlTape(
-        L, a.empty() ? 0 : static_cast<uint32_t>(Number(a[0], 1, UINT32_MAX, "document number"))));
-  if (sub == "table-read")
-    return call(host::req::ReadRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
-                                      static_cast<uint8_t>(Number(Arg(a, 1, "record number"), 0, 255, "record"))));
-  if (sub == "table-write")
-    return call(host::req::WriteRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
-                                       FromHex(Arg(a, 1, "record image"))));
-  if (sub == "clock") {
-    if (!p.count("set")) return call(host::req::ReadClock());
-    return call(host::req::SetClock(L, static_cast<uint32_t>(Number(p["set"].as<std::string>(), 0, UINT32_MAX, "time"))));
-  }
-  if (sub == "printer-setting") {
-    const uint8_t n = static_cast<uint8_t>(Number(Arg(a, 0, "setting"), 0, 255, "setting"));
-    if (a.size() < 2) return call(host::req::ReadPrinterSetting(L, n));
-    return call(host::req::WritePrinterSetting(L, n, static_cast<uint8_t>(Number(a[1], 0, 255, "value"))));
-  }
-  if (sub == "print") return call(host::req::PrintText(0, 0, 0, 0, util::Utf8ToCp866(Arg(a, 0, "text"))));
-  if (sub == "raw") return call(host::req::PrintRaw(FromHex(Arg(a, 0, "bytes"))));
+  if (host::kReceiptTypes.Code(sub, &request->receipt_type)) return Receipt(s, sub, p, request);
+  if (sub == "cash-in" || sub == "cash-out") return Cash(s, sub == "cash-in", a, request);
   throw std::invalid_argument("unknown subcommand: " + sub);
 }
 
-// fd < 0: open the port named on the command line.
-int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
+cxxopts::Options Parser() {
   cxxopts::Options parser("fr-host", "Talks to the register over its host line.");
   const char* env_port = getenv("FR_HOST_PORT");
   parser.add_options()
@@ -427,6 +441,12 @@ int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
       ("args", "", cxxopts::value<std::vector<std::string>>());
   parser.parse_positional({"subcommand", "args"});
   parser.positional_help("SUBCOMMAND [ARGS]");
+  return parser;
+}
+
+// fd < 0: open the port named on the command line.
+int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
+  cxxopts::Options parser = Parser();
   try {
     const cxxopts::ParseResult p = parser.parse(argc, argv);
     if (p.count("help") || !p.count("subcommand")) {
