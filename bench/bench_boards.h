@@ -52,7 +52,11 @@ inline bool CachedBoard(uint32_t documents, std::string* dir, std::string* error
   gen::BoardOptions options;
   options.documents = documents;
   gen::BoardSummary summary;
-  if (!gen::MakeBoard(making, options, &summary, error)) return false;
+  const host::Status made = gen::MakeBoard(making, options, &summary);
+  if (!made.ok()) {
+    *error = made.ToString();
+    return false;
+  }
   fs::rename(making, *dir, ec);
   if (ec) {
     *error = "cannot move the board into place: " + ec.message();

@@ -61,7 +61,7 @@ JournalEntry Read(Statement* s) {
 
 Journal::~Journal() { sqlite3_close(db_); }
 
-bool Journal::Open(const std::string& path, std::string* error, const char* vfs) {
+host::Status Journal::Open(const std::string& path, const char* vfs) {
   std::lock_guard<std::mutex> l(mu_);
   const bool file = path != ":memory:";
   // The journal existed once: gone or emptied, it is not a new journal, and
@@ -71,17 +71,16 @@ bool Journal::Open(const std::string& path, std::string* error, const char* vfs)
   if (file && access(marker.c_str(), F_OK) == 0) {
     if (stat(path.c_str(), &st) != 0) {
       lost_ = "the journal " + path + " is missing";
-      return true;
+      return host::Status::OK();
     }
     if (st.st_size == 0) {
       lost_ = "the journal " + path + " is empty";
-      return true;
+      return host::Status::OK();
     }
   }
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       vfs) != SQLITE_OK) {
-    *error = path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open");
-    return false;
+    return host::Status::IoError(path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open"));
   }
   sqlite3_busy_timeout(db_, 5000);
   // WAL with FULL synchronous: each commit is fsynced before it returns.
@@ -97,12 +96,11 @@ bool Journal::Open(const std::string& path, std::string* error, const char* vfs)
                        "time INTEGER NOT NULL, shift INTEGER NOT NULL, body TEXT NOT NULL, "
                        "PRIMARY KEY (register, number)) WITHOUT ROWID");
   if (!ok && lost_.empty()) {
-    *error = path + ": " + last_error_;
-    return false;
+    return host::Status::IoError(path + ": " + last_error_);
   }
   if (!lost_.empty()) {
     lost_ = "the journal " + path + " is corrupt (" + lost_ + ")";
-    return true;
+    return host::Status::OK();
   }
   if (file && access(marker.c_str(), F_OK) != 0) {
     FILE* f = std::fopen(marker.c_str(), "w");
@@ -110,11 +108,10 @@ bool Journal::Open(const std::string& path, std::string* error, const char* vfs)
                       fsync(fileno(f)) == 0;
     if (f != nullptr) std::fclose(f);
     if (!made) {
-      *error = "cannot write " + marker;
-      return false;
+      return host::Status::IoError("cannot write " + marker);
     }
   }
-  return true;
+  return host::Status::OK();
 }
 
 bool Journal::HasRequestColumn() {
@@ -142,16 +139,16 @@ bool Journal::Usable() {
   return false;
 }
 
-bool Journal::Reset(const std::string& path, std::string* report, std::string* error) {
+host::Status Journal::Reset(const std::string& path, std::string* report) {
   std::string what;
   {
     Journal old;
-    std::string why;
     struct stat st;
+    host::Status opened;
     if (stat(path.c_str(), &st) != 0) {
       what = "no journal was there";
-    } else if (!old.Open(path, &why)) {
-      what = "it could not be read: " + why;
+    } else if (!(opened = old.Open(path)).ok()) {
+      what = "it could not be read: " + opened.ToString();
     } else if (!old.lost_.empty()) {
       what = old.lost_;
     } else {
@@ -177,16 +174,16 @@ bool Journal::Reset(const std::string& path, std::string* report, std::string* e
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const std::string from = path + suffix;
     if (access(from.c_str(), F_OK) == 0 && rename(from.c_str(), (aside + suffix).c_str()) != 0) {
-      *error = "cannot move " + from + " aside";
-      return false;
+      return host::Status::IoError("cannot move " + from + " aside");
     }
   }
   unlink((path + ".created").c_str());
   Journal fresh;
-  if (!fresh.Open(path, error)) return false;
+  const host::Status made = fresh.Open(path);
+  if (!made.ok()) return made;
   *report = "discarded the journal " + path + " (" + what + "): it is kept as " + aside +
             "; a key it held runs again as a new request";
-  return true;
+  return host::Status::OK();
 }
 bool Journal::Exec(const char* sql) {
   char* message = nullptr;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "host/status.h"
+
 struct sqlite3;
 
 namespace bridge {
@@ -64,12 +66,12 @@ class Journal {
   // journal that existed once (PATH.created says so) and is now missing,
   // empty or corrupt opens as lost: nothing is written to it, and lost()
   // says why.
-  bool Open(const std::string& path, std::string* error, const char* vfs = nullptr);
+  host::Status Open(const std::string& path, const char* vfs = nullptr);
   // Why the journal cannot be trusted; empty while it can.
   std::string lost();
   // Moves the journal at `path` aside as DIR/journal-discarded-TIME.sqlite
   // and makes a new one. *report says what was discarded.
-  static bool Reset(const std::string& path, std::string* report, std::string* error);
+  static host::Status Reset(const std::string& path, std::string* report);
 
   // The register `register_name` had this serial number and last document.
   bool See(const std::string& register_name, const std::string& serial, uint32_t last_document);

@@ -107,19 +107,15 @@ int Fail(const std::string& message) {
 
 // The state directory is one bridge's at a time: a second one, or a journal
 // reset, while a bridge runs would split its journal. Held until exit.
-bool LockState(const std::string& state, std::string* error) {
+host::Status LockState(const std::string& state) {
   const std::string path = state + "/lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *error = "cannot open " + path;
-    return false;
-  }
+  if (fd < 0) return host::Status::IoError("cannot open " + path);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    *error = "another fr-bridge is using " + state;
-    return false;
+    return host::Status::IoError("another fr-bridge is using " + state);
   }
-  return true;
+  return host::Status::OK();
 }
 
 // The state holds the journal, the secret and perhaps the tokens: only this
@@ -144,11 +140,13 @@ int JournalCommand(int argc, char** argv) {
     return 2;
   }
   umask(077);
-  std::string error, report;
+  std::string report;
   struct stat st;
   if (stat(state.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail("no state directory " + state);
-  if (!LockState(state, &error)) return Fail(error + ": stop it first");
-  if (!bridge::Journal::Reset(state + "/journal.sqlite", &report, &error)) return Fail(error);
+  const host::Status locked = LockState(state);
+  if (!locked.ok()) return Fail(locked.ToString() + ": stop it first");
+  const host::Status reset = bridge::Journal::Reset(state + "/journal.sqlite", &report);
+  if (!reset.ok()) return Fail(reset.ToString());
   std::printf("fr-bridge: %s\n", report.c_str());
   return 0;
 }
@@ -277,7 +275,6 @@ int ReadServing(const Source& setting, Settings* s) {
 // The state directory: this user's alone, and this bridge's alone.
 int PrepareState(const Source& setting, Settings* s) {
   std::string& state = s->state;
-  std::string error;
   state = setting("state", "state");
   if (state.empty()) return Fail("--state DIR is required (the journal lives there)");
   umask(077);  // everything the bridge makes is this user's alone
@@ -286,7 +283,8 @@ int PrepareState(const Source& setting, Settings* s) {
   for (const char* f : {"/journal.sqlite", "/journal.sqlite-wal", "/journal.sqlite-shm", "/secret", "/tokens"}) {
     MakePrivate(state + f, 0600);
   }
-  if (!LockState(state, &error)) return Fail(error);
+  const host::Status locked = LockState(state);
+  if (!locked.ok()) return Fail(locked.ToString());
   return 0;
 }
 
@@ -294,7 +292,6 @@ int LoadSecrets(const Source& setting, Settings* s) {
   const std::string& state = s->state;
   bridge::ServerOptions& so = s->so;
   std::string& tokens_path = s->tokens_path;
-  std::string error;
   // Tokens: the file given, else DIR/tokens, made with one admin token.
   tokens_path = setting("tokens", "tokens");
   std::string text;
@@ -316,7 +313,8 @@ int LoadSecrets(const Source& setting, Settings* s) {
                  "chmod 600 it\n",
                  tokens_path.c_str(), static_cast<unsigned>(tokens_stat.st_mode & 0777));
   }
-  if (!bridge::ParseTokens(text, &so.tokens, &error)) return Fail(tokens_path + ": " + error);
+  const host::Status parsed = bridge::ParseTokens(text, &so.tokens);
+  if (!parsed.ok()) return Fail(tokens_path + ": " + parsed.ToString());
   if (so.tokens.empty()) return Fail(tokens_path + " has no token");
 
   // The key of the request hashes, so the journal gives no password away.
@@ -342,7 +340,6 @@ int Serve(Settings* s) {
   const bridge::ServerOptions& so = s->so;
   const std::string& state = s->state;
   const std::string& tokens_path = s->tokens_path;
-  std::string error;
   signal(SIGPIPE, SIG_IGN);
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
@@ -352,7 +349,8 @@ int Serve(Settings* s) {
 
   bridge::Log log(s->log_file);
   bridge::Journal journal;
-  if (!journal.Open(state + "/journal.sqlite", &error)) return Fail(error);
+  const host::Status opened = journal.Open(state + "/journal.sqlite");
+  if (!opened.ok()) return Fail(opened.ToString());
   if (!journal.lost().empty()) {
     std::fprintf(stderr,
                  "fr-bridge: WARNING: %s; requests with an Idempotency-Key are refused until it is restored or a "
@@ -373,7 +371,8 @@ int Serve(Settings* s) {
     server.AddWorker(workers.back().get());
   }
   for (const bridge::JournalEntry& e : journal.Unfinished()) server.AddInDoubt(e);
-  if (!server.Bind(&error)) return Fail(error);
+  const host::Status bound = server.Bind();
+  if (!bound.ok()) return Fail(bound.ToString());
   for (auto& w : workers) w->Start();
   const bool tls = !so.tls_cert.empty();
   std::fprintf(stderr, "fr-bridge: listening on %s://%s:%d/ (tokens in %s)\n", tls ? "https" : "http",

@@ -204,10 +204,9 @@ TEST(RequestTest, TimesAndAmounts) {
 TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
   sim::Sandbox tmp = sim::Sandbox::Temp();
   const std::string path = tmp.dir() + "/journal.sqlite";
-  std::string error;
   {
     Journal j;
-    ASSERT_TRUE(j.Open(path, &error)) << error;
+    ASSERT_TRUE(j.Open(path).ok());
     JournalEntry e;
     e.key = "a";
     e.register_name = "main";
@@ -226,7 +225,7 @@ TEST(JournalTest, OutcomesOutliveTheProcessAndReleasedKeysAreGone) {
     ASSERT_TRUE(j.Release("c"));
   }
   Journal j;
-  ASSERT_TRUE(j.Open(path, &error)) << error;
+  ASSERT_TRUE(j.Open(path).ok());
   JournalEntry e;
   bool failed = true;
   ASSERT_TRUE(j.Find("a", &e, &failed));
@@ -249,8 +248,7 @@ TEST(JournalTest, EveryWriteIsSyncedBeforeItReturns) {
   faultvfs::Register();
   sim::Sandbox tmp = sim::Sandbox::Temp();
   Journal j;
-  std::string error;
-  ASSERT_TRUE(j.Open(tmp.dir() + "/journal.sqlite", &error, "fault")) << error;
+  ASSERT_TRUE(j.Open(tmp.dir() + "/journal.sqlite", "fault").ok());
   JournalEntry e;
   e.key = "k";
   e.register_name = "main";
@@ -289,8 +287,7 @@ TEST(JournalTest, StoredDocumentsAreListedNewestFirstByTheirFilters) {
     sqlite3_close(db);
   }
   Journal j;
-  std::string error;
-  ASSERT_TRUE(j.Open(path, &error)) << error;
+  ASSERT_TRUE(j.Open(path).ok());
   // Documents 2 to 8 but 5 (another program's), shift 1 up to 4; a refusal
   // keeps none.
   for (uint32_t n : {2u, 3u, 4u, 6u, 7u, 8u, 9u}) {
@@ -370,10 +367,9 @@ TEST(JournalTest, ALostJournalIsNoNewOneUntilReset) {
     SCOPED_TRACE(c.name);
     sim::Sandbox tmp = sim::Sandbox::Temp();
     const std::string path = tmp.dir() + "/journal.sqlite";
-    std::string error;
     {
       Journal j;
-      ASSERT_TRUE(j.Open(path, &error)) << error;
+      ASSERT_TRUE(j.Open(path).ok());
       JournalEntry e;
       e.register_name = "main";
       e.action = "receipt";
@@ -388,7 +384,7 @@ TEST(JournalTest, ALostJournalIsNoNewOneUntilReset) {
     std::remove((path + "-wal").c_str());  // closed cleanly: everything is in the file
     c.damage(path);
     Journal j;
-    ASSERT_TRUE(j.Open(path, &error)) << error;
+    ASSERT_TRUE(j.Open(path).ok());
     EXPECT_NE(j.lost().find(c.why), std::string::npos) << j.lost();
     JournalEntry e;
     e.key = "key-1";
@@ -398,29 +394,29 @@ TEST(JournalTest, ALostJournalIsNoNewOneUntilReset) {
     EXPECT_FALSE(j.Begin(e)) << "nothing is written to a lost journal";
 
     std::string report;
-    ASSERT_TRUE(Journal::Reset(path, &report, &error)) << error;
+    ASSERT_TRUE(Journal::Reset(path, &report).ok());
     EXPECT_NE(report.find("journal-discarded-"), std::string::npos) << report;
     if (std::string(c.name) == "missing") {
       EXPECT_NE(report.find("no journal was there"), std::string::npos) << report;
     }
     Journal fresh;
-    ASSERT_TRUE(fresh.Open(path, &error)) << error;
+    ASSERT_TRUE(fresh.Open(path).ok());
     EXPECT_EQ(fresh.lost(), "");
     EXPECT_TRUE(fresh.Begin(e));
   }
   // A sound journal's reset says what it held.
   sim::Sandbox tmp = sim::Sandbox::Temp();
   const std::string path = tmp.dir() + "/journal.sqlite";
-  std::string error, report;
+  std::string report;
   {
     Journal j;
-    ASSERT_TRUE(j.Open(path, &error)) << error;
+    ASSERT_TRUE(j.Open(path).ok());
     JournalEntry e;
     e.key = "a";
     ASSERT_TRUE(j.Begin(e));
     ASSERT_TRUE(j.See("main", "4200012345", 61));
   }
-  ASSERT_TRUE(Journal::Reset(path, &report, &error)) << error;
+  ASSERT_TRUE(Journal::Reset(path, &report).ok());
   EXPECT_NE(report.find("1 keys, 1 of them not settled; register main (serial 4200012345) seen up to document 61"),
             std::string::npos)
       << report;

@@ -165,7 +165,7 @@ std::string NewToken() {
   return t;
 }
 
-bool ParseTokens(const std::string& text, std::vector<Token>* out, std::string* error) {
+host::Status ParseTokens(const std::string& text, std::vector<Token>* out) {
   std::istringstream in(text);
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
@@ -179,14 +179,14 @@ bool ParseTokens(const std::string& text, std::vector<Token>* out, std::string* 
     Token t;
     t.role = role == "admin" ? Role::kAdmin : role == "pos" ? Role::kPos : Role::kNone;
     if (t.role == Role::kNone || token.size() < 16) {
-      *error = "line " + std::to_string(n) + ": expected ROLE TOKEN NAME, ROLE admin or pos, TOKEN 16 characters or more";
-      return false;
+      return host::Status::Invalid("line " + std::to_string(n) +
+                                   ": expected ROLE TOKEN NAME, ROLE admin or pos, TOKEN 16 characters or more");
     }
     t.digest = Sha256(token);
     t.name = name;
     out->push_back(t);
   }
-  return true;
+  return host::Status::OK();
 }
 
 // ---- routes ------------------------------------------------------------------
@@ -503,19 +503,13 @@ void Server::LogRequest(const Req& req, const Res& res) {
   log_->Write(line);
 }
 
-bool Server::Bind(std::string* error) {
-  if (!tls_error_.empty()) {
-    *error = tls_error_;
-    return false;
-  }
+host::Status Server::Bind() {
+  if (!tls_error_.empty()) return host::Status::Invalid(tls_error_);
   bound_port_ = options_.port == 0 ? http_->bind_to_any_port(options_.host) : options_.port;
   if (options_.port != 0 && !http_->bind_to_port(options_.host, options_.port)) bound_port_ = -1;
-  if (bound_port_ <= 0) {
-    *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
-    return false;
-  }
+  if (bound_port_ <= 0) return host::Status::IoError("cannot listen on " + options_.host + ":" + std::to_string(options_.port));
   widen_(static_cast<int>(std::min<size_t>(options_.limits.connections, 4096)));
-  return true;
+  return host::Status::OK();
 }
 
 void Server::Run() {

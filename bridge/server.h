@@ -37,7 +37,7 @@ struct Token {
 
 // Reads `ROLE TOKEN NAME` lines ('#' starts a comment). False with *error
 // naming the line for anything else.
-bool ParseTokens(const std::string& text, std::vector<Token>* out, std::string* error);
+host::Status ParseTokens(const std::string& text, std::vector<Token>* out);
 // A new random token, 43 URL-safe characters.
 std::string NewToken();
 std::string Sha256(const std::string& data);
@@ -72,7 +72,7 @@ class Server {
 
   // Binds; false with *error when the address is taken or bad, or the TLS
   // certificate or key do not load. Then Run serves until Stop.
-  bool Bind(std::string* error);
+  host::Status Bind();
   int port() const { return bound_port_; }
   void Run();
   void Stop();

@@ -195,8 +195,7 @@ void Worker::Run() {
 
 bool Worker::Connect() {
   auto line = std::make_unique<host::HostLine>();
-  std::string error;
-  if (!line->Open(config_.device, &error)) return false;
+  if (!line->Open(config_.device).ok()) return false;
   line_ = std::move(line);
   client_ = std::make_unique<host::Client>(line_.get());
   setup_read_ = false;  // another program may have changed the tables meanwhile
@@ -444,13 +443,14 @@ Outcome Worker::Unreadable() {
 
 Outcome Worker::RunPreview(const std::shared_ptr<Ticket>& t) {
   const Job& job = t->job;
-  std::string error;
   if (!setup_read_) {
-    setup_read_ = host::ReadReceiptSetup(client_.get(), config_.service, &setup_, &error);
+    const host::Status read = host::ReadReceiptSetup(client_.get(), config_.service, &setup_);
+    setup_read_ = read.ok();
     if (!setup_read_) {
-      log_->Write({{"register", config_.name}, {"preview", error}});
-      return ProblemOutcome(MakeProblem(503, "register.offline", "the register's tables cannot be read: " + error),
-                            config_.name);
+      log_->Write({{"register", config_.name}, {"preview", read.ToString()}});
+      return ProblemOutcome(
+          MakeProblem(503, "register.offline", "the register's tables cannot be read: " + read.ToString()),
+          config_.name);
     }
   }
   int64_t drawer = 0;
@@ -459,10 +459,12 @@ Outcome Worker::RunPreview(const std::shared_ptr<Ticket>& t) {
     if (status_.valid) drawer = status_.shift.drawer;  // the cache follows every stored document
   }
   host::ReceiptPreview p;
-  if (!host::PreviewReceipt(config_.preview_dir, setup_, drawer, job.receipt_type, job.lines, job.cash, job.cashless,
-                            &p, &error)) {
-    log_->Write({{"register", config_.name}, {"preview", error}});
-    return ProblemOutcome(MakeProblem(500, "bridge.error", "the preview failed: " + error), config_.name);
+  const host::Status previewed = host::PreviewReceipt(config_.preview_dir, setup_, drawer, job.receipt_type, job.lines,
+                                                      job.cash, job.cashless, &p);
+  if (!previewed.ok()) {
+    log_->Write({{"register", config_.name}, {"preview", previewed.ToString()}});
+    return ProblemOutcome(MakeProblem(500, "bridge.error", "the preview failed: " + previewed.ToString()),
+                          config_.name);
   }
   return JsonOutcome(200, PreviewJson(config_.name, job, p));
 }

@@ -44,12 +44,11 @@ struct Bridge {
   int port = 0;
 
   Bridge() {
-    std::string error;
-    if (!journal.Open(":memory:", &error)) abort();
+    if (!journal.Open(":memory:").ok()) abort();
     bridge::ServerOptions o;
     o.port = 0;
     o.secret = "fuzz-secret-0123456789abcdef0123456789";
-    if (!bridge::ParseTokens(kTokens, &o.tokens, &error)) abort();
+    if (!bridge::ParseTokens(kTokens, &o.tokens).ok()) abort();
     o.allow_origins = {"http://till.example"};
     o.max_streams = 0;  // a stream waits for events for seconds: not what this target is for
     // Short limits: every input ends quickly, cut or whole.
@@ -57,7 +56,7 @@ struct Bridge {
     o.limits.threads = 4;
     o.limits.reserved = 1;
     server = std::make_unique<bridge::Server>(o, &journal, &events, &metrics, &log);
-    if (!server->Bind(&error)) abort();
+    if (!server->Bind().ok()) abort();
     port = server->port();
     runner = std::thread([this] { server->Run(); });
   }

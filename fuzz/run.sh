@@ -20,7 +20,7 @@ SOURCES=(
   platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
   serial/serialport.cpp
   link/host_link.cpp
-  host/frame.cpp host/protocol.cpp host/names.cpp host/client.cpp host/host_line.cpp host/session.cpp
+  host/frame.cpp host/protocol.cpp host/names.cpp host/status.cpp host/client.cpp host/host_line.cpp host/session.cpp
   host/model/document.cpp
   bridge/request.cpp
   tools/common/archive_check.cpp tools/common/print_decoder.cpp tools/archive/archive_tool.cpp

@@ -246,4 +246,10 @@ bool Client::Settle(uint32_t id, int wait_ms, Reply* r) {
   return FindReply(heard, id, r);
 }
 
+Status Answer::status() const {
+  if (!answered) return Status::Offline(error);
+  if (code != rc::kOk) return Status::Refused(code, rc::Meaning(code));
+  return Status::OK();
+}
+
 }  // namespace host

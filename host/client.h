@@ -38,6 +38,7 @@
 #include <functional>
 #include <string>
 
+#include "host/status.h"
 #include "host/host_line.h"
 #include "host/protocol.h"
 
@@ -76,6 +77,8 @@ struct Answer {
   std::string data;        // reply data, when answered
   std::string error;
   bool ok() const { return answered && code == rc::kOk; }
+  // Offline when unanswered, Refused with the code, else OK.
+  Status status() const;
 };
 
 class Client {

@@ -74,38 +74,31 @@ HostLine& HostLine::operator=(HostLine&& other) noexcept {
 
 HostLine::~HostLine() { Close(); }
 
-bool HostLine::Open(const std::string& path, std::string* error) {
+Status HostLine::Open(const std::string& path) {
   Close();
   const std::string busy = path + " is in use by another program; only one program may hold "
                                   "the register's line at a time";
   // Non-blocking, so that a line without carrier cannot hold the open.
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *error = errno == EBUSY ? busy : "cannot open " + path + ": " + strerror(errno);
-    return false;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    *error = errno == EWOULDBLOCK ? busy : "cannot lock " + path + ": " + strerror(errno);
+  if (fd < 0) return Status::IoError(errno == EBUSY ? busy : "cannot open " + path + ": " + strerror(errno));
+  auto fail = [fd](const std::string& message) {
     close(fd);
-    return false;
+    return Status::IoError(message);
+  };
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return fail(errno == EWOULDBLOCK ? busy : "cannot lock " + path + ": " + strerror(errno));
   }
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    *error = "cannot set up " + path + ": " + strerror(errno);
-    close(fd);
-    return false;
+    return fail("cannot set up " + path + ": " + strerror(errno));
   }
   if (isatty(fd)) {
-    if (!Configure(fd)) {
-      *error = "cannot set up " + path + " as a serial line: " + strerror(errno);
-      close(fd);
-      return false;
-    }
+    if (!Configure(fd)) return fail("cannot set up " + path + " as a serial line: " + strerror(errno));
     ioctl(fd, TIOCEXCL);  // other users' opens now fail with EBUSY
   }
   fd_ = fd;
   owned_ = true;
-  return true;
+  return Status::OK();
 }
 
 void HostLine::Close() {

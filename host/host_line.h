@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/frame.h"
+#include "host/status.h"
 
 namespace host {
 
@@ -29,9 +30,9 @@ class HostLine {
 
   // Opens `path` for this program alone: an advisory lock (flock, which holds
   // against root too) and the terminal's exclusive mode (TIOCEXCL, which only
-  // stops other users' opens). On failure *error names the path and the
-  // reason, another program holding the line among them.
-  bool Open(const std::string& path, std::string* error);
+  // stops other users' opens). A failure names the path and the reason,
+  // another program holding the line among them.
+  Status Open(const std::string& path);
   // Gives the line up (exclusive mode off, lock released) when it was opened
   // here; a line made from a descriptor is only forgotten.
   void Close();

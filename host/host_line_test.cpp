@@ -61,15 +61,15 @@ TEST(HostLineTest, OnlyOneProgramHoldsTheLine) {
   ASSERT_TRUE(pty.Open());
   const std::string path = pty.slave_name();
   HostLine first;
-  std::string error;
-  ASSERT_TRUE(first.Open(path, &error)) << error;
+  ASSERT_TRUE(first.Open(path).ok());
   HostLine second;
-  EXPECT_FALSE(second.Open(path, &error));
-  EXPECT_NE(std::string::npos, error.find(path + " is in use by another program")) << error;
+  Status s = second.Open(path);
+  EXPECT_NE(std::string::npos, s.message().find(path + " is in use by another program")) << s.ToString();
   first.Close();
-  EXPECT_TRUE(second.Open(path, &error)) << error;
-  EXPECT_FALSE(HostLine().Open("/nonexistent/line", &error));
-  EXPECT_NE(std::string::npos, error.find("cannot open /nonexistent/line")) << error;
+  EXPECT_TRUE(second.Open(path).ok());
+  s = HostLine().Open("/nonexistent/line");
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(std::string::npos, s.message().find("cannot open /nonexistent/line")) << s.ToString();
 }
 
 TEST(HostLineTest, WaitQuietGathersUntilSilence) {

@@ -83,8 +83,7 @@ TEST(BridgeJournalTest, AnOutcomeTheJournalRefusesIsSettledByTheNextRun) {
   faultvfs::Register();
   {
     bridge::Journal journal;
-    std::string error;
-    ASSERT_TRUE(journal.Open(rig.state() + "/journal.sqlite", &error, "fault")) << error;
+    ASSERT_TRUE(journal.Open(rig.state() + "/journal.sqlite", "fault").ok());
     bridge::Events events;
     bridge::Metrics metrics;
     bridge::Log log(stderr);

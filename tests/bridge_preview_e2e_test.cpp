@@ -82,9 +82,8 @@ TEST(BridgePreviewTest, APreviewIsWhatTheRegisterStores) {
     EXPECT_EQ(p["change"], stored.body["change"]) << receipt.dump();
 
     // The archive's own record of the receipt: each line and each tax.
-    std::string error;
-    auto card = archivetool::Card::Open(env.get(), rig.board() + "/mnt/sd/V0XD24TX", &error);
-    ASSERT_NE(card, nullptr) << error;
+    std::unique_ptr<archivetool::Card> card;
+    ASSERT_TRUE(archivetool::Card::Open(env.get(), rig.board() + "/mnt/sd/V0XD24TX", &card).ok());
     std::shared_ptr<BaseWorkDocument> doc;
     ASSERT_EQ(card->readDocument(stored.body["number"], card->headModel(), &doc), rc::kOk);
     const auto* r = dynamic_cast<const ReceiptDoc*>(doc.get());

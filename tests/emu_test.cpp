@@ -332,8 +332,7 @@ class EmuLineTest : public testing::Test {
     ASSERT_TRUE(fs::exists(emu_path_)) << emu_path_;
     ASSERT_TRUE(emu_.Start(emu_path_, {dir_}, dir_, tmp_.dir() + "/emu-log"));
     ASSERT_TRUE(emu_.WaitForStdout("host line: " + dir_ + "/host", 10000)) << emu_.Stderr();
-    std::string error;
-    ASSERT_TRUE(Eventually([&] { return line_.Open(dir_ + "/host", &error); }, 5000)) << error;
+    ASSERT_TRUE(Eventually([&] { return line_.Open(dir_ + "/host").ok(); }, 5000));
     ASSERT_TRUE(ServingAgain());
   }
 

@@ -273,8 +273,8 @@ TEST(ProtocolDocTest, TheDocumentedDayRunsAsWritten) {
   EXPECT_EQ(0, status) << day.Stdout() << day.Stderr();
 
   host::HostLine line;
-  std::string error;
-  ASSERT_TRUE(line.Open(dir + "/host", &error)) << error;
+  const host::Status opened = line.Open(dir + "/host");
+  ASSERT_TRUE(opened.ok()) << opened.ToString();
   host::Client client(&line);
   const host::Answer a = client.Call(host::req::ShiftStatus());
   host::ShiftStatus shift;

@@ -30,17 +30,16 @@ std::mutex& PreviewMutex() {
 }
 
 // REQUIRES: PreviewMutex() held.
-bool LoadTables(platform::Env* env, const std::string& dir, const ReceiptSetup& setup, std::string* error) {
+Status LoadTables(platform::Env* env, const std::string& dir, const ReceiptSetup& setup) {
   // The tables stay loaded between previews of one register's setup.
   static std::string loaded;
   std::string wanted = dir;
   for (const Section& s : setup.sections) wanted += tables::sectionImage(s);
   for (const Discount& d : setup.discounts) wanted += tables::discountImage(d);
-  if (wanted == loaded) return true;
+  if (wanted == loaded) return Status::OK();
   loaded.clear();
   if (!env->PathExists("/nv") && !env->CreateDirectory("/nv")) {
-    *error = "cannot make the preview's table directory";
-    return false;
+    return Status::IoError("cannot make the preview's table directory");
   }
   bool ok = tables::initSections(env) && tables::initDiscounts(env);
   for (uint8_t n = 1; ok && n <= kRecords; ++n) {
@@ -55,17 +54,14 @@ bool LoadTables(platform::Env* env, const std::string& dir, const ReceiptSetup& 
     }
     ok = tables::saveSection(env, s) && tables::saveDiscount(env, d);
   }
-  if (!ok) {
-    *error = "cannot write the preview's tables";
-    return false;
-  }
+  if (!ok) return Status::IoError("cannot write the preview's tables");
   loaded = wanted;
-  return true;
+  return Status::OK();
 }
 
 }  // namespace
 
-bool ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out, std::string* error) {
+Status ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out) {
   ReceiptSetup setup;
   for (uint16_t i = 0; i < TaxRate::kCount; ++i) {
     const Answer a = client->Call(req::RegistrationField(static_cast<uint16_t>(tag::kTaxRateFirst + i)));
@@ -73,10 +69,7 @@ bool ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out, std
     TaxRate rate;
     size_t index = 0;
     Decimal amount;
-    if (!a.answered) {
-      *error = "tax rate " + std::to_string(i + 1) + ": " + a.error;
-      return false;
-    }
+    if (!a.answered) return a.status().In("tax rate " + std::to_string(i + 1));
     // A register not yet registered has no rates: none is usable.
     const bool usable = a.ok() && DecodeRegistrationField(a.data, &e) && TaxRate::fromTlv(e, &rate, &index, &amount);
     setup.tax_rates.push_back(usable ? rate.image() : "");
@@ -86,26 +79,25 @@ bool ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out, std
     const Answer d = s.ok() ? client->Call(req::ReadRecord(login, table::kDiscounts, n)) : s;
     Section section;
     Discount discount;
-    if (!s.ok() || !d.ok() || !DecodeSection(s.data, &section) || !DecodeDiscount(d.data, &discount)) {
-      const Answer& bad = s.ok() ? d : s;
-      *error = "table record " + std::to_string(n) + ": " +
-               (bad.answered ? "result " + std::to_string(bad.code) : bad.error);
-      return false;
+    const Answer& bad = s.ok() ? d : s;
+    if (!bad.ok()) return bad.status().In("table record " + std::to_string(n));
+    if (!DecodeSection(s.data, &section) || !DecodeDiscount(d.data, &discount)) {
+      return Status::Corrupt("table record " + std::to_string(n) + " does not decode");
     }
     section.number = discount.number = n;
     setup.sections.push_back(section);
     setup.discounts.push_back(discount);
   }
   *out = std::move(setup);
-  return true;
+  return Status::OK();
 }
 
-bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t drawer, uint8_t receipt_type,
-                    const std::vector<Line>& lines, int64_t cash, int64_t cashless, ReceiptPreview* out,
-                    std::string* error) {
+Status PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t drawer, uint8_t receipt_type,
+                      const std::vector<Line>& lines, int64_t cash, int64_t cashless, ReceiptPreview* out) {
   std::lock_guard<std::mutex> l(PreviewMutex());
   std::unique_ptr<platform::Env> env = platform::NewSandboxEnv(dir);
-  if (!LoadTables(env.get(), dir, setup, error)) return false;
+  const Status loaded = LoadTables(env.get(), dir, setup);
+  if (!loaded.ok()) return loaded;
   RegData reg;
   for (size_t i = 0; i < setup.tax_rates.size() && i < TaxRate::kCount; ++i) {
     if (!setup.tax_rates[i].empty()) reg.setTaxRateImage(i, setup.tax_rates[i]);
@@ -139,7 +131,7 @@ bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t d
   p.total = Kopecks(doc.total());
   p.change = Kopecks(doc.change());
   *out = std::move(p);
-  return true;
+  return Status::OK();
 }
 
 }  // namespace host

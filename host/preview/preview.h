@@ -28,7 +28,7 @@ struct ReceiptSetup {
 
 // Reads the setup with `login` (the tables need a cashier with access to
 // them): 68 for each tax rate, 1 for each record.
-bool ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out, std::string* error);
+Status ReadReceiptSetup(Client* client, const Login& login, ReceiptSetup* out);
 
 struct PreviewLine {
   int64_t cost = 0, discount = 0, amount = 0, tax = 0;  // kopecks
@@ -48,9 +48,8 @@ struct ReceiptPreview {
 
 // `dir`: a directory of the caller's own for the tables' files; `drawer`:
 // the cash in the drawer now, which a purchase pays out of.
-bool PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t drawer, uint8_t receipt_type,
-                    const std::vector<Line>& lines, int64_t cash, int64_t cashless, ReceiptPreview* out,
-                    std::string* error);
+Status PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t drawer, uint8_t receipt_type,
+                      const std::vector<Line>& lines, int64_t cash, int64_t cashless, ReceiptPreview* out);
 
 }  // namespace host
 

@@ -147,10 +147,10 @@ std::string ListLine(const sim::StoredDocument& doc) {
 // nullptr, with a message, when the file cannot be read at all.
 std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check,
                            std::ostream& out) {
-  std::string error;
-  std::unique_ptr<Card> card = Card::Open(env, path, &error);
-  if (!card) {
-    out << "fr-archive: " << error << "\n";
+  std::unique_ptr<Card> card;
+  const host::Status opened = Card::Open(env, path, &card);
+  if (!opened.ok()) {
+    out << "fr-archive: " << opened.ToString() << "\n";
     return nullptr;
   }
   if (check != nullptr) *check = sim::CheckArchive(env, path);
@@ -216,7 +216,7 @@ constexpr size_t kMaxEepromFile = 64 * 1024;  // a dump is about 9 KB
 
 }  // namespace
 
-bool ParseEepromImage(const std::string& bytes, Identity* out, std::string* error) {
+host::Status ParseEepromImage(const std::string& bytes, Identity* out) {
   std::string image;
   if (bytes.size() == eeprom::kSize) {
     image = bytes;
@@ -227,32 +227,27 @@ bool ParseEepromImage(const std::string& bytes, Identity* out, std::string* erro
       if (std::isxdigit(static_cast<unsigned char>(c))) {
         digits += c;
       } else if (!std::isspace(static_cast<unsigned char>(c))) {
-        *error = "the EEPROM image is neither 4096 bytes nor a hexadecimal dump";
-        return false;
+        return host::Status::Corrupt("the EEPROM image is neither 4096 bytes nor a hexadecimal dump");
       }
     }
     if (digits.size() != 2 * eeprom::kSize) {
-      *error = "the EEPROM dump holds " + std::to_string(digits.size() / 2) + " bytes, not 4096";
-      return false;
+      return host::Status::Corrupt("the EEPROM dump holds " + std::to_string(digits.size() / 2) + " bytes, not 4096");
     }
     for (size_t i = 0; i < digits.size(); i += 2) image += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   }
   out->key = image.substr(eeprom::kKeyOffset, eeprom::kKeySize);
   if (!out->model.parse(image.substr(eeprom::kModelDataOffset, identity::kModelDataSize)) ||
       !out->model.isValid()) {
-    *error = "the EEPROM image holds no serial number";
-    return false;
+    return host::Status::Corrupt("the EEPROM image holds no serial number");
   }
-  return true;
+  return host::Status::OK();
 }
 
-std::unique_ptr<Card> Card::Open(platform::Env* env, const std::string& path, std::string* error) {
+host::Status Card::Open(platform::Env* env, const std::string& path, std::unique_ptr<Card>* card) {
   std::unique_ptr<platform::File> file = env->OpenFile(path, "r");  // never "r+": an auditor's copy stays as it was
-  if (!file) {
-    *error = "cannot open " + path;
-    return nullptr;
-  }
-  return std::unique_ptr<Card>(new Card(env, path, std::move(file)));
+  if (!file) return host::Status::IoError("cannot open " + path);
+  card->reset(new Card(env, path, std::move(file)));
+  return host::Status::OK();
 }
 
 bool Card::readAt(uint64_t offset, size_t n, std::string* bytes) {
@@ -328,13 +323,14 @@ namespace {
 
 // The identity an EEPROM image holds; false, with a message, when it cannot.
 bool LoadEeprom(platform::Env* env, const std::string& eeprom_path, Identity* id, std::ostream& out) {
-  std::string bytes, error;
+  std::string bytes;
   if (!ReadSmall(env, eeprom_path, kMaxEepromFile, &bytes)) {
     out << "fr-archive: cannot read " << eeprom_path << "\n";
     return false;
   }
-  if (!ParseEepromImage(bytes, id, &error)) {
-    out << "fr-archive: " << eeprom_path << ": " << error << "\n";
+  const host::Status parsed = ParseEepromImage(bytes, id);
+  if (!parsed.ok()) {
+    out << "fr-archive: " << eeprom_path << ": " << parsed.ToString() << "\n";
     return false;
   }
   return true;

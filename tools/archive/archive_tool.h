@@ -17,6 +17,7 @@
 
 #include "documents/base_document.h"
 #include "documents/descriptor_format.h"
+#include "host/status.h"
 #include "platform/env.h"
 #include "storage/model_data.h"
 #include "storage/reg_data.h"
@@ -38,13 +39,13 @@ struct Identity {
   std::string key;
   ModelData model;
 };
-bool ParseEepromImage(const std::string& bytes, Identity* out, std::string* error);
+host::Status ParseEepromImage(const std::string& bytes, Identity* out);
 
 // The archive file, opened for reading only.
 class Card {
  public:
   // nullptr with *error when the file cannot be opened.
-  static std::unique_ptr<Card> Open(platform::Env* env, const std::string& path, std::string* error);
+  static host::Status Open(platform::Env* env, const std::string& path, std::unique_ptr<Card>* card);
 
   const std::string& path() const { return path_; }
   uint32_t lastNumber();

@@ -40,8 +40,7 @@ class ArchiveToolTest : public testing::Test {
     gen::BoardOptions options;
     options.documents = 450;
     gen::BoardSummary summary;
-    std::string error;
-    ASSERT_TRUE(gen::MakeBoard(root_ + "/board", options, &summary, &error)) << error;
+    ASSERT_TRUE(gen::MakeBoard(root_ + "/board", options, &summary).ok());
     archive_ = FileBytes(gen::ArchivePath(root_ + "/board"));
     eeprom_ = FileBytes(root_ + "/board" + eeprom::kPath);
     FrStatus::reset();
@@ -144,16 +143,15 @@ TEST_F(ArchiveToolTest, DamagedFilesGiveFindingsNotCrashes) {
 
 TEST_F(ArchiveToolTest, TheEepromImageIsReadRawOrAsADump) {
   Identity raw, dumped;
-  std::string error;
-  ASSERT_TRUE(ParseEepromImage(eeprom_, &raw, &error)) << error;
+  ASSERT_TRUE(ParseEepromImage(eeprom_, &raw).ok());
   std::string dump;
   for (size_t row = 0; row < eeprom_.size(); row += 64) dump += util::HexSpaced(eeprom_.substr(row, 64)) + "\n";
-  ASSERT_TRUE(ParseEepromImage(dump, &dumped, &error)) << error;
+  ASSERT_TRUE(ParseEepromImage(dump, &dumped).ok());
   EXPECT_EQ(raw.key, dumped.key);
   EXPECT_EQ(raw.model.serialNumber(), dumped.model.serialNumber());
-  EXPECT_FALSE(ParseEepromImage(dump.substr(0, dump.size() / 2), &dumped, &error));
-  EXPECT_FALSE(ParseEepromImage("zz" + dump, &dumped, &error));
-  EXPECT_FALSE(ParseEepromImage(std::string(eeprom::kSize, '\xFF'), &dumped, &error));  // blank: no serial
+  EXPECT_FALSE(ParseEepromImage(dump.substr(0, dump.size() / 2), &dumped).ok());
+  EXPECT_FALSE(ParseEepromImage("zz" + dump, &dumped).ok());
+  EXPECT_FALSE(ParseEepromImage(std::string(eeprom::kSize, '\xFF'), &dumped).ok());  // blank: no serial
 }
 
 }  // namespace

@@ -175,27 +175,23 @@ bool OneShift(Device* d, Rng* rng, uint32_t end, BoardSummary* summary) {
   return d->CloseShift(cashier);
 }
 
-bool MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary* summary, std::string* error) {
+::host::Status MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary* summary) {
   const auto began = std::chrono::steady_clock::now();
   *summary = BoardSummary();
   if (options.documents < kMinDocuments || options.documents > sdcard::kMaxDocuments) {
-    *error = "documents must be " + std::to_string(kMinDocuments) + " to " + std::to_string(sdcard::kMaxDocuments);
-    return false;
+    return ::host::Status::Invalid("documents must be " + std::to_string(kMinDocuments) + " to " + std::to_string(sdcard::kMaxDocuments));
   }
   struct stat st;
   if (stat(ArchivePath(dir).c_str(), &st) == 0) {
-    *error = dir + " already holds an archive";
-    return false;
+    return ::host::Status::Invalid(dir + " already holds an archive");
   }
   Device d(dir, options.start + kShiftStart, Device::PrinterMode::kPump);
   if (!d.Prepare()) {
-    *error = d.error();
-    return false;
+    return ::host::Status::Invalid(d.error());
   }
   d.StartUp();
   if (!FrStatus::testFlags(FrStatus::kArchiveUsable) || !d.SetUp()) {
-    *error = d.error().empty() ? "the archive did not come up" : d.error();
-    return false;
+    return ::host::Status::Invalid(d.error().empty() ? "the archive did not come up" : d.error());
   }
   Rng rng(options.seed);
   const uint32_t target = options.documents;
@@ -220,10 +216,9 @@ bool MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary
   summary->archive_bytes = FileBytes(ArchivePath(dir));
   summary->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   if (summary->documents != target) {
-    *error = d.error().empty() ? "stopped at document " + std::to_string(summary->documents) : d.error();
-    return false;
+    return ::host::Status::Invalid(d.error().empty() ? "stopped at document " + std::to_string(summary->documents) : d.error());
   }
-  return true;
+  return ::host::Status::OK();
 }
 
 }  // namespace gen

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+#include "host/status.h"
 #include "tools/gen/board_env.h"
 
 namespace gen {
@@ -40,8 +41,8 @@ struct BoardSummary {
 
 constexpr uint32_t kMinDocuments = 5;
 
-// `dir` must not hold an archive yet. False with *error set.
-bool MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary* summary, std::string* error);
+// `dir` must not hold an archive yet.
+::host::Status MakeBoard(const std::string& dir, const BoardOptions& options, BoardSummary* summary);
 
 // The archive inside a board directory.
 std::string ArchivePath(const std::string& dir);

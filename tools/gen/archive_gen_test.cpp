@@ -49,8 +49,7 @@ TEST_F(ArchiveGenTest, TheRegisterStartsOnTheBoardWithEveryDocumentAndTheShiftCl
   gen::BoardOptions options;
   options.documents = 600;
   gen::BoardSummary s;
-  std::string error;
-  ASSERT_TRUE(gen::MakeBoard(Board("b"), options, &s, &error)) << error;
+  ASSERT_TRUE(gen::MakeBoard(Board("b"), options, &s).ok());
   EXPECT_EQ(600u, s.documents);
   EXPECT_GE(s.shifts, 2u);
   EXPECT_EQ(s.documents, 1 + 2 * s.shifts + s.receipts + s.cash_documents);
@@ -97,11 +96,10 @@ TEST_F(ArchiveGenTest, TheSameSeedMakesTheSameBytes) {
   options.documents = 300;
   options.seed = 3;
   gen::BoardSummary s;
-  std::string error;
-  ASSERT_TRUE(gen::MakeBoard(Board("one"), options, &s, &error)) << error;
-  ASSERT_TRUE(gen::MakeBoard(Board("two"), options, &s, &error)) << error;
+  ASSERT_TRUE(gen::MakeBoard(Board("one"), options, &s).ok());
+  ASSERT_TRUE(gen::MakeBoard(Board("two"), options, &s).ok());
   options.seed = 4;
-  ASSERT_TRUE(gen::MakeBoard(Board("other"), options, &s, &error)) << error;
+  ASSERT_TRUE(gen::MakeBoard(Board("other"), options, &s).ok());
   const std::string one = FileBytes(gen::ArchivePath(Board("one")));
   ASSERT_GT(one.size(), 16777220u);
   EXPECT_TRUE(one == FileBytes(gen::ArchivePath(Board("two"))));
@@ -112,16 +110,15 @@ TEST_F(ArchiveGenTest, RefusesABoardThatHoldsAnArchiveAndTooFewDocuments) {
   gen::BoardOptions options;
   options.documents = gen::kMinDocuments;
   gen::BoardSummary s;
-  std::string error;
-  ASSERT_TRUE(gen::MakeBoard(Board("b"), options, &s, &error)) << error;
+  ASSERT_TRUE(gen::MakeBoard(Board("b"), options, &s).ok());
   EXPECT_EQ(1u, s.shifts);
   const std::string before = FileBytes(gen::ArchivePath(Board("b")));
-  EXPECT_FALSE(gen::MakeBoard(Board("b"), options, &s, &error));
-  EXPECT_NE(std::string::npos, error.find("already holds an archive")) << error;
+  const host::Status again = gen::MakeBoard(Board("b"), options, &s);
+  EXPECT_NE(std::string::npos, again.message().find("already holds an archive")) << again.ToString();
   EXPECT_TRUE(before == FileBytes(gen::ArchivePath(Board("b"))));
 
   options.documents = gen::kMinDocuments - 1;
-  EXPECT_FALSE(gen::MakeBoard(Board("c"), options, &s, &error));
+  EXPECT_FALSE(gen::MakeBoard(Board("c"), options, &s).ok());
   EXPECT_FALSE(std::filesystem::exists(gen::ArchivePath(Board("c"))));
 }
 

@@ -46,9 +46,9 @@ int main(int argc, char** argv) {
     fflush(stderr);
   };
   gen::BoardSummary s;
-  std::string error;
-  if (!gen::MakeBoard(dir, options, &s, &error)) {
-    fprintf(stderr, "fr-archive-gen: %s\n", error.c_str());
+  const host::Status made = gen::MakeBoard(dir, options, &s);
+  if (!made.ok()) {
+    fprintf(stderr, "fr-archive-gen: %s\n", made.ToString().c_str());
     return 1;
   }
   printf("%u documents (%u shifts, %u receipts, %u cash in/out) in %s\n", s.documents, s.shifts, s.receipts,

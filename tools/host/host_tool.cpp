@@ -464,9 +464,9 @@ int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
         p.count("args") ? p["args"].as<std::vector<std::string>>() : std::vector<std::string>();
     host::HostLine line(fd);
     if (fd < 0) {
-      std::string error;
-      if (!line.Open(p["port"].as<std::string>(), &error)) {
-        err << "fr-host: " << error << "\n";
+      const host::Status opened = line.Open(p["port"].as<std::string>());
+      if (!opened.ok()) {
+        err << "fr-host: " << opened.ToString() << "\n";
         return 1;
       }
     }
