@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev
 
-.PHONY: all build deps configure test check openapi console board-check install tarball sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
+.PHONY: all build deps configure test check format-check openapi console board-check install tarball sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
 
 all: build
 
@@ -43,10 +43,16 @@ test: check
 # The suite alone: what to run while working. The bridge's tests keep every
 # answer they get in $(BUILD)/bridge-answers.jsonl for `make openapi`.
 ANSWERS = $(abspath $(BUILD))/bridge-answers.jsonl
-check: deps
+check: deps format-check
 	$(MAKE) build
 	rm -f $(ANSWERS)
 	cd $(BUILD) && FR_BRIDGE_RECORD=$(ANSWERS) ctest --output-on-failure -j $(JOBS)
+
+# The host side's sources (host/, bridge/, tools/) as .clang-format writes
+# them; the device folders keep their own layout.
+format-check:
+	@command -v clang-format >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang-format; }
+	clang-format --dry-run --Werror $$(find host bridge tools -name '*.cpp' -o -name '*.h' | sort)
 
 # docs/bridge-openapi.json: a valid document (Redocly, from npm, pinned in
 # tests/node), every route fr-bridge serves in it, and every answer the last

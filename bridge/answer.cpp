@@ -125,8 +125,8 @@ json StatusJson(const std::string& register_name, bool online, const StatusSnaps
   j["last_document"] = last;
   if (d.open_document != 0) {
     // Words joined by hyphens, as documents are named elsewhere in answers.
-    std::string name = host::DocumentTypeName(d.open_document) != nullptr ? host::DocumentTypeName(d.open_document)
-                                                                           : "unknown";
+    std::string name =
+        host::DocumentTypeName(d.open_document) != nullptr ? host::DocumentTypeName(d.open_document) : "unknown";
     std::replace(name.begin(), name.end(), ' ', '-');
     j["open_document"] = {{"type", name}};
   } else {

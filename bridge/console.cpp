@@ -22,7 +22,7 @@ extern const size_t kConsoleFileCount;
 
 namespace {
 
-const char kDocumentLabel[] = "\xD0\xA4\xD0\x94 ";   // "ФД ", printed before the document's number
+const char kDocumentLabel[] = "\xD0\xA4\xD0\x94 ";  // "ФД ", printed before the document's number
 
 bool IsSheetStem(const std::string& stem) {
   return stem.size() >= static_cast<size_t>(emu::kSheetDigits) && stem.size() <= 9 &&
@@ -86,9 +86,9 @@ const char* ContentTypeOf(const std::string& name) {
   static const struct {
     const char* extension;
     const char* type;
-  } kTypes[] = {{".html", "text/html; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
+  } kTypes[] = {{".html", "text/html; charset=utf-8"},     {".css", "text/css; charset=utf-8"},
                 {".js", "text/javascript; charset=utf-8"}, {".png", "image/png"},
-                {".txt", "text/plain; charset=utf-8"}, {".svg", "image/svg+xml"}};
+                {".txt", "text/plain; charset=utf-8"},     {".svg", "image/svg+xml"}};
   for (const auto& t : kTypes) {
     const size_t n = std::strlen(t.extension);
     if (name.size() > n && name.compare(name.size() - n, n, t.extension) == 0) return t.type;

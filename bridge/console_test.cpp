@@ -29,8 +29,8 @@ TEST(ConsoleTest, SheetsComeNewestFirstWithTheDocumentPrintedOnThem) {
   const std::string dir = PaperDir(&env, {{"0009", "ЧЕК 1\nФД 12\t4200012345\n"},
                                           {"0010", "X-Отчет\n"},
                                           {"10000", "ФД 4294967296\n"},  // not a number the register has
-                                          {"010", "ФД 3\n"}});          // not a sheet's name
-  std::ofstream(dir + "/paper/0011.txt") << "ФД 13\n";  // its picture not drawn yet
+                                          {"010", "ФД 3\n"}});           // not a sheet's name
+  std::ofstream(dir + "/paper/0011.txt") << "ФД 13\n";                   // its picture not drawn yet
   const nlohmann::json all = PaperSheets(dir, 50);
   ASSERT_EQ(3u, all.size()) << all.dump();
   EXPECT_EQ("10000", all[0]["sheet"]);
@@ -49,8 +49,8 @@ TEST(ConsoleTest, OnlyASheetsOwnFilesAreRead) {
   std::string bytes;
   EXPECT_TRUE(ReadPaper(dir, "0001.txt", &bytes));
   EXPECT_EQ("ФД 1\n", bytes);
-  for (const char* name : {"../secret.txt", "0001.exe", "01.txt", "0001", "abcd.txt", "0001.txt/..", "0002.png",
-                           "0001.png.txt", ""}) {
+  for (const char* name :
+       {"../secret.txt", "0001.exe", "01.txt", "0001", "abcd.txt", "0001.txt/..", "0002.png", "0001.png.txt", ""}) {
     EXPECT_FALSE(ReadPaper(dir, name, &bytes)) << name;
   }
 }
@@ -73,10 +73,10 @@ TEST(ConsoleTest, OnlyRegularFilesUpToTheLimitAreSheets) {
     const char* file;
     bool served;
   } cases[] = {
-      {"0001.txt", true},   {"0002.txt", false},  // a link out of the folder
-      {"0003.png", false},                        // a link to a sheet
-      {"0005.png", false},  {"0006.png", true},   // one byte over the limit, and at it
-      {"0007.txt", false},                        // a FIFO, which would never end
+      {"0001.txt", true},  {"0002.txt", false},  // a link out of the folder
+      {"0003.png", false},                       // a link to a sheet
+      {"0005.png", false}, {"0006.png", true},   // one byte over the limit, and at it
+      {"0007.txt", false},                       // a FIFO, which would never end
   };
   for (const auto& c : cases) {
     std::string bytes;

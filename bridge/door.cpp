@@ -360,9 +360,11 @@ void Door::Admit(int fd) {
     if (tls_ == nullptr) {
       const std::string body =
           Dump(ProblemJson(MakeProblem(503, "bridge.busy", "too many connections; try again shortly")));
-      const std::string text = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/problem+json\r\n"
-                               "Retry-After: 1\r\nConnection: close\r\nCache-Control: no-store\r\n"
-                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+      const std::string text =
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/problem+json\r\n"
+          "Retry-After: 1\r\nConnection: close\r\nCache-Control: no-store\r\n"
+          "Content-Length: " +
+          std::to_string(body.size()) + "\r\n\r\n" + body;
       (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     close(fd);
@@ -488,8 +490,7 @@ void Door::Poll() {
     }
     if (poll(fds.data(), fds.size(), MsUntil(soonest)) < 0 && errno != EINTR) break;
     char drain[64];
-    while (::read(wake_[0], drain, sizeof drain) > 0) {
-    }
+    while (::read(wake_[0], drain, sizeof drain) > 0) {}
     const auto now = Clock::now();
     std::vector<Conn> still;
     for (size_t i = 0; i < waiting_.size(); ++i) {

@@ -36,23 +36,23 @@ namespace bridge {
 
 // Every limit has a safe default; the bridge's configuration may change them.
 struct DoorLimits {
-  size_t connections = 512;            // open at once, every client
-  size_t per_address = 64;             // open at once, one client address
-  size_t head_bytes = 16 * 1024;       // a request's line and headers
+  size_t connections = 512;       // open at once, every client
+  size_t per_address = 64;        // open at once, one client address
+  size_t head_bytes = 16 * 1024;  // a request's line and headers
   size_t header_lines = 100;
-  int head_ms = 10000;                 // from a connection's or request's start to its head's end
-  int idle_ms = 5000;                  // a kept-alive connection's wait for its next request
-  size_t body_bytes = 1024 * 1024;     // as it comes on the wire, chunk framing included
-  int body_ms = 30000;                 // from the head's end to the body's last byte
-  int write_ms = 10000;                // one write to a client that does not read
-  size_t threads = 64;                 // requests served at once
-  size_t reserved = 16;                // of those, kept for requests with a valid token
-  size_t queue = 256;                  // requests whose head came, waiting for a thread
+  int head_ms = 10000;              // from a connection's or request's start to its head's end
+  int idle_ms = 5000;               // a kept-alive connection's wait for its next request
+  size_t body_bytes = 1024 * 1024;  // as it comes on the wire, chunk framing included
+  int body_ms = 30000;              // from the head's end to the body's last byte
+  int write_ms = 10000;             // one write to a client that does not read
+  size_t threads = 64;              // requests served at once
+  size_t reserved = 16;             // of those, kept for requests with a valid token
+  size_t queue = 256;               // requests whose head came, waiting for a thread
 };
 
 // Why the door or a stream gave up on a request: the answer it deserves.
 enum class Breach { kNone, kHeadTooLarge, kHeadTooSlow, kBodyTooLarge, kBodyTooSlow };
-int StatusOf(Breach b);           // 431, 408, 413, 408
+int StatusOf(Breach b);               // 431, 408, 413, 408
 const char* ProblemCodeOf(Breach b);  // "request.head-too-large", ...
 
 // One connection as httplib reads it: bytes the door read ahead first, then
@@ -132,8 +132,8 @@ class Door {
   struct Conn {
     int fd = -1;
     std::string address;
-    std::string ahead;     // bytes read, the head's start
-    bool trusted = false;  // its head carries a valid token
+    std::string ahead;      // bytes read, the head's start
+    bool trusted = false;   // its head carries a valid token
     bool draining = false;  // answered and closing: what comes is read and dropped
     size_t drained = 0;
     std::chrono::steady_clock::time_point deadline;
@@ -166,7 +166,7 @@ class Door {
 
   std::mutex mu_;
   std::condition_variable cv_;
-  std::vector<Conn> incoming_;           // admitted or returned, for the poller
+  std::vector<Conn> incoming_;  // admitted or returned, for the poller
   std::deque<Conn> trusted_queue_, anonymous_queue_;
   std::map<std::string, size_t> per_address_;
   size_t open_ = 0;

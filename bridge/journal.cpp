@@ -78,23 +78,26 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
       return host::Status::OK();
     }
   }
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      vfs) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, vfs) !=
+      SQLITE_OK) {
     return host::Status::IoError(path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open"));
   }
   sqlite3_busy_timeout(db_, 5000);
   // WAL with FULL synchronous: each commit is fsynced before it returns.
   const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") && Intact() &&
-                  Exec("CREATE TABLE IF NOT EXISTS jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, "
-                       "action TEXT NOT NULL, hash TEXT NOT NULL, done INTEGER NOT NULL, "
-                       "last_document INTEGER NOT NULL, close_id INTEGER NOT NULL, status INTEGER NOT NULL, "
-                       "response TEXT NOT NULL, created INTEGER NOT NULL, request TEXT NOT NULL DEFAULT '')") &&
+                  Exec(
+                      "CREATE TABLE IF NOT EXISTS jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, "
+                      "action TEXT NOT NULL, hash TEXT NOT NULL, done INTEGER NOT NULL, "
+                      "last_document INTEGER NOT NULL, close_id INTEGER NOT NULL, status INTEGER NOT NULL, "
+                      "response TEXT NOT NULL, created INTEGER NOT NULL, request TEXT NOT NULL DEFAULT '')") &&
                   HasRequestColumn() &&
-                  Exec("CREATE TABLE IF NOT EXISTS seen (register TEXT PRIMARY KEY, serial TEXT NOT NULL, "
-                       "last_document INTEGER NOT NULL)") &&
-                  Exec("CREATE TABLE IF NOT EXISTS documents (register TEXT NOT NULL, number INTEGER NOT NULL, "
-                       "time INTEGER NOT NULL, shift INTEGER NOT NULL, body TEXT NOT NULL, "
-                       "PRIMARY KEY (register, number)) WITHOUT ROWID");
+                  Exec(
+                      "CREATE TABLE IF NOT EXISTS seen (register TEXT PRIMARY KEY, serial TEXT NOT NULL, "
+                      "last_document INTEGER NOT NULL)") &&
+                  Exec(
+                      "CREATE TABLE IF NOT EXISTS documents (register TEXT NOT NULL, number INTEGER NOT NULL, "
+                      "time INTEGER NOT NULL, shift INTEGER NOT NULL, body TEXT NOT NULL, "
+                      "PRIMARY KEY (register, number)) WITHOUT ROWID");
   if (!ok && lost_.empty()) {
     return host::Status::IoError(path + ": " + last_error_);
   }
@@ -104,7 +107,8 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
   }
   if (file && access(marker.c_str(), F_OK) != 0) {
     FILE* f = std::fopen(marker.c_str(), "w");
-    const bool made = f != nullptr && std::fputs("the journal was made here; a missing journal is a lost one\n", f) >= 0 &&
+    const bool made = f != nullptr &&
+                      std::fputs("the journal was made here; a missing journal is a lost one\n", f) >= 0 &&
                       fsync(fileno(f)) == 0;
     if (f != nullptr) std::fclose(f);
     if (!made) {
@@ -168,8 +172,8 @@ host::Status Journal::Reset(const std::string& path, std::string* report) {
   struct tm tm;
   strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", gmtime_r(&now, &tm));
   const size_t slash = path.rfind('/');
-  const std::string aside =
-      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "journal-discarded-" + stamp + ".sqlite";
+  const std::string aside = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                            "journal-discarded-" + stamp + ".sqlite";
   // The file with its write-ahead log, so that the copy set aside stays whole.
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const std::string from = path + suffix;
@@ -222,7 +226,8 @@ bool Journal::Find(const std::string& key, JournalEntry* out, bool* failed) {
 bool Journal::Begin(const JournalEntry& e) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Usable()) return false;
-  Statement s(db_, (std::string("INSERT INTO jobs (") + kColumns + ") VALUES (?, ?, ?, ?, 0, ?, ?, 0, '', ?, ?)").c_str());
+  Statement s(db_,
+              (std::string("INSERT INTO jobs (") + kColumns + ") VALUES (?, ?, ?, ?, 0, ?, ?, 0, '', ?, ?)").c_str());
   s.Text(1, e.key).Text(2, e.register_name).Text(3, e.action).Text(4, e.hash);
   s.Int(5, e.last_document).Int(6, e.close_id).Int(7, static_cast<int64_t>(time(nullptr))).Text(8, e.request);
   return s.Step() == SQLITE_DONE || Fail("begin");
@@ -236,16 +241,16 @@ bool Journal::SetCloseId(const std::string& key, uint32_t close_id) {
   return s.Step() == SQLITE_DONE || Fail("close id");
 }
 
-bool Journal::Finish(const std::string& key, int status, const std::string& response,
-                     const JournalDocument* document) {
+bool Journal::Finish(const std::string& key, int status, const std::string& response, const JournalDocument* document) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Usable() || !Exec("BEGIN IMMEDIATE")) return false;
   Statement s(db_, "UPDATE jobs SET done = 1, status = ?, response = ? WHERE key = ?");
   s.Int(1, status).Text(2, response).Text(3, key);
   bool ok = s.Step() == SQLITE_DONE || Fail("finish");
   if (ok && document != nullptr) {
-    Statement d(db_, "INSERT OR REPLACE INTO documents (register, number, time, shift, body) "
-                     "SELECT register, ?, ?, ?, ? FROM jobs WHERE key = ?");
+    Statement d(db_,
+                "INSERT OR REPLACE INTO documents (register, number, time, shift, body) "
+                "SELECT register, ?, ?, ?, ? FROM jobs WHERE key = ?");
     d.Int(1, document->number).Int(2, document->time).Int(3, document->shift).Text(4, document->body).Text(5, key);
     ok = d.Step() == SQLITE_DONE || Fail("document");
   }
@@ -259,8 +264,9 @@ bool Journal::Finish(const std::string& key, int status, const std::string& resp
 bool Journal::Documents(const DocumentQuery& q, std::vector<JournalDocument>* out) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Usable()) return false;
-  Statement s(db_, "SELECT number, time, shift, body FROM documents WHERE register = ? AND time >= ? AND time <= ? "
-                   "AND (? = 0 OR shift = ?) AND number > ? AND number < ? ORDER BY number DESC LIMIT ?");
+  Statement s(db_,
+              "SELECT number, time, shift, body FROM documents WHERE register = ? AND time >= ? AND time <= ? "
+              "AND (? = 0 OR shift = ?) AND number > ? AND number < ? ORDER BY number DESC LIMIT ?");
   s.Text(1, q.register_name).Int(2, q.from_time).Int(3, q.to_time).Int(4, q.shift).Int(5, q.shift);
   s.Int(6, q.after).Int(7, q.before).Int(8, static_cast<int64_t>(q.limit) + 1);
   int rc;

@@ -22,9 +22,9 @@ namespace bridge {
 struct JournalEntry {
   std::string key;
   std::string register_name;
-  std::string action;   // "receipt", "cash-in", ...
-  std::string hash;     // of the request (method, route, body), keyed
-  bool done = false;    // else started and not settled
+  std::string action;          // "receipt", "cash-in", ...
+  std::string hash;            // of the request (method, route, body), keyed
+  bool done = false;           // else started and not settled
   uint32_t last_document = 0;  // the register's, before the job
   uint32_t close_id = 0;       // identifier of the frame that closes the document
   int status = 0;              // HTTP status of the outcome
@@ -104,7 +104,6 @@ class Journal {
   bool Usable();  // REQUIRES: mu_ held
   bool Intact();  // every page reads; else lost_ says what is wrong
   bool HasRequestColumn();
-
 
   std::mutex mu_;
   sqlite3* db_ = nullptr;

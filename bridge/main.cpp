@@ -39,8 +39,8 @@ bool WritePrivate(const std::string& path, const std::string& text) {
   FILE* f = std::fopen(tmp.c_str(), "w");
   umask(old);
   if (f == nullptr) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 &&
-                  fsync(fileno(f)) == 0;
+  const bool ok =
+      std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
   std::fclose(f);
   return ok && chmod(tmp.c_str(), 0600) == 0 && rename(tmp.c_str(), path.c_str()) == 0;
 }
@@ -50,7 +50,8 @@ bool ParseRegister(const std::string& arg, bridge::RegisterConfig* r) {
   if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size()) return false;
   r->name = arg.substr(0, eq);
   r->device = arg.substr(eq + 1);
-  return r->name.size() <= 32 && r->name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") == std::string::npos;
+  return r->name.size() <= 32 &&
+         r->name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") == std::string::npos;
 }
 
 bool IsLoopback(const std::string& host) {
@@ -68,10 +69,11 @@ bool ReadLimits(const json& j, bridge::ServerOptions* so, std::string* why) {
   }
   bridge::DoorLimits& l = so->limits;
   const std::vector<std::pair<const char*, size_t*>> sizes = {
-      {"connections", &l.connections}, {"per_address", &l.per_address}, {"head_bytes", &l.head_bytes},
-      {"header_lines", &l.header_lines}, {"body_bytes", &l.body_bytes}, {"threads", &l.threads},
-      {"reserved_threads", &l.reserved}, {"queue", &l.queue}, {"kept_tasks", &so->kept_tasks},
-      {"kept_events", &events_kept},
+      {"connections", &l.connections},    {"per_address", &l.per_address},
+      {"head_bytes", &l.head_bytes},      {"header_lines", &l.header_lines},
+      {"body_bytes", &l.body_bytes},      {"threads", &l.threads},
+      {"reserved_threads", &l.reserved},  {"queue", &l.queue},
+      {"kept_tasks", &so->kept_tasks},    {"kept_events", &events_kept},
       {"register_queue", &register_queue}};
   const std::vector<std::pair<const char*, int*>> times = {
       {"head_ms", &l.head_ms}, {"idle_ms", &l.idle_ms}, {"body_ms", &l.body_ms}, {"write_ms", &l.write_ms}};
@@ -298,7 +300,8 @@ int LoadSecrets(const Source& setting, Settings* s) {
   if (tokens_path.empty()) {
     tokens_path = state + "/tokens";
     if (access(tokens_path.c_str(), F_OK) != 0) {
-      if (!WritePrivate(tokens_path, "# ROLE TOKEN NAME (roles: admin, pos)\nadmin " + bridge::NewToken() + " admin\n")) {
+      if (!WritePrivate(tokens_path,
+                        "# ROLE TOKEN NAME (roles: admin, pos)\nadmin " + bridge::NewToken() + " admin\n")) {
         return Fail("cannot write " + tokens_path);
       }
       std::fprintf(stderr, "fr-bridge: made %s with a new admin token (readable by this user only)\n",
@@ -375,8 +378,8 @@ int Serve(Settings* s) {
   if (!bound.ok()) return Fail(bound.ToString());
   for (auto& w : workers) w->Start();
   const bool tls = !so.tls_cert.empty();
-  std::fprintf(stderr, "fr-bridge: listening on %s://%s:%d/ (tokens in %s)\n", tls ? "https" : "http",
-               so.host.c_str(), server.port(), tokens_path.c_str());
+  std::fprintf(stderr, "fr-bridge: listening on %s://%s:%d/ (tokens in %s)\n", tls ? "https" : "http", so.host.c_str(),
+               server.port(), tokens_path.c_str());
   if (!tls && !IsLoopback(so.host)) {
     std::fprintf(stderr,
                  "fr-bridge: WARNING: serving plain HTTP beyond this machine on %s: tokens and receipts cross the "
@@ -401,22 +404,22 @@ int Serve(Settings* s) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "journal") return JournalCommand(argc, argv);
   cxxopts::Options options("fr-bridge", "Registers behind an HTTP/JSON interface.");
-  options.add_options()
-      ("register", "a register and its line, NAME=DEVICE (repeatable)", cxxopts::value<std::vector<std::string>>())
-      ("emu", "the register NAME is the virtual one in fr-emu's DIR, NAME=DIR", cxxopts::value<std::vector<std::string>>())
-      ("listen", "HOST:PORT to listen on", cxxopts::value<std::string>())
-      ("state", "the journal's and the default token file's directory", cxxopts::value<std::string>())
-      ("tokens", "bearer tokens, lines of ROLE TOKEN NAME", cxxopts::value<std::string>())
-      ("allow-origin", "a browser origin that may call the bridge (repeatable)", cxxopts::value<std::vector<std::string>>())
-      ("allow-host", "a name besides the listening address that requests may give as Host (repeatable)",
-       cxxopts::value<std::vector<std::string>>())
-      ("tls-cert", "serve HTTPS with this PEM certificate (chain)", cxxopts::value<std::string>())
-      ("tls-key", "the certificate's PEM private key", cxxopts::value<std::string>())
-      ("config", "the same settings as JSON", cxxopts::value<std::string>())
-      ("log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())
-      ("wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))
-      ("routes", "print the routes served and exit")
-      ("h,help", "this text");
+  options.add_options()("register", "a register and its line, NAME=DEVICE (repeatable)",
+                        cxxopts::value<std::vector<std::string>>())(
+      "emu", "the register NAME is the virtual one in fr-emu's DIR, NAME=DIR",
+      cxxopts::value<std::vector<std::string>>())("listen", "HOST:PORT to listen on", cxxopts::value<std::string>())(
+      "state", "the journal's and the default token file's directory", cxxopts::value<std::string>())(
+      "tokens", "bearer tokens, lines of ROLE TOKEN NAME", cxxopts::value<std::string>())(
+      "allow-origin", "a browser origin that may call the bridge (repeatable)",
+      cxxopts::value<std::vector<std::string>>())(
+      "allow-host", "a name besides the listening address that requests may give as Host (repeatable)",
+      cxxopts::value<std::vector<std::string>>())("tls-cert", "serve HTTPS with this PEM certificate (chain)",
+                                                  cxxopts::value<std::string>())(
+      "tls-key", "the certificate's PEM private key", cxxopts::value<std::string>())(
+      "config", "the same settings as JSON", cxxopts::value<std::string>())(
+      "log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())(
+      "wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))(
+      "routes", "print the routes served and exit")("h,help", "this text");
   cxxopts::ParseResult p;
   try {
     p = options.parse(argc, argv);

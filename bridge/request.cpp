@@ -46,7 +46,6 @@ const struct {
   uint8_t table;
 } kTables[] = {{"cashiers", table::kCashiers}, {"sections", table::kSections}, {"discounts", table::kDiscounts}};
 
-
 // Reads the fields of one JSON object, remembering where it is, and fails
 // with the first bad field's pointer.
 class Fields {
@@ -135,8 +134,10 @@ bool TooDeep(const std::string& body) {
   for (size_t i = 0; i < body.size(); ++i) {
     const char c = body[i];
     if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
     } else if (c == '"') {
       in_string = true;
     } else if (c == '{' || c == '[') {
@@ -151,7 +152,8 @@ bool TooDeep(const std::string& body) {
 bool DecodeCashier(Fields& f, Job* job, Problem* problem) {
   if (!f.Has("cashier")) return true;
   Fields c(f.at("cashier"), f.Pointer("cashier"), problem);
-  if (!c.Only({"number", "password", "name"}) || !c.Small("number", 1, tables::kServiceCashierNumber, &job->login.cashier) ||
+  if (!c.Only({"number", "password", "name"}) ||
+      !c.Small("number", 1, tables::kServiceCashierNumber, &job->login.cashier) ||
       !c.Small("password", 0, 99999999, &job->login.password)) {
     return false;
   }
@@ -181,7 +183,7 @@ bool DecodeLine(const json& j, const std::string& at, host::Line* l, Problem* pr
   }
   if (!f.Has("quantity")) return f.Fail(f.Pointer("quantity"), "is required");
   const json& q = f.at("quantity");
-  const bool ok = q.is_string()             ? host::ParseQuantity(q.get<std::string>(), l)
+  const bool ok = q.is_string()            ? host::ParseQuantity(q.get<std::string>(), l)
                   : q.is_number_unsigned() ? host::ParseQuantity(std::to_string(q.get<uint64_t>()), l)
                                            : false;
   if (!ok) return f.Fail(f.Pointer("quantity"), "must be a decimal such as \"1.5\" (up to 9 places) or an integer");
@@ -201,7 +203,8 @@ bool DecodeReceipt(Fields& f, Job* job, Problem* problem) {
   if (!f.Has("lines") || !f.at("lines").is_array()) return f.Fail(f.Pointer("lines"), "must be an array of lines");
   const json& lines = f.at("lines");
   if (lines.empty()) return f.Fail(f.Pointer("lines"), "must hold at least one line");
-  if (lines.size() > kMaxLines) return f.Fail(f.Pointer("lines"), "must hold at most " + std::to_string(kMaxLines) + " lines");
+  if (lines.size() > kMaxLines)
+    return f.Fail(f.Pointer("lines"), "must hold at most " + std::to_string(kMaxLines) + " lines");
   for (size_t i = 0; i < lines.size(); ++i) {
     host::Line l;
     if (!DecodeLine(lines[i], f.Pointer("lines") + "/" + std::to_string(i), &l, problem)) return false;
@@ -230,8 +233,7 @@ bool DecodeTableRecord(Fields& f, Job* job, Problem* problem) {
       Discount& d = job->discount_record;
       d.number = job->record;
       const json* type = f.Has("type") ? &f.at("type") : nullptr;
-      if (type == nullptr || !type->is_string() ||
-          (*type != "percent" && *type != "amount" && *type != "empty")) {
+      if (type == nullptr || !type->is_string() || (*type != "percent" && *type != "amount" && *type != "empty")) {
         return f.Fail(f.Pointer("type"), "must be percent, amount or empty");
       }
       d.type = *type == "percent" ? tables::kPercentDiscount : *type == "amount" ? 0 : tables::kEmptyDiscountType;
@@ -266,7 +268,8 @@ bool DecodeRegistration(Fields& f, Job* job, Problem* problem) {
   }
   if (f.Has("tax_rates")) {
     const json& rates = f.at("tax_rates");
-    if (!rates.is_array() || rates.size() > 5) return f.Fail(f.Pointer("tax_rates"), "must be an array of up to 5 tax rates");
+    if (!rates.is_array() || rates.size() > 5)
+      return f.Fail(f.Pointer("tax_rates"), "must be an array of up to 5 tax rates");
     for (size_t i = 0; i < rates.size(); ++i) {
       Fields r(rates[i], f.Pointer("tax_rates") + "/" + std::to_string(i), problem);
       host::TaxRateSetting t;
@@ -290,19 +293,16 @@ bool DecodeBody(const json& body, Job* job, Problem* problem) {
   if (!DecodeCashier(f, job, problem)) return false;
   switch (job->action) {
     case Action::kReceipt:
-    case Action::kPreview:
-      return DecodeReceipt(f, job, problem);
+    case Action::kPreview: return DecodeReceipt(f, job, problem);
     case Action::kShiftOpen:
-    case Action::kShiftClose:
-      return f.Only({"cashier"});
+    case Action::kShiftClose: return f.Only({"cashier"});
     case Action::kCashIn:
     case Action::kCashOut:
       return f.Only({"cashier", "amount"}) && f.Int("amount", 1, shiftdoc::kMaxCashIn, &job->amount);
     case Action::kCancel:
     case Action::kReadTable:
     case Action::kReadClock:
-    case Action::kTotals:
-      return f.Only({});
+    case Action::kTotals: return f.Only({});
     case Action::kReport:
       if (job->report == report::kPeriod) {
         return f.Only({"cashier", "from", "to"}) && f.Time("from", &job->from) && f.Time("to", &job->to);
@@ -311,14 +311,12 @@ bool DecodeBody(const json& body, Job* job, Problem* problem) {
         return f.Only({"cashier", "first", "last"}) && f.Small("first", 1, 0xFFFF, &job->from) &&
                f.Small("last", 1, 0xFFFF, &job->to);
       }
-      if (job->report == host::kControlTape) return f.Only({"cashier", "from"}) && f.Small("from", 0, UINT32_MAX, &job->from, false);
+      if (job->report == host::kControlTape)
+        return f.Only({"cashier", "from"}) && f.Small("from", 0, UINT32_MAX, &job->from, false);
       return f.Only({"cashier"});
-    case Action::kCopy:
-      return f.Only({"cashier", "number"}) && f.Small("number", 1, UINT32_MAX, &job->number);
-    case Action::kWriteTable:
-      return DecodeTableRecord(f, job, problem);
-    case Action::kSetClock:
-      return f.Only({"cashier", "time"}) && f.Time("time", &job->time);
+    case Action::kCopy: return f.Only({"cashier", "number"}) && f.Small("number", 1, UINT32_MAX, &job->number);
+    case Action::kWriteTable: return DecodeTableRecord(f, job, problem);
+    case Action::kSetClock: return f.Only({"cashier", "time"}) && f.Time("time", &job->time);
     case Action::kSetSerial:
       if (!f.Only({"cashier", "serial"})) return false;
       if (!f.Has("serial") || !f.at("serial").is_string() || f.at("serial").get<std::string>().size() != 10 ||
@@ -327,8 +325,7 @@ bool DecodeBody(const json& body, Job* job, Problem* problem) {
       }
       job->serial = f.at("serial").get<std::string>();
       return true;
-    case Action::kRegistration:
-      return DecodeRegistration(f, job, problem);
+    case Action::kRegistration: return DecodeRegistration(f, job, problem);
   }
   return false;
 }
@@ -356,9 +353,9 @@ Problem MakeProblem(int status, const std::string& code, const std::string& deta
 }
 
 Problem RefusalProblem(int result_code) {
-  Problem p = MakeProblem(result_code == rc::kDocumentOpen ? 409 : 422, std::string("register.") + rc::Name(result_code),
-                          std::string("the register answered ") + std::to_string(result_code) + ": " +
-                              rc::Meaning(result_code));
+  Problem p = MakeProblem(
+      result_code == rc::kDocumentOpen ? 409 : 422, std::string("register.") + rc::Name(result_code),
+      std::string("the register answered ") + std::to_string(result_code) + ": " + rc::Meaning(result_code));
   p.result_code = result_code;
   return p;
 }
@@ -375,8 +372,8 @@ bool ActionByName(const std::string& name, Action* out) {
 
 const ActionInfo& InfoOf(Action action) { return kActions[static_cast<size_t>(action)]; }
 
-bool DecodeJob(Action action, const std::string& segment, const std::string& record, const std::string& body,
-               Job* job, Problem* problem) {
+bool DecodeJob(Action action, const std::string& segment, const std::string& record, const std::string& body, Job* job,
+               Problem* problem) {
   *job = Job();
   job->action = action;
   job->login = host::Login();
@@ -397,8 +394,8 @@ bool DecodeJob(Action action, const std::string& segment, const std::string& rec
       if (segment == t.slug) job->table = t.table;
     }
     const bool number_ok = !record.empty() && record.size() <= 2 &&
-                           record.find_first_not_of("0123456789") == std::string::npos &&
-                           std::stoi(record) >= 1 && std::stoi(record) <= 20;
+                           record.find_first_not_of("0123456789") == std::string::npos && std::stoi(record) >= 1 &&
+                           std::stoi(record) <= 20;
     if (job->table == 0 || !number_ok) {
       *problem = MakeProblem(404, "route.not-found", "tables are cashiers, sections and discounts, records 1 to 20");
       return false;
@@ -406,7 +403,8 @@ bool DecodeJob(Action action, const std::string& segment, const std::string& rec
     job->record = static_cast<uint8_t>(std::stoi(record));
   }
   if (body.size() > kMaxBodyBytes) {
-    *problem = MakeProblem(400, "request.too-large", "a body may have at most " + std::to_string(kMaxBodyBytes) + " bytes");
+    *problem =
+        MakeProblem(400, "request.too-large", "a body may have at most " + std::to_string(kMaxBodyBytes) + " bytes");
     return false;
   }
   const bool empty = body.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -450,8 +448,7 @@ host::Request SingleRequest(const Job& job, const host::Login& login) {
       if (job.table == table::kCashiers) return host::req::WriteCashier(login, job.cashier_record);
       if (job.table == table::kSections) return host::req::WriteSection(login, job.section_record);
       return host::req::WriteDiscount(login, job.discount_record);
-    case Action::kTotals:
-      return host::req::Totals(job.totals);
+    case Action::kTotals: return host::req::Totals(job.totals);
     case Action::kReport:
       if (job.report == report::kPeriod) return host::req::PeriodReport(login, job.from, job.to);
       if (job.report == report::kShiftRange) {
@@ -459,8 +456,7 @@ host::Request SingleRequest(const Job& job, const host::Login& login) {
       }
       if (job.report == host::kControlTape) return host::req::ControlTape(login, job.from);
       return host::req::Report(login, job.report);
-    default:
-      return host::Request();
+    default: return host::Request();
   }
 }
 

@@ -18,22 +18,35 @@ namespace bridge {
 // An answer that is not a success: rendered as application/problem+json.
 struct Problem {
   int status = 500;
-  std::string code;    // stable: "request.invalid", "register.paper-out"
+  std::string code;  // stable: "request.invalid", "register.paper-out"
   std::string title;
   std::string detail;
   std::string pointer;  // JSON pointer of a bad field
   std::string register_name;
   int result_code = -1;  // the register's, when it answered
 };
-Problem MakeProblem(int status, const std::string& code, const std::string& detail,
-                    const std::string& pointer = "");
+Problem MakeProblem(int status, const std::string& code, const std::string& detail, const std::string& pointer = "");
 // The register refused with `result_code`: 409 for a document already open,
 // else 422, code "register.<name of the result code>".
 Problem RefusalProblem(int result_code);
 
 enum class Action {
-  kReceipt, kCancel, kShiftOpen, kShiftClose, kCashIn, kCashOut, kReport, kCopy,
-  kReadTable, kWriteTable, kReadClock, kSetClock, kSetSerial, kRegistration, kTotals, kPreview,
+  kReceipt,
+  kCancel,
+  kShiftOpen,
+  kShiftClose,
+  kCashIn,
+  kCashOut,
+  kReport,
+  kCopy,
+  kReadTable,
+  kWriteTable,
+  kReadClock,
+  kSetClock,
+  kSetSerial,
+  kRegistration,
+  kTotals,
+  kPreview,
 };
 
 struct ActionInfo {
@@ -53,8 +66,8 @@ bool ActionByName(const std::string& name, Action* out);
 // Limits of what the bridge takes (the register's own are checked again by it).
 constexpr size_t kMaxBodyBytes = 64 * 1024;
 constexpr size_t kMaxLines = 100;
-constexpr size_t kMaxDepth = 16;          // JSON nesting
-constexpr size_t kMaxCashierName = 64;    // characters
+constexpr size_t kMaxDepth = 16;        // JSON nesting
+constexpr size_t kMaxCashierName = 64;  // characters
 constexpr size_t kMaxKeyLength = 128;
 
 // A request decoded: what the worker needs, nothing of HTTP.
@@ -69,7 +82,7 @@ struct Job {
   int64_t cash = 0, cashless = 0;
   int64_t amount = 0;  // cash in and out
 
-  uint8_t report = 0;  // report kind (host::kReportKinds)
+  uint8_t report = 0;         // report kind (host::kReportKinds)
   uint32_t from = 0, to = 0;  // period (times), shifts (numbers), control tape (from)
 
   uint32_t number = 0;  // the copy's document number
@@ -79,7 +92,7 @@ struct Job {
   Section section_record;
   Discount discount_record;
 
-  uint32_t time = 0;    // the clock to set
+  uint32_t time = 0;  // the clock to set
   std::string serial;
   std::vector<TlvElement> elements;  // registration texts and tax rates
   std::string inn, fn;
@@ -90,8 +103,8 @@ struct Job {
 // report kind, table name or totals record; `record`: the table record's
 // number from the path, text). On failure *problem is a 400 or 404 naming
 // the field, and nothing may be sent.
-bool DecodeJob(Action action, const std::string& segment, const std::string& record,
-               const std::string& body, Job* job, Problem* problem);
+bool DecodeJob(Action action, const std::string& segment, const std::string& record, const std::string& body, Job* job,
+               Problem* problem);
 
 // A document job's frames, from the session of its cashier (or the service
 // cashier when it names none).
@@ -99,9 +112,9 @@ host::Plan DocumentPlan(const Job& job, const host::Session& session);
 // The one request of any other job.
 host::Request SingleRequest(const Job& job, const host::Login& login);
 
-using host::ParseTime;
 using host::Decimal2;
 using host::FormatTime;
+using host::ParseTime;
 
 }  // namespace bridge
 

@@ -27,7 +27,8 @@ std::string Receipt(const std::string& lines, const std::string& extra = "") {
 
 TEST(RequestTest, BadBodiesAreRefusedWithThePointerOfTheField) {
   std::string many = "[";
-  for (size_t i = 0; i <= kMaxLines; ++i) many += std::string(i ? "," : "") + R"({"name":"a","price":1,"quantity":1,"tax":1})";
+  for (size_t i = 0; i <= kMaxLines; ++i)
+    many += std::string(i ? "," : "") + R"({"name":"a","price":1,"quantity":1,"tax":1})";
   many += "]";
   const struct {
     Action action;
@@ -64,10 +65,11 @@ TEST(RequestTest, BadBodiesAreRefusedWithThePointerOfTheField) {
        "/lines/0/name"},
       {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"colour":1}])"), 400,
        "request.invalid", "/lines/0/colour"},
-      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"discount":1,"discount_amount":5}])"),
-       400, "request.invalid", "/lines/0/discount_amount"},
-      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"unit":"0123456789abcdef"}])"),
-       400, "request.invalid", "/lines/0/unit"},
+      {Action::kReceipt, "",
+       Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"discount":1,"discount_amount":5}])"), 400,
+       "request.invalid", "/lines/0/discount_amount"},
+      {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"unit":"0123456789abcdef"}])"), 400,
+       "request.invalid", "/lines/0/unit"},
       {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1,"unit":"k\ng"}])"), 400,
        "request.invalid", "/lines/0/unit"},
       {Action::kReceipt, "", Receipt(R"([{"name":"a","price":1,"quantity":1,"tax":1}])", R"(, "tip": 1)"), 400,
@@ -116,12 +118,10 @@ TEST(RequestTest, TextsWithControlCharactersAreRefusedInEveryField) {
       {Action::kWriteTable, "discounts", R"({"type": "percent", "value": 500, "name": TEXT})", "/name"},
       {Action::kRegistration, "", registration + R"("texts": ["ООО Ромашка", TEXT]})", "/texts/1"},
       {Action::kRegistration, "",
-       registration + R"("tax_rates": [{"number": 1, "type": 1, "rate": 2000, "name": TEXT}]})",
-       "/tax_rates/0/name"},
+       registration + R"("tax_rates": [{"number": 1, "type": 1, "rate": 2000, "name": TEXT}]})", "/tax_rates/0/name"},
   };
   // A forged total on a line of its own, and each kind of control character.
-  const std::string bad[] = {"Хлеб\nИТОГО 0.00\nСПАСИБО", "a\rb", "a\tb", std::string("a\0b", 3), "a\x1B@",
-                             "a\x7F"};
+  const std::string bad[] = {"Хлеб\nИТОГО 0.00\nСПАСИБО", "a\rb", "a\tb", std::string("a\0b", 3), "a\x1B@", "a\x7F"};
   std::string ascii;
   for (char c = ' '; c < '\x7F'; ++c) ascii += c;
   const std::string good[] = {"Хлеб «Дарницкий» №5, 0.5 кг", ascii.substr(0, 30), ascii.substr(30, 30),
@@ -181,12 +181,9 @@ TEST(RequestTest, TimesAndAmounts) {
     bool ok;
     uint32_t t;
   } times[] = {
-      {"2035-01-02T10:00:00Z", true, 2051344800},
-      {"2035-01-02T13:00:00.250+03:00", true, 2051344800},
-      {"2035-01-02 10:00:00Z", false, 0},
-      {"2035-13-02T10:00:00Z", false, 0},
-      {"2035-01-02T10:00:00", false, 0},
-      {"1969-12-31T23:59:59Z", false, 0},
+      {"2035-01-02T10:00:00Z", true, 2051344800}, {"2035-01-02T13:00:00.250+03:00", true, 2051344800},
+      {"2035-01-02 10:00:00Z", false, 0},         {"2035-13-02T10:00:00Z", false, 0},
+      {"2035-01-02T10:00:00", false, 0},          {"1969-12-31T23:59:59Z", false, 0},
   };
   for (const auto& c : times) {
     uint32_t t = 0;
@@ -278,10 +275,11 @@ TEST(JournalTest, StoredDocumentsAreListedNewestFirstByTheirFilters) {
     // A journal from before requests were kept takes them now.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, action TEXT NOT NULL, "
-                               "hash TEXT NOT NULL, done INTEGER NOT NULL, last_document INTEGER NOT NULL, "
-                               "close_id INTEGER NOT NULL, status INTEGER NOT NULL, response TEXT NOT NULL, "
-                               "created INTEGER NOT NULL)",
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, action TEXT NOT NULL, "
+                           "hash TEXT NOT NULL, done INTEGER NOT NULL, last_document INTEGER NOT NULL, "
+                           "close_id INTEGER NOT NULL, status INTEGER NOT NULL, response TEXT NOT NULL, "
+                           "created INTEGER NOT NULL)",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -313,7 +311,8 @@ TEST(JournalTest, StoredDocumentsAreListedNewestFirstByTheirFilters) {
   EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 1}), V({4, 3, 2}));
   EXPECT_EQ(numbers({"main", 1003, 1006}), V({6, 4, 3}));
   EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 0, 4}), V({8, 7, 6}));
-  EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 0, 0, 7, 2}), V({6, 4, 3})) << "one more than the limit tells there are more";
+  EXPECT_EQ(numbers({"main", 0, UINT32_MAX, 0, 0, 7, 2}), V({6, 4, 3}))
+      << "one more than the limit tells there are more";
   EXPECT_EQ(numbers({"other"}), V());
   JournalDocument d;
   bool failed = true;
@@ -354,9 +353,13 @@ TEST(JournalTest, ALostJournalIsNoNewOneUntilReset) {
   } cases[] = {
       {"missing", [](const std::string& p) { std::remove(p.c_str()); }, "is missing"},
       {"empty", [](const std::string& p) { std::ofstream(p, std::ios::trunc).flush(); }, "is empty"},
-      {"header", [](const std::string& p) { std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).write("garbage!", 8); },
+      {"header",
+       [](const std::string& p) {
+         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).write("garbage!", 8);
+       },
        "corrupt"},
-      {"page", [](const std::string& p) {
+      {"page",
+       [](const std::string& p) {
          std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
          f.seekp(4096);  // the jobs table's root page
          f.write(std::string(4096, '\xA5').data(), 4096);

@@ -25,7 +25,7 @@ extern const char kOpenApiJson[];
 
 namespace {
 
-constexpr size_t kListedSheets = 50;         // the newest paper the console shows
+constexpr size_t kListedSheets = 50;  // the newest paper the console shows
 
 // What the logger and the metrics need of the request being served; each
 // request is served on one thread from start to end.
@@ -105,7 +105,8 @@ std::string KeptRequest(const std::string& path, const std::string& body) {
 // decode (a journal from before requests were kept).
 bool JobOfRequest(Action action, const std::string& request, Job* job) {
   const json r = json::parse(request, nullptr, false);
-  if (!r.is_object() || !r.contains("body") || !r["body"].is_object() || !r.contains("path") || !r["path"].is_string()) {
+  if (!r.is_object() || !r.contains("body") || !r["body"].is_object() || !r.contains("path") ||
+      !r["path"].is_string()) {
     return false;
   }
   json body = r["body"];
@@ -235,8 +236,7 @@ const std::vector<Server::Route>& Server::Table() {
       {"POST", "/v1/registers/{name}/shift/close", FR_REG "/shift/close", false, job(Action::kShiftClose)},
       {"POST", "/v1/registers/{name}/cash-in", FR_REG "/cash-in", false, job(Action::kCashIn)},
       {"POST", "/v1/registers/{name}/cash-out", FR_REG "/cash-out", false, job(Action::kCashOut)},
-      {"POST", "/v1/registers/{name}/reports/{kind}", FR_REG "/reports/([a-z-]{1,32})", false,
-       job(Action::kReport, 2)},
+      {"POST", "/v1/registers/{name}/reports/{kind}", FR_REG "/reports/([a-z-]{1,32})", false, job(Action::kReport, 2)},
       {"POST", "/v1/registers/{name}/copies", FR_REG "/copies", false, job(Action::kCopy)},
       {"GET", "/v1/registers/{name}/tables/{table}/{number}", FR_REG "/tables/([a-z]{1,16})/([0-9]{1,3})", false,
        job(Action::kReadTable, 2, 3)},
@@ -277,8 +277,8 @@ Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics*
     widen_ = [p = h.get()](int backlog) { p->Widen(backlog); };
     http_ = std::move(h);
   } else {
-    auto h = std::make_unique<Guarded<httplib::SSLServer>>(door_.get(), options_.tls_cert.c_str(),
-                                                          options_.tls_key.c_str());
+    auto h =
+        std::make_unique<Guarded<httplib::SSLServer>>(door_.get(), options_.tls_cert.c_str(), options_.tls_key.c_str());
     if (h->is_valid()) {
       door_->set_tls(h->ssl_context());
     } else {
@@ -401,8 +401,7 @@ void Server::Install() {
       std::rethrow_exception(e);
     } catch (const std::exception& x) {
       what = x.what();
-    } catch (...) {
-    }
+    } catch (...) {}
     log_->Write({{"error", what}, {"route", t_route}});
     ReplyProblem(res, MakeProblem(500, "bridge.error", "the bridge failed to serve the request"));
   });
@@ -434,8 +433,9 @@ bool Server::PreRoute(const Req& req, Res& res) {
     return true;
   };
   if (!HostAllowed(req)) {
-    return refuse(MakeProblem(403, "auth.host", "this bridge does not answer to the name " +
-                                                     req.get_header_value("Host") + "; see --allow-host"));
+    return refuse(
+        MakeProblem(403, "auth.host",
+                    "this bridge does not answer to the name " + req.get_header_value("Host") + "; see --allow-host"));
   }
   std::string origin;
   if (!OriginAllowed(req, &origin)) {
@@ -492,11 +492,11 @@ void Server::AnswerError(const Req& req, Res& res) {
 }
 
 void Server::LogRequest(const Req& req, const Res& res) {
-  const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                        t_started).count() / 1000.0;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t_started).count() /
+      1000.0;
   metrics_->Request(t_route, res.status);
-  json line = {{"method", req.method}, {"path", req.path}, {"route", t_route}, {"status", res.status},
-               {"ms", ms}};
+  json line = {{"method", req.method}, {"path", req.path}, {"route", t_route}, {"status", res.status}, {"ms", ms}};
   const std::string key = req.get_header_value("Idempotency-Key");
   if (!key.empty() && HeaderKeyOk(key)) line["key"] = key;
   if (!t_task.empty()) line["task"] = t_task;
@@ -507,7 +507,8 @@ host::Status Server::Bind() {
   if (!tls_error_.empty()) return host::Status::Invalid(tls_error_);
   bound_port_ = options_.port == 0 ? http_->bind_to_any_port(options_.host) : options_.port;
   if (options_.port != 0 && !http_->bind_to_port(options_.host, options_.port)) bound_port_ = -1;
-  if (bound_port_ <= 0) return host::Status::IoError("cannot listen on " + options_.host + ":" + std::to_string(options_.port));
+  if (bound_port_ <= 0)
+    return host::Status::IoError("cannot listen on " + options_.host + ":" + std::to_string(options_.port));
   widen_(static_cast<int>(std::min<size_t>(options_.limits.connections, 4096)));
   return host::Status::OK();
 }
@@ -623,12 +624,9 @@ void Server::OpenApi(const Req&, Res& res, Role) { res.set_content(kOpenApiJson,
 namespace {
 
 json RegisterJson(Worker* w) {
-  return {{"name", w->config().name},
-          {"device", w->config().device},
-          {"online", w->online()},
-          {"virtual", !w->config().emu_dir.empty()},
-          {"queue", w->queue_depth()},
-          {"in_doubt", w->in_doubt()}};
+  return {{"name", w->config().name},  {"device", w->config().device},
+          {"online", w->online()},     {"virtual", !w->config().emu_dir.empty()},
+          {"queue", w->queue_depth()}, {"in_doubt", w->in_doubt()}};
 }
 
 }  // namespace
@@ -668,8 +666,9 @@ void Server::ConsolePage(const Req& req, Res& res, Role) {
   const bool names = name == "names.json";
   if (f == nullptr && !names) return ReplyProblem(res, MakeProblem(404, "route.not-found", "no console file " + name));
   // The console is the bridge's own page: nothing from elsewhere, no framing.
-  res.set_header("Content-Security-Policy",
-                 "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; base-uri 'none'; form-action 'self'");
+  res.set_header(
+      "Content-Security-Policy",
+      "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; base-uri 'none'; form-action 'self'");
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Cache-Control", "no-cache");
   if (names) return res.set_content(Dump(host::NamesJson()), "application/json");
@@ -686,10 +685,11 @@ bool ParseDocumentQuery(const Req& req, DocumentQuery* q, Problem* problem) {
   auto number = [&](const char* name, uint32_t min, uint32_t max, uint32_t* out) {
     if (!req.has_param(name)) return true;
     const std::string v = req.get_param_value(name);
-    if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoull(v) < min || std::stoull(v) > max) {
-      *problem = MakeProblem(400, "request.invalid", std::string("the query parameter ") + name + " must be a number " +
-                                                         std::to_string(min) + " to " + std::to_string(max));
+    if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos || std::stoull(v) < min ||
+        std::stoull(v) > max) {
+      *problem = MakeProblem(400, "request.invalid",
+                             std::string("the query parameter ") + name + " must be a number " + std::to_string(min) +
+                                 " to " + std::to_string(max));
       return false;
     }
     *out = static_cast<uint32_t>(std::stoull(v));
@@ -697,8 +697,9 @@ bool ParseDocumentQuery(const Req& req, DocumentQuery* q, Problem* problem) {
   };
   auto time = [&](const char* name, uint32_t* out) {
     if (!req.has_param(name) || ParseTime(req.get_param_value(name), out)) return true;
-    *problem = MakeProblem(400, "request.invalid",
-                           std::string("the query parameter ") + name + " must be an RFC 3339 time such as 2035-01-02T10:00:00Z");
+    *problem = MakeProblem(
+        400, "request.invalid",
+        std::string("the query parameter ") + name + " must be an RFC 3339 time such as 2035-01-02T10:00:00Z");
     return false;
   };
   uint32_t limit = kDefaultListed;
@@ -791,7 +792,10 @@ void Server::PaperSheet(const Req& req, Res& res, Role) {
 json Server::TaskJson(const std::shared_ptr<Ticket>& t) {
   Outcome o;
   const std::string state = t->state(&o);
-  json j = {{"id", t->id}, {"register", t->register_name}, {"route", t->route}, {"state", state},
+  json j = {{"id", t->id},
+            {"register", t->register_name},
+            {"route", t->route},
+            {"state", state},
             {"created", FormatTime(static_cast<uint32_t>(t->created))}};
   if (!t->key.empty()) j["key"] = t->key;
   if (state == "done") {
@@ -905,7 +909,8 @@ bool Server::MakeTicket(const Req& req, Res& res, Role role, Action action, cons
   // A pos token prints X reports (with or without sections); the rest is
   // the back office's.
   const bool admin_only = info.admin || (action == Action::kReport && segment != "x" && segment != "x-sections");
-  if (admin_only && role != Role::kAdmin) return refuse(MakeProblem(403, "auth.forbidden", "this needs an admin token"));
+  if (admin_only && role != Role::kAdmin)
+    return refuse(MakeProblem(403, "auth.forbidden", "this needs an admin token"));
   Worker* w = Find(req.matches[1]);
   if (w == nullptr) return refuse(UnknownRegister(req.matches[1]));
   auto t = std::make_shared<Ticket>();
@@ -917,8 +922,9 @@ bool Server::MakeTicket(const Req& req, Res& res, Role role, Action action, cons
   }
   if (key.empty() && info.key_required) {
     return refuse(MakeProblem(400, "request.idempotency-key-required",
-                              std::string("a ") + info.name + " needs an Idempotency-Key header, so that "
-                              "a repeat of this request cannot make a second document"));
+                              std::string("a ") + info.name +
+                                  " needs an Idempotency-Key header, so that "
+                                  "a repeat of this request cannot make a second document"));
   }
   const bool keyed = !key.empty() && info.changes_state;
   const std::string lost = keyed ? journal_->lost() : "";
@@ -941,7 +947,8 @@ bool Server::MakeTicket(const Req& req, Res& res, Role role, Action action, cons
 }
 
 bool Server::ClaimKey(Res& res, const std::shared_ptr<Ticket>& t, bool async, Worker* w) {
-  const Problem conflict = MakeProblem(409, "idempotency.conflict", "this Idempotency-Key was used with another request");
+  const Problem conflict =
+      MakeProblem(409, "idempotency.conflict", "this Idempotency-Key was used with another request");
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::shared_ptr<Ticket> earlier;
     {
@@ -957,7 +964,8 @@ bool Server::ClaimKey(Res& res, const std::shared_ptr<Ticket>& t, bool async, Wo
             return false;
           }
           if (!e.done) {
-            ReplyProblem(res, MakeProblem(504, "register.unsettled", "the outcome of this key is not settled yet; ask again"));
+            ReplyProblem(
+                res, MakeProblem(504, "register.unsettled", "the outcome of this key is not settled yet; ask again"));
             return false;
           }
           res.set_header("Idempotent-Replayed", "true");

@@ -53,9 +53,9 @@ struct ServerOptions {
   std::vector<std::string> allow_hosts;
   std::string tls_cert, tls_key;  // PEM files; both or neither
   std::vector<Token> tokens;
-  std::string secret;      // keys the hashes of request bodies
-  int wait_ms = 60000;     // a synchronous request's longest wait for its job
-  int max_streams = 32;    // event streams at once
+  std::string secret;         // keys the hashes of request bodies
+  int wait_ms = 60000;        // a synchronous request's longest wait for its job
+  int max_streams = 32;       // event streams at once
   size_t kept_tasks = 10000;  // tasks (and settled keys) kept in memory
   DoorLimits limits;
 };
@@ -110,8 +110,8 @@ class Server {
   void Paper(const httplib::Request&, httplib::Response&, Role);
   void PaperSheet(const httplib::Request&, httplib::Response&, Role);
   void EventStream(const httplib::Request&, httplib::Response&, Role);
-  void RunJob(const httplib::Request& req, httplib::Response& res, Role role, Action action,
-              const std::string& segment, const std::string& record);
+  void RunJob(const httplib::Request& req, httplib::Response& res, Role role, Action action, const std::string& segment,
+              const std::string& record);
   // RunJob's steps. Each answers `res` itself when it returns false.
   // The request checked and decoded into a ticket for the register's worker.
   bool MakeTicket(const httplib::Request& req, httplib::Response& res, Role role, Action action,
@@ -146,7 +146,7 @@ class Server {
   std::vector<Worker*> workers_;
   std::atomic<int> streams_{0};
 
-  std::mutex mu_;  // guards the two maps
+  std::mutex mu_;                                           // guards the two maps
   std::map<std::string, std::shared_ptr<Ticket>> running_;  // by key, until settled
   std::map<std::string, std::shared_ptr<Ticket>> tasks_;    // by task id, the newest kept
   std::vector<std::string> task_order_;

@@ -15,10 +15,10 @@ int64_t NowMs() {
       .count();
 }
 
-constexpr int kIdleRefreshMs = 500;    // status poll while no job comes: paper out shows within a second
-constexpr int kAfterJobMs = 50;        // a job's effects are polled once this passes without another
-constexpr int kBusyRefreshMs = 1000;   // the oldest the status gets while jobs come back to back
-constexpr int kMaxBackoffMs = 5000;    // between attempts to reach a lost register
+constexpr int kIdleRefreshMs = 500;   // status poll while no job comes: paper out shows within a second
+constexpr int kAfterJobMs = 50;       // a job's effects are polled once this passes without another
+constexpr int kBusyRefreshMs = 1000;  // the oldest the status gets while jobs come back to back
+constexpr int kMaxBackoffMs = 5000;   // between attempts to reach a lost register
 
 Outcome JsonOutcome(int status, const json& body) {
   Outcome o;
@@ -81,7 +81,9 @@ Worker::Worker(RegisterConfig config, Journal* journal, Events* events, Metrics*
 
 Worker::~Worker() { Stop(); }
 
-void Worker::Start() { thread_ = std::thread([this] { Run(); }); }
+void Worker::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void Worker::Stop() {
   {
@@ -275,8 +277,8 @@ bool Worker::Refresh() {
   const host::Answer d = Call(host::req::DeviceStatus());
   const host::Answer sh = d.ok() ? Call(host::req::ShiftStatus()) : d;
   if (!d.answered || !sh.answered) return false;
-  s.valid = d.ok() && sh.ok() && host::DecodeDeviceStatus(d.data, &s.device) &&
-            host::DecodeShiftStatus(sh.data, &s.shift);
+  s.valid =
+      d.ok() && sh.ok() && host::DecodeDeviceStatus(d.data, &s.device) && host::DecodeShiftStatus(sh.data, &s.shift);
   s.refused = !d.ok() ? d.code : !sh.ok() ? sh.code : 0;
   s.taken_ms = NowMs();
   StatusSnapshot before;
@@ -329,9 +331,14 @@ void Worker::Execute(const std::shared_ptr<Ticket>& t) {
   o.queued_ms = static_cast<double>(started - t->queued_ms);
   const double seconds = (NowMs() - started) / 1000.0;
   metrics_->JobSeconds(seconds);
-  log_->Write({{"job", t->id}, {"register", config_.name}, {"action", InfoOf(t->job.action).name},
-               {"key", t->key}, {"status", o.status}, {"ms", NowMs() - started},
-               {"queued_ms", started - t->queued_ms}, {"register_ms", static_cast<int64_t>(call_ms_)}});
+  log_->Write({{"job", t->id},
+               {"register", config_.name},
+               {"action", InfoOf(t->job.action).name},
+               {"key", t->key},
+               {"status", o.status},
+               {"ms", NowMs() - started},
+               {"queued_ms", started - t->queued_ms},
+               {"register_ms", static_cast<int64_t>(call_ms_)}});
   // A job left in doubt finishes when it is settled.
   if (o.status != 0) {
     t->Finish(o);
@@ -376,7 +383,7 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
     case host::RunResult::Kind::kNotSent: {
       if (r.hook_refused) return JournalRefused(t);
       Outcome o = ProblemOutcome(
-          r.unsendable ? MakeProblem(400, "request.invalid", r.error)
+          r.unsendable  ? MakeProblem(400, "request.invalid", r.error)
           : r.code >= 0 ? RefusalProblem(r.code)
                         : MakeProblem(503, "register.offline", "the register does not answer; nothing was sent"),
           config_.name);
@@ -397,8 +404,7 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
       if (keyed && !journal_->Finish(t->key, o.status, o.body)) return InDoubt(t, entry);
       return o;
     }
-    case host::RunResult::Kind::kInDoubt:
-      break;
+    case host::RunResult::Kind::kInDoubt: break;
   }
   // Settled as "nothing stored" once the journal takes writes.
   if (r.hook_refused) return InDoubt(t, entry);
@@ -417,8 +423,8 @@ Outcome Worker::SettleNow(const std::shared_ptr<Ticket>& t, const JournalEntry& 
 
 Outcome Worker::JournalRefused(const std::shared_ptr<Ticket>& t) {
   log_->Write({{"register", config_.name}, {"key", t->key}, {"journal", journal_->last_error()}});
-  Outcome o =
-      ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"), config_.name);
+  Outcome o = ProblemOutcome(MakeProblem(500, "bridge.journal", "the journal cannot be written; nothing was sent"),
+                             config_.name);
   o.released = true;
   return o;
 }
@@ -512,8 +518,7 @@ bool Worker::AnsweredJson(const Job& job, const host::Answer& a, json* out) {
       body["register"] = config_.name;
       return readable;
     }
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -535,10 +540,10 @@ Outcome Worker::RunSingle(const std::shared_ptr<Ticket>& t) {
   if (!a.answered && info.prints) {
     // Printed or not, only the register can tell: never printed twice.
     if (journaled) return SettleNow(t, e);
-    return ProblemOutcome(MakeProblem(504, "register.unsettled",
-                                      "the register did not answer (" + a.error +
-                                          "); look at its paper before asking for this again"),
-                          config_.name);
+    return ProblemOutcome(
+        MakeProblem(504, "register.unsettled",
+                    "the register did not answer (" + a.error + "); look at its paper before asking for this again"),
+        config_.name);
   }
   if (!a.answered) {
     // These requests leave the register the same when carried out twice.
@@ -607,8 +612,9 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
     // Cancel, a table write, the clock, the serial number: the same again
     // leaves the register as once, so the retry simply runs.
     if (!Released(e.key)) return Settled::kUnknown;
-    *out = ProblemOutcome(MakeProblem(503, "register.interrupted", "the outcome was lost; send it again with the same key"),
-                          config_.name);
+    *out = ProblemOutcome(
+        MakeProblem(503, "register.interrupted", "the outcome was lost; send it again with the same key"),
+        config_.name);
     out->released = true;
     return Settled::kReleased;
   }
@@ -618,8 +624,7 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
   const char* how = "unknown";
   json doc;
   switch (s.kind) {
-    case host::Settlement::Kind::kUnknown:
-      return Settled::kUnknown;  // the register is away again
+    case host::Settlement::Kind::kUnknown: return Settled::kUnknown;  // the register is away again
     case host::Settlement::Kind::kNotStored:
       if (!Released(e.key)) return Settled::kUnknown;
       *out = ProblemOutcome(MakeProblem(503, "register.interrupted",
@@ -641,10 +646,11 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       break;
     case host::Settlement::Kind::kOther:
       // Another program used the line meanwhile: a person decides from the archive.
-      *out = ProblemOutcome(MakeProblem(504, "register.unsettled",
-                                        "the register stored " + std::to_string(s.status.last_document - e.last_document) +
-                                            " documents since this job began; check its archive"),
-                            config_.name);
+      *out =
+          ProblemOutcome(MakeProblem(504, "register.unsettled",
+                                     "the register stored " + std::to_string(s.status.last_document - e.last_document) +
+                                         " documents since this job began; check its archive"),
+                         config_.name);
       break;
   }
   if (!Journaled(e.key, *out, doc.is_null() ? nullptr : &doc)) return Settled::kUnknown;
@@ -669,7 +675,9 @@ Worker::Settled Worker::SettlePrinted(const host::Settlement& s, const Doubt& d,
                           config_.name);
   }
   if (!Journaled(d.entry.key, *out)) return Settled::kUnknown;
-  log_->Write({{"register", config_.name}, {"key", d.entry.key}, {"settled", s.whole ? "last reply" : "unknown"},
+  log_->Write({{"register", config_.name},
+               {"key", d.entry.key},
+               {"settled", s.whole ? "last reply" : "unknown"},
                {"status", out->status}});
   return Settled::kDone;
 }

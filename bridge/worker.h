@@ -33,18 +33,18 @@ namespace bridge {
 struct RegisterConfig {
   std::string name;
   std::string device;
-  std::string emu_dir;  // a virtual register's fr-emu directory, else empty
-  host::Login service;  // for admin requests that name no cashier, and the preview's table reads
+  std::string emu_dir;      // a virtual register's fr-emu directory, else empty
+  host::Login service;      // for admin requests that name no cashier, and the preview's table reads
   std::string preview_dir;  // a private directory for the receipt preview's tables
-  size_t max_queue = 256;  // jobs waiting for the register; more are refused
+  size_t max_queue = 256;   // jobs waiting for the register; more are refused
 };
 
 // A job's outcome: the HTTP status and the body.
 struct Outcome {
   int status = 0;
-  std::string body;       // JSON
-  bool problem = false;   // the body is a problem
-  bool released = false;  // nothing reached the archive: the job may run again
+  std::string body;        // JSON
+  bool problem = false;    // the body is a problem
+  bool released = false;   // nothing reached the archive: the job may run again
   double register_ms = 0;  // time spent waiting for the register's answers
   double queued_ms = 0;    // and waiting for it to finish other work first
 };
@@ -179,7 +179,7 @@ class Worker {
   std::deque<std::shared_ptr<Ticket>> queue_;
   std::vector<Doubt> doubts_;
   StatusSnapshot status_;
-  int fresh_requests_ = 0;  // callers waiting for a status poll
+  int fresh_requests_ = 0;   // callers waiting for a status poll
   uint64_t fresh_done_ = 0;  // polls finished for them
   bool stopping_ = false;
   std::atomic<bool> online_{false};

@@ -13,8 +13,8 @@ namespace {
 // Reply waits, from the register's pauses (see client.h).
 constexpr int kSelfServed = 1000;
 constexpr int kQueued = 3000;
-constexpr int kPolls = 5000;     // waits for one printer status check
-constexpr int kPrints = 20000;   // print jobs, each with its status check
+constexpr int kPolls = 5000;    // waits for one printer status check
+constexpr int kPrints = 20000;  // print jobs, each with its status check
 
 constexpr CommandInfo kCommands[] = {
     {cmd::kReadTableRecord, "read table record", false, false, kQueued},
@@ -186,7 +186,8 @@ Answer Client::Exchange(uint8_t command, const std::string& data) {
 Client::Heard Client::Await(uint32_t id, int wait_ms, Reply* r) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     const bool got = line_->ReadReply(r, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     Trace(false, r->raw);
     if (!got) return Heard::kNothing;  // silent, or garbled: ask again

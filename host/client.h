@@ -38,19 +38,19 @@
 #include <functional>
 #include <string>
 
-#include "host/status.h"
 #include "host/host_line.h"
 #include "host/protocol.h"
+#include "host/status.h"
 
 namespace host {
 
 // What a host needs to know of a command code.
 struct CommandInfo {
   uint8_t code;
-  const char* name;       // "open receipt"
-  bool changes_state;     // never sent twice while its outcome is unknown
-  bool opens_document;    // 23 here is the one-second rule
-  int wait_ms;            // how long a reply may take
+  const char* name;     // "open receipt"
+  bool changes_state;   // never sent twice while its outcome is unknown
+  bool opens_document;  // 23 here is the one-second rule
+  int wait_ms;          // how long a reply may take
 };
 // nullptr for a code the register does not know.
 const CommandInfo* FindCommand(uint8_t code);
@@ -71,10 +71,10 @@ struct RetryPolicy {
 // The outcome of one request.
 struct Answer {
   uint8_t command = 0;
-  uint32_t id = 0;         // the identifier the request went with
-  bool answered = false;   // the register answered it; else `error` says why
-  int code = -1;           // result code, when answered
-  std::string data;        // reply data, when answered
+  uint32_t id = 0;        // the identifier the request went with
+  bool answered = false;  // the register answered it; else `error` says why
+  int code = -1;          // result code, when answered
+  std::string data;       // reply data, when answered
   std::string error;
   bool ok() const { return answered && code == rc::kOk; }
   // Offline when unanswered, Refused with the code, else OK.

@@ -49,11 +49,16 @@ TEST(ClientTest, RetryPolicy) {
       {"lost reply: asked again", cmd::kCloseReceipt, {{Act::kLose}}, quick, true, 0, 1, 1},
       {"garbled reply: asked again", cmd::kCloseReceipt, {{Act::kGarble}}, quick, true, 0, 1, 1},
       {"refused in pieces: sent again", cmd::kCloseReceipt, {{Act::kRefuse}}, quick, true, 0, 2, 1},
-      {"refused every time", cmd::kCloseReceipt, {{Act::kRefuse}, {Act::kRefuse}, {Act::kRefuse}}, quick,
-       true, 11, 3, 0},
-      {"never arrived: sent again", cmd::kCloseReceipt, {{Act::kMiss}}, quick, true, 0, 2, 1},
-      {"restarted: a document is not sent again", cmd::kCloseReceipt, {{Act::kRestart}}, quick, false, -1, 1,
+      {"refused every time",
+       cmd::kCloseReceipt,
+       {{Act::kRefuse}, {Act::kRefuse}, {Act::kRefuse}},
+       quick,
+       true,
+       11,
+       3,
        0},
+      {"never arrived: sent again", cmd::kCloseReceipt, {{Act::kMiss}}, quick, true, 0, 2, 1},
+      {"restarted: a document is not sent again", cmd::kCloseReceipt, {{Act::kRestart}}, quick, false, -1, 1, 0},
       {"restarted: a status query is", cmd::kShiftStatus, {{Act::kRestart}}, quick, true, 0, 2, 1},
       {"23 at an opening: next second", cmd::kOpenReceipt, {{Act::kAnswer, 23}}, quick, true, 0, 2, 2},
       {"23 at a close stays", cmd::kCloseReceipt, {{Act::kAnswer, 23}}, quick, true, 23, 1, 1},
@@ -120,7 +125,9 @@ TEST(ClientTest, TextsWithControlCharactersAreNeverSent) {
     s.name = "a\rb";
     Discount d;
     d.number = 1;
-    d.name = "a\x1B" "b";
+    d.name =
+        "a\x1B"
+        "b";
     auto sale = [&](std::string Line::*field, const std::string& text) {
       return cashier.Receipt(receipt::kSale, line_with(field, text), 100, 0, nullptr);
     };
@@ -134,7 +141,12 @@ TEST(ClientTest, TextsWithControlCharactersAreNeverSent) {
         {"cashier's name", [&] { return forger.ShiftOpen(nullptr); }},
         {"line name", [&] { return sale(&Line::name, forged); }},
         {"line code", [&] { return sale(&Line::code, "1\t2"); }},
-        {"unit", [&] { return sale(&Line::unit, "\x1B" "E"); }},
+        {"unit",
+         [&] {
+           return sale(&Line::unit,
+                       "\x1B"
+                       "E");
+         }},
         {"extra text", [&] { return sale(&Line::extra, std::string(1, '\0')); }},
         {"registration text", [&] { return registration(TlvElement::fromString(tag::kFirstRegText, forged)); }},
         {"tax rate name", [&] { return registration(TaxRateElement(rate)); }},

@@ -5,10 +5,10 @@
 
 namespace emu {
 
-constexpr const char* kHostLinkFile = "/host";            // the POS line
-constexpr const char* kPaperDirectory = "/paper";        // NNNN.txt, .html, .png per cut
+constexpr const char* kHostLinkFile = "/host";     // the POS line
+constexpr const char* kPaperDirectory = "/paper";  // NNNN.txt, .html, .png per cut
 constexpr const char* kPrinterStateFile = "/printer-state";
-constexpr int kSheetDigits = 4;                          // at least; "%04d"
+constexpr int kSheetDigits = 4;  // at least; "%04d"
 
 }  // namespace emu
 

@@ -12,7 +12,12 @@ namespace {
 using std::string_literals::operator""s;
 
 TEST(FrameTest, EncodesWorkedFrames) {
-  struct Case { uint8_t command; uint32_t id; std::string data; std::string frame; };
+  struct Case {
+    uint8_t command;
+    uint32_t id;
+    std::string data;
+    std::string frame;
+  };
   const Case cases[] = {
       {0x33, 1, "", "\x04\x05\x00\x33\x01\x00\x00\x00\xE1\x1C"s},
       {0x00, 1, "\x00\x00\x03"s, "\x04\x08\x00\x00\x01\x00\x00\x00\x00\x00\x03\x70\x23"s},

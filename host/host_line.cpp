@@ -13,7 +13,6 @@
 #include <cstring>
 #include <utility>
 
-
 namespace host {
 namespace {
 
@@ -76,8 +75,9 @@ HostLine::~HostLine() { Close(); }
 
 Status HostLine::Open(const std::string& path) {
   Close();
-  const std::string busy = path + " is in use by another program; only one program may hold "
-                                  "the register's line at a time";
+  const std::string busy = path +
+                           " is in use by another program; only one program may hold "
+                           "the register's line at a time";
   // Non-blocking, so that a line without carrier cannot hold the open.
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Status::IoError(errno == EBUSY ? busy : "cannot open " + path + ": " + strerror(errno));
@@ -146,8 +146,7 @@ bool HostLine::ReadReply(Reply* reply, int timeout_ms) {
   }
 }
 
-bool HostLine::Request(uint8_t command, uint32_t id, const std::string& data, Reply* reply,
-                       int timeout_ms) {
+bool HostLine::Request(uint8_t command, uint32_t id, const std::string& data, Reply* reply, int timeout_ms) {
   return Send(EncodeRequest(command, id, data)) && ReadReply(reply, timeout_ms);
 }
 

@@ -47,8 +47,7 @@ class HostLine {
   // frame that is not one; reply->raw then holds what was read.
   bool ReadReply(Reply* reply, int timeout_ms = 3000);
   // Send and ReadReply, for tests and tools that choose their identifiers.
-  bool Request(uint8_t command, uint32_t id, const std::string& data, Reply* reply,
-               int timeout_ms = 3000);
+  bool Request(uint8_t command, uint32_t id, const std::string& data, Reply* reply, int timeout_ms = 3000);
   // What arrives within `timeout_ms`; returns early once `max` bytes are there.
   std::string ReadRaw(size_t max, int timeout_ms);
   // Drops what has arrived and not been read.

@@ -28,9 +28,7 @@ std::string Counted(const std::string& text) {
   return U8(static_cast<uint8_t>(cut.size())) + cut;
 }
 
-int64_t Amount(const std::string& data, size_t offset) {
-  return static_cast<int64_t>(util::GetFixed64(data, offset));
-}
+int64_t Amount(const std::string& data, size_t offset) { return static_cast<int64_t>(util::GetFixed64(data, offset)); }
 
 // A text field: up to its first NUL.
 std::string Text(const std::string& field) { return field.substr(0, field.find('\0')); }
@@ -59,13 +57,11 @@ uint16_t BadTextTag(const TlvElement& e) {
     case tag::kFirstRegText:
     case tag::kSecondRegText:
     case tag::kThirdRegText:
-    case tag::kTaxName:
-      return PrintableText(e.value()) ? 0 : e.tag();
-    default:
-      break;
+    case tag::kTaxName: return PrintableText(e.value()) ? 0 : e.tag();
+    default: break;
   }
-  const bool list = e.tag() == tag::kReceiptLine ||
-                    (e.tag() >= tag::kTaxRateFirst && e.tag() < tag::kTaxRateFirst + TaxRate::kCount);
+  const bool list =
+      e.tag() == tag::kReceiptLine || (e.tag() >= tag::kTaxRateFirst && e.tag() < tag::kTaxRateFirst + TaxRate::kCount);
   if (!list) return 0;
   for (const TlvElement& part : e.asList()) {
     if (const uint16_t bad = BadTextTag(part)) return bad;
@@ -161,10 +157,10 @@ TlvElement LineElement(const Line& l) {
 }
 
 TlvElement TaxRateElement(const TaxRateSetting& t) {
-  return TlvElement::fromList(static_cast<uint16_t>(tag::kTaxRateFirst + t.index),
-                              {TlvElement::fromByte(tag::kTaxRateType, t.type),
-                               TlvElement::fromU16(tag::kTaxRateWord, t.rate),
-                               TlvElement::fromString(tag::kTaxName, t.name)});
+  return TlvElement::fromList(
+      static_cast<uint16_t>(tag::kTaxRateFirst + t.index),
+      {TlvElement::fromByte(tag::kTaxRateType, t.type), TlvElement::fromU16(tag::kTaxRateWord, t.rate),
+       TlvElement::fromString(tag::kTaxName, t.name)});
 }
 
 namespace req {
@@ -349,8 +345,8 @@ bool DecodeModelData(const std::string& d, ModelInfo* out) {
 }
 
 bool DecodeDeviceKey(const std::string& d, std::string* key) {
-  if (d.size() != reply::kDeviceKeySize || d.compare(0, reply::kKeyHeaderSize, reply::kKeyHeader,
-                                                     reply::kKeyHeaderSize) != 0) {
+  if (d.size() != reply::kDeviceKeySize ||
+      d.compare(0, reply::kKeyHeaderSize, reply::kKeyHeader, reply::kKeyHeaderSize) != 0) {
     return false;
   }
   *key = d.substr(reply::kKeyHeaderSize);

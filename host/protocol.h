@@ -72,9 +72,9 @@ struct Line {
   int64_t price = 0;
   int64_t quantity = 1;
   uint8_t places = 0;
-  uint8_t tax = 1;       // 1 to 5
-  uint8_t section = 1;   // 1 to 20
-  uint8_t discount = 0;  // discount table number 1 to 20; 0 for none
+  uint8_t tax = 1;              // 1 to 5
+  uint8_t section = 1;          // 1 to 20
+  uint8_t discount = 0;         // discount table number 1 to 20; 0 for none
   int64_t discount_amount = 0;  // without a discount number: kopecks off
   std::string code, unit, extra;
 };
@@ -99,14 +99,14 @@ TlvElement TaxRateElement(const TaxRateSetting& t);
 
 namespace req {
 
-Request ShiftStatus();                       // 16
-Request DeviceStatus();                      // 48
-Request ModelData();                         // 49
-Request DeviceKey();                         // 50
-Request Version();                           // 51
-Request RegistrationField(uint16_t tag);     // 68
-Request ReadClock();                         // 3
-Request SetClock(const Login& login, uint32_t t);  // 4
+Request ShiftStatus();                                                  // 16
+Request DeviceStatus();                                                 // 48
+Request ModelData();                                                    // 49
+Request DeviceKey();                                                    // 50
+Request Version();                                                      // 51
+Request RegistrationField(uint16_t tag);                                // 68
+Request ReadClock();                                                    // 3
+Request SetClock(const Login& login, uint32_t t);                       // 4
 Request ReadRecord(const Login& login, uint8_t table, uint8_t number);  // 1
 // A record image as it is (a service engineer's bytes; its name is read as
 // the register would read it), or one of the register's own record types.
@@ -123,18 +123,18 @@ Request Add(const TlvElement& element);                                         
 Request CloseReceipt(int64_t cash, int64_t cashless);                                    // 22
 Request CloseCash(uint8_t close_command, int64_t amount);                                // 163, 165
 // The ИНН (up to 12 bytes) and ФН number (up to 16), each NUL-padded.
-Request CloseRegistration(const std::string& inn, const std::string& fn);  // 9
-Request Close(uint8_t close_command);  // 18, 20, 25: no data
-Request Cancel();                      // 6
-Request DocumentState();               // 176
-Request Totals(uint8_t command);       // 54 to 57
-Request ControlTape(const Login& login, uint32_t from = 0);  // 58; 0: the whole shift
-Request Report(const Login& login, uint8_t kind);            // 177 kinds 1 to 4
-Request PeriodReport(const Login& login, uint32_t from, uint32_t to);        // kind 5
-Request ShiftRangeReport(const Login& login, uint16_t first, uint16_t last);  // kind 6
-Request Copy(const Login& login, uint32_t number);           // 178
-Request PrinterStatus();                                     // 192
-Request ReadPrinterSetting(const Login& login, uint8_t number);                 // 193
+Request CloseRegistration(const std::string& inn, const std::string& fn);        // 9
+Request Close(uint8_t close_command);                                            // 18, 20, 25: no data
+Request Cancel();                                                                // 6
+Request DocumentState();                                                         // 176
+Request Totals(uint8_t command);                                                 // 54 to 57
+Request ControlTape(const Login& login, uint32_t from = 0);                      // 58; 0: the whole shift
+Request Report(const Login& login, uint8_t kind);                                // 177 kinds 1 to 4
+Request PeriodReport(const Login& login, uint32_t from, uint32_t to);            // kind 5
+Request ShiftRangeReport(const Login& login, uint16_t first, uint16_t last);     // kind 6
+Request Copy(const Login& login, uint32_t number);                               // 178
+Request PrinterStatus();                                                         // 192
+Request ReadPrinterSetting(const Login& login, uint8_t number);                  // 193
 Request WritePrinterSetting(const Login& login, uint8_t number, uint8_t value);  // 194
 // Styled text (195): spacing code, alignment (1 centre, 2 right, else left),
 // font code 0 to 3, flags (bit 0 bold, 2 reverse, 3 double, 4 cut), CP866:
@@ -200,13 +200,13 @@ struct ModelInfo {  // 49
   std::string name;  // CP866
 };
 bool DecodeModelData(const std::string& data, ModelInfo* out);
-bool DecodeDeviceKey(const std::string& data, std::string* key);      // 50
-bool DecodeVersion(const std::string& data, std::string* text);       // 51: "0.0.3"
+bool DecodeDeviceKey(const std::string& data, std::string* key);         // 50
+bool DecodeVersion(const std::string& data, std::string* text);          // 51: "0.0.3"
 bool DecodeRegistrationField(const std::string& data, TlvElement* out);  // 68
-bool DecodeTime(const std::string& data, uint32_t* t);                // 3, 4
+bool DecodeTime(const std::string& data, uint32_t* t);                   // 3, 4
 
 struct DocumentState {  // 176
-  uint8_t type = 0;  // document type 1 to 7
+  uint8_t type = 0;     // document type 1 to 7
   bool is_receipt = false;
   uint8_t receipt_type = 0;
   uint16_t receipt_number = 0;
@@ -220,8 +220,8 @@ bool DecodeDocumentState(const std::string& data, DocumentState* out);
 bool DecodeCashier(const std::string& data, Cashier* out);
 bool DecodeSection(const std::string& data, Section* out);
 bool DecodeDiscount(const std::string& data, Discount* out);
-bool DecodeShiftTotals(const std::string& data, ShiftCounters* out);   // 54, 55
-bool DecodeGrossTotals(const std::string& data, GrossCounters* out);   // 56
+bool DecodeShiftTotals(const std::string& data, ShiftCounters* out);    // 54, 55
+bool DecodeGrossTotals(const std::string& data, GrossCounters* out);    // 56
 bool DecodeSectionTotals(const std::string& data, SectionTotals* out);  // 57
 
 // RFC 3339 (any zone offset) to seconds since 1970; false for anything

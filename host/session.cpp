@@ -64,8 +64,8 @@ Answer Session::CashOut(int64_t amount, CloseReply* closed) {
   return Document(p.open, p.steps, closed);
 }
 
-Answer Session::Registration(const std::vector<TlvElement>& elements, const std::string& inn,
-                             const std::string& fn, CloseReply* closed) {
+Answer Session::Registration(const std::vector<TlvElement>& elements, const std::string& inn, const std::string& fn,
+                             CloseReply* closed) {
   const Plan p = RegistrationPlan(elements, inn, fn);
   return Document(p.open, p.steps, closed);
 }
@@ -165,7 +165,8 @@ Settlement Session::Settle(const Doubt& d, bool receipt) {
   Reply last;
   bool gone = false;
   // 1. The register's last reply, if it is the close's, is the outcome.
-  if (client_->LastReplyIs(d.close_id, &last, &gone) && (last.code != rc::kOk || DecodeCloseReply(last.data, &s.close))) {
+  if (client_->LastReplyIs(d.close_id, &last, &gone) &&
+      (last.code != rc::kOk || DecodeCloseReply(last.data, &s.close))) {
     s.kind = last.code == rc::kOk ? Settlement::Kind::kStored : Settlement::Kind::kRefused;
     s.whole = last.code == rc::kOk;
     s.code = last.code;
@@ -197,7 +198,9 @@ Settlement Session::SettlePrinted(uint32_t id) {
   bool gone = false;
   const bool ours = client_->LastReplyIs(id, &last, &gone);
   if (gone) return s;
-  s.kind = !ours ? Settlement::Kind::kOther : last.code == rc::kOk ? Settlement::Kind::kStored : Settlement::Kind::kRefused;
+  s.kind = !ours                  ? Settlement::Kind::kOther
+           : last.code == rc::kOk ? Settlement::Kind::kStored
+                                  : Settlement::Kind::kRefused;
   s.whole = ours;
   s.code = ours ? last.code : -1;
   return s;

@@ -31,10 +31,10 @@ struct Doubt {
 // What running a plan came to.
 struct RunResult {
   enum class Kind {
-    kDone,      // stored: `close` is the register's answer
-    kRefused,   // `code` refused `command`; the document, if opened, was cancelled
-    kInDoubt,   // no answer settled it: settle `doubt` later
-    kNotSent,   // nothing was sent: the status request failed (`code`, -1 unanswered) or a hook said no
+    kDone,     // stored: `close` is the register's answer
+    kRefused,  // `code` refused `command`; the document, if opened, was cancelled
+    kInDoubt,  // no answer settled it: settle `doubt` later
+    kNotSent,  // nothing was sent: the status request failed (`code`, -1 unanswered) or a hook said no
   };
   Kind kind = Kind::kNotSent;
   CloseReply close;
@@ -94,16 +94,15 @@ class Session {
   // (Request::refused), nothing is sent and its refusal is the answer.
   Answer Document(const Request& open, const std::vector<Request>& steps, CloseReply* closed);
 
-  Answer Receipt(uint8_t type, const std::vector<Line>& lines, int64_t cash, int64_t cashless,
-                 CloseReply* closed);
+  Answer Receipt(uint8_t type, const std::vector<Line>& lines, int64_t cash, int64_t cashless, CloseReply* closed);
   Answer ShiftOpen(CloseReply* closed);
   Answer ShiftClose(CloseReply* closed);
   Answer CashIn(int64_t amount, CloseReply* closed);
   Answer CashOut(int64_t amount, CloseReply* closed);
   // The registration report: its texts and tax rates as elements, then the
   // ИНН and ФН number.
-  Answer Registration(const std::vector<TlvElement>& elements, const std::string& inn,
-                      const std::string& fn, CloseReply* closed);
+  Answer Registration(const std::vector<TlvElement>& elements, const std::string& inn, const std::string& fn,
+                      CloseReply* closed);
   Answer ArchiveClose(CloseReply* closed);
 
   // The plans of the documents above.

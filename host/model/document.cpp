@@ -41,8 +41,11 @@ void PutAmount(json* j, const std::string& name, int64_t kopecks) {
 }
 
 json LineJson(const Line& l) {
-  json j = {{"name", util::Cp866ToUtf8(l.name)}, {"price", l.price}, {"quantity", FormatQuantity(l)},
-            {"tax", l.tax}, {"section", l.section}};
+  json j = {{"name", util::Cp866ToUtf8(l.name)},
+            {"price", l.price},
+            {"quantity", FormatQuantity(l)},
+            {"tax", l.tax},
+            {"section", l.section}};
   if (l.discount != 0) j["discount"] = l.discount;
   if (l.discount_amount != 0) j["discount_amount"] = l.discount_amount;
   if (!l.code.empty()) j["code"] = util::Cp866ToUtf8(l.code);

@@ -43,7 +43,8 @@ TEST(DocumentJsonTest, SaysOnlyWhatTheReaderKnows) {
   EXPECT_EQ(j["total_decimal"], "129.90");
   EXPECT_EQ(j["payment"]["cash"], 12000);  // what was kept: the change went back
   EXPECT_EQ(j["change"], 1010);
-  for (const char* unknown : {"shift", "lines", "taxes", "amount", "drawer"}) EXPECT_FALSE(j.contains(unknown)) << unknown;
+  for (const char* unknown : {"shift", "lines", "taxes", "amount", "drawer"})
+    EXPECT_FALSE(j.contains(unknown)) << unknown;
 
   Document odd;
   odd.type = 42;

@@ -120,8 +120,8 @@ Status PreviewReceipt(const std::string& dir, const ReceiptSetup& setup, int64_t
     p.code = doc.close(0, "", pay, &missing);
   }
   for (const ReceiptOperation& op : doc.lines()) {
-    p.lines.push_back(PreviewLine{Kopecks(op.cost()), Kopecks(op.discountAmount()), Kopecks(op.amount()),
-                                  Kopecks(op.taxAmount())});
+    p.lines.push_back(
+        PreviewLine{Kopecks(op.cost()), Kopecks(op.discountAmount()), Kopecks(op.amount()), Kopecks(op.taxAmount())});
   }
   for (const auto& [number, amount] : doc.taxTotals()) {
     TaxRate rate;

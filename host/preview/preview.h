@@ -39,8 +39,8 @@ struct PreviewTax {
   int64_t amount = 0;
 };
 struct ReceiptPreview {
-  int code = 0;   // what the register would answer: 0 when it would store the receipt
-  int line = -1;  // the refused line's index, when a line was refused
+  int code = 0;                    // what the register would answer: 0 when it would store the receipt
+  int line = -1;                   // the refused line's index, when a line was refused
   std::vector<PreviewLine> lines;  // the lines taken, up to the refused one
   std::vector<PreviewTax> taxes;   // by rate number
   int64_t total = 0, change = 0;

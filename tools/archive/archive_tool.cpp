@@ -121,8 +121,8 @@ std::string Csv(const sim::StoredDocument& doc) {
   const bool receipt = doc.type == doc::kReceipt;
   const bool cash = doc.type == doc::kCashIn || doc.type == doc::kCashOut;
   const char* kind = receipt ? host::ReceiptTypeName(doc.receipt_type) : nullptr;
-  std::string line = std::to_string(doc.number) + "," + TypeName(doc.type) + "," + host::FormatTime(doc.time) +
-                     "," + std::to_string(doc.shift) + "," + std::to_string(doc.fiscal_sign) + ",";
+  std::string line = std::to_string(doc.number) + "," + TypeName(doc.type) + "," + host::FormatTime(doc.time) + "," +
+                     std::to_string(doc.shift) + "," + std::to_string(doc.fiscal_sign) + ",";
   line += (receipt ? std::string(kind != nullptr ? kind : "") : "") + ",";
   line += (receipt ? std::to_string(doc.receipt_number) : "") + ",";
   line += (receipt ? host::Decimal2(doc.total) : "") + "," + (receipt ? host::Decimal2(doc.cash) : "") + ",";
@@ -145,8 +145,7 @@ std::string ListLine(const sim::StoredDocument& doc) {
 
 // The file opened and, when `check` is given, the checker's reading of it;
 // nullptr, with a message, when the file cannot be read at all.
-std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check,
-                           std::ostream& out) {
+std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::ArchiveCheck* check, std::ostream& out) {
   std::unique_ptr<Card> card;
   const host::Status opened = Card::Open(env, path, &card);
   if (!opened.ok()) {
@@ -158,8 +157,10 @@ std::unique_ptr<Card> Read(platform::Env* env, const std::string& path, sim::Arc
 }
 
 json CountersJson(const OperationCounters& b) {
-  json j = {{"receipts", b.receiptCount()}, {"total", host::Decimal2(b.total())},
-            {"cash", host::Decimal2(b.cash())}, {"cashless", host::Decimal2(b.cashless())}};
+  json j = {{"receipts", b.receiptCount()},
+            {"total", host::Decimal2(b.total())},
+            {"cash", host::Decimal2(b.cash())},
+            {"cashless", host::Decimal2(b.cashless())}};
   if (b.hasTaxes()) {
     json taxes = json::array();
     for (size_t i = 0; i < counters::kTaxCount; ++i) taxes.push_back(host::Decimal2(b.tax(i)));
@@ -185,8 +186,8 @@ void TotalsText(const json& t, std::ostream& out) {
   out << "receipts  " << t["receipts"].get<uint32_t>() << "\n";
   for (const auto& b : t["operations"].items()) {
     out << b.key() << "  " << b.value()["receipts"].get<uint32_t>() << " receipts  total "
-        << b.value()["total"].get<std::string>() << "  cash " << b.value()["cash"].get<std::string>()
-        << "  cashless " << b.value()["cashless"].get<std::string>();
+        << b.value()["total"].get<std::string>() << "  cash " << b.value()["cash"].get<std::string>() << "  cashless "
+        << b.value()["cashless"].get<std::string>();
     if (b.value().contains("taxes")) {
       const json& taxes = b.value()["taxes"];
       for (size_t i = 0; i < taxes.size(); ++i) {
@@ -196,8 +197,7 @@ void TotalsText(const json& t, std::ostream& out) {
     out << "\n";
   }
   out << "cash in  " << t["cash_in"]["count"].get<int>() << "  " << t["cash_in"]["sum"].get<std::string>() << "\n";
-  out << "cash out  " << t["cash_out"]["count"].get<int>() << "  " << t["cash_out"]["sum"].get<std::string>()
-      << "\n";
+  out << "cash out  " << t["cash_out"]["count"].get<int>() << "  " << t["cash_out"]["sum"].get<std::string>() << "\n";
   if (t.contains("drawer")) out << "drawer  " << t["drawer"].get<std::string>() << "\n";
 }
 
@@ -233,11 +233,11 @@ host::Status ParseEepromImage(const std::string& bytes, Identity* out) {
     if (digits.size() != 2 * eeprom::kSize) {
       return host::Status::Corrupt("the EEPROM dump holds " + std::to_string(digits.size() / 2) + " bytes, not 4096");
     }
-    for (size_t i = 0; i < digits.size(); i += 2) image += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i < digits.size(); i += 2)
+      image += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   }
   out->key = image.substr(eeprom::kKeyOffset, eeprom::kKeySize);
-  if (!out->model.parse(image.substr(eeprom::kModelDataOffset, identity::kModelDataSize)) ||
-      !out->model.isValid()) {
+  if (!out->model.parse(image.substr(eeprom::kModelDataOffset, identity::kModelDataSize)) || !out->model.isValid()) {
     return host::Status::Corrupt("the EEPROM image holds no serial number");
   }
   return host::Status::OK();
@@ -267,8 +267,7 @@ bool Card::readDescriptor(uint32_t n, DocDescriptor* x) {
 
 uint32_t Card::lastNumber() {
   std::string bytes;
-  return readAt(archive::kLastDocumentOffset, d::kSize, &bytes) ? util::GetFixed32(bytes, d::kDocumentNumberOffset)
-                                                                 : 0;
+  return readAt(archive::kLastDocumentOffset, d::kSize, &bytes) ? util::GetFixed32(bytes, d::kDocumentNumberOffset) : 0;
 }
 
 ModelData Card::headModel() {
@@ -359,8 +358,7 @@ int Verify(platform::Env* env, const std::string& path, const std::string& eepro
     }
   }
   for (const std::string& f : findings) out << f << "\n";
-  out << path << ": " << check.summary.documents.size() << " of " << check.summary.last_number
-      << " documents read";
+  out << path << ": " << check.summary.documents.size() << " of " << check.summary.last_number << " documents read";
   if (!eeprom_path.empty()) out << ", " << signed_checked << " signs good";
   out << ", " << findings.size() << (findings.size() == 1 ? " finding" : " findings") << "\n";
   return findings.empty() ? kClean : kFindings;

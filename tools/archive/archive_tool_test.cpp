@@ -26,7 +26,8 @@ std::string FileBytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // One board of a few shifts, made once: its archive and EEPROM as bytes.
@@ -82,12 +83,11 @@ TEST_F(ArchiveToolTest, EachPlantedFaultIsFoundAndNamed) {
   };
   const uint64_t descriptor7 = archive::kIndexOffset + 6 * archive::kDescriptorSize;
   const Fault faults[] = {
-      {"a byte of a descriptor", [&](std::string* a, std::string*) { (*a)[descriptor7 + 6] ^= 0x01; },
-       "document 7 "},
+      {"a byte of a descriptor", [&](std::string* a, std::string*) { (*a)[descriptor7 + 6] ^= 0x01; }, "document 7 "},
       {"a byte of a document's data", [&](std::string* a, std::string*) { (*a)[DataOffsetOf(7) + 9] ^= 0x40; },
        "document 7 data CRC mismatch"},
-      {"a byte of the totals",
-       [&](std::string* a, std::string*) { (*a)[archive::kShiftCountersOffset + 40] ^= 0x10; }, "in the archive, the documents give"},
+      {"a byte of the totals", [&](std::string* a, std::string*) { (*a)[archive::kShiftCountersOffset + 40] ^= 0x10; },
+       "in the archive, the documents give"},
       {"a document taken out of the middle",
        [&](std::string* a, std::string*) {
          const uint64_t after = descriptor7 + archive::kDescriptorSize;

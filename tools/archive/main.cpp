@@ -103,12 +103,11 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   const std::string path = argv[2];
   cxxopts::Options options("fr-archive", kUsage);
-  options.add_options()("eeprom", "", cxxopts::value<std::string>()->default_value(""))(
-      "json", "")("format", "", cxxopts::value<std::string>()->default_value(""))(
-      "from-number", "", cxxopts::value<std::string>())("to-number", "", cxxopts::value<std::string>())(
-      "from-date", "", cxxopts::value<std::string>())("to-date", "", cxxopts::value<std::string>())(
-      "shift", "", cxxopts::value<std::string>())("shifts", "", cxxopts::value<std::string>())(
-      "number", "", cxxopts::value<std::vector<std::string>>());
+  options.add_options()("eeprom", "", cxxopts::value<std::string>()->default_value(""))("json", "")(
+      "format", "", cxxopts::value<std::string>()->default_value(""))("from-number", "", cxxopts::value<std::string>())(
+      "to-number", "", cxxopts::value<std::string>())("from-date", "", cxxopts::value<std::string>())(
+      "to-date", "", cxxopts::value<std::string>())("shift", "", cxxopts::value<std::string>())(
+      "shifts", "", cxxopts::value<std::string>())("number", "", cxxopts::value<std::vector<std::string>>());
   options.parse_positional({"number"});
   // The command and PATH are not options.
   std::vector<char*> rest = {argv[0]};

@@ -18,9 +18,7 @@ namespace {
 namespace d = descriptor;
 
 // The archive's sums wrap rather than trap; so do these.
-int64_t Add(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
+int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
 
 std::string Num(uint64_t v) { return std::to_string(v); }
 std::string Doc(uint32_t n) { return "document " + Num(n); }
@@ -45,8 +43,7 @@ bool Split(const std::string& bytes, size_t from, std::vector<Element>* out) {
 
 // What a receipt stores after its main data.
 bool IsReceiptPart(uint16_t t) {
-  return (t >= tag::kTaxRateFirst && t < tag::kTaxRateFirst + 5) || t == tag::kSection ||
-         t == tag::kReceiptLine;
+  return (t >= tag::kTaxRateFirst && t < tag::kTaxRateFirst + 5) || t == tag::kSection || t == tag::kReceiptLine;
 }
 
 bool AllZero(const std::string& bytes) { return bytes.find_first_not_of('\0') == std::string::npos; }
@@ -60,12 +57,10 @@ struct Field {
 
 std::vector<Field> RecordFields(bool gross) {
   using namespace counters;
-  std::vector<Field> f = {{"shift number", kShiftNumberOffset, 2, false},
-                          {"cash-in count", kCashInCountOffset, 2, false},
-                          {"cash-out count", kCashOutCountOffset, 2, false},
-                          {"cash-in sum", kCashInSumOffset, 8, true},
-                          {"cash-out sum", kCashOutSumOffset, 8, true},
-                          {"receipt count", kReceiptCountOffset, 4, false}};
+  std::vector<Field> f = {
+      {"shift number", kShiftNumberOffset, 2, false},    {"cash-in count", kCashInCountOffset, 2, false},
+      {"cash-out count", kCashOutCountOffset, 2, false}, {"cash-in sum", kCashInSumOffset, 8, true},
+      {"cash-out sum", kCashOutSumOffset, 8, true},      {"receipt count", kReceiptCountOffset, 4, false}};
   if (!gross) f.push_back({"cash in drawer", kCashInDrawerOffset, 8, true});
   const size_t base = gross ? kGrossBlocksOffset : kShiftBlocksOffset;
   const size_t block = gross ? kGrossOperationSize : kOperationSize;
@@ -112,15 +107,14 @@ class Checker {
   size_t CheckSeals(uint32_t n, const StoredDocument& doc, const std::string& desc, const std::string& block,
                     const std::vector<Element>& elements);
   void Remember(uint8_t type, uint32_t n, const std::string& desc);
-  bool ReadReceipt(const std::vector<Element>& elements, size_t main, StoredDocument* doc, std::map<uint8_t, int64_t>* taxes,
-                   std::map<uint8_t, int64_t>* sections);
+  bool ReadReceipt(const std::vector<Element>& elements, size_t main, StoredDocument* doc,
+                   std::map<uint8_t, int64_t>* taxes, std::map<uint8_t, int64_t>* sections);
   void Book(StoredDocument* doc, const std::vector<Element>& elements, size_t main);
   void BookCash(bool cash_in, int64_t amount);
   void BookReceipt(const StoredDocument& doc, const std::map<uint8_t, int64_t>& taxes,
                    const std::map<uint8_t, int64_t>& sections);
   void CheckCarriedCounters(const StoredDocument& doc, const std::vector<Element>& elements);
-  void CompareRecord(const std::string& name, const std::string& stored, const std::string& computed,
-                     bool gross);
+  void CompareRecord(const std::string& name, const std::string& stored, const std::string& computed, bool gross);
   void CompareTotals();
   void CompareSlots();
 
@@ -236,17 +230,10 @@ void Checker::Remember(uint8_t type, uint32_t n, const std::string& desc) {
       registrations_.push_back(n);
       last_fiscalisation_ = desc;
       break;
-    case doc::kShiftOpen:
-      last_open_ = desc;
-      break;
-    case doc::kShiftClose:
-      last_close_ = desc;
-      break;
-    case doc::kArchiveClose:
-      archive_closed_ = true;
-      break;
-    default:
-      break;
+    case doc::kShiftOpen: last_open_ = desc; break;
+    case doc::kShiftClose: last_close_ = desc; break;
+    case doc::kArchiveClose: archive_closed_ = true; break;
+    default: break;
   }
 }
 
@@ -291,8 +278,7 @@ bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
 
   const uint32_t expected_fiscalisation = doc.type == doc::kFiscalisation ? n : fiscalisation_;
   if (fiscalisation != expected_fiscalisation) {
-    Problem(Doc(n) + " belongs to fiscalisation " + Num(fiscalisation) + ", expected " +
-            Num(expected_fiscalisation));
+    Problem(Doc(n) + " belongs to fiscalisation " + Num(fiscalisation) + ", expected " + Num(expected_fiscalisation));
   }
   CheckBase(doc, elements, fiscalisation);
   if (n > 1 && doc.time <= last_time_) {
@@ -311,10 +297,9 @@ bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
 
 // Every document's data starts with the same five elements, which repeat
 // its descriptor.
-void Checker::CheckBase(const StoredDocument& doc, const std::vector<Element>& elements,
-                        uint32_t fiscalisation) {
-  const uint16_t tags[] = {tag::kDocumentNumber, tag::kFiscalisationNumber, tag::kCashierName,
-                           tag::kDateTime, tag::kFiscalSign};
+void Checker::CheckBase(const StoredDocument& doc, const std::vector<Element>& elements, uint32_t fiscalisation) {
+  const uint16_t tags[] = {tag::kDocumentNumber, tag::kFiscalisationNumber, tag::kCashierName, tag::kDateTime,
+                           tag::kFiscalSign};
   const uint32_t want[] = {doc.number, fiscalisation, 0, doc.time, doc.fiscal_sign};
   for (size_t i = 0; i < 5; ++i) {
     if (i >= elements.size() || elements[i].tag != tags[i]) {
@@ -325,8 +310,7 @@ void Checker::CheckBase(const StoredDocument& doc, const std::vector<Element>& e
     bool present = false;
     const uint32_t v = TlvElement(tags[i], elements[i].value).asU32(&present);
     if (!present || v != want[i]) {
-      Problem(Doc(doc.number) + " element " + Num(tags[i]) + " is " + Num(v) + ", descriptor says " +
-              Num(want[i]));
+      Problem(Doc(doc.number) + " element " + Num(tags[i]) + " is " + Num(v) + ", descriptor says " + Num(want[i]));
     }
   }
 }
@@ -353,8 +337,7 @@ void Checker::CheckShiftRules(const StoredDocument& doc) {
       }
       if (doc.type == doc::kShiftClose) sum_.shift_open = false;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -378,8 +361,8 @@ void Checker::CheckCarriedCounters(const StoredDocument& doc, const std::vector<
   }
 }
 
-bool Checker::ReadReceipt(const std::vector<Element>& elements, size_t main, StoredDocument* doc, std::map<uint8_t, int64_t>* taxes,
-                          std::map<uint8_t, int64_t>* sections) {
+bool Checker::ReadReceipt(const std::vector<Element>& elements, size_t main, StoredDocument* doc,
+                          std::map<uint8_t, int64_t>* taxes, std::map<uint8_t, int64_t>* sections) {
   const std::string what = Doc(doc->number);
   bool have_type = false, have_total = false;
   for (const Element& e : elements) {
@@ -391,21 +374,14 @@ bool Checker::ReadReceipt(const std::vector<Element>& elements, size_t main, Sto
           doc->total = t.asVln(&ok);
           have_total = ok;
           break;
-        case tag::kCashAmount:
-          doc->cash = t.asVln(&ok);
-          break;
-        case tag::kCashlessAmount:
-          doc->cashless = t.asVln(&ok);
-          break;
-        case tag::kReceiptNumber:
-          doc->receipt_number = t.asU16(&ok);
-          break;
+        case tag::kCashAmount: doc->cash = t.asVln(&ok); break;
+        case tag::kCashlessAmount: doc->cashless = t.asVln(&ok); break;
+        case tag::kReceiptNumber: doc->receipt_number = t.asU16(&ok); break;
         case tag::kReceiptType:
           doc->receipt_type = t.asByte(&ok);
           have_type = ok;
           break;
-        default:
-          break;
+        default: break;
       }
       if (!ok) Problem(what + " element " + Num(e.tag) + " of a wrong length");
       continue;
@@ -442,14 +418,11 @@ bool Checker::ReadReceipt(const std::vector<Element>& elements, size_t main, Sto
 
 void Checker::Book(StoredDocument* doc, const std::vector<Element>& elements, size_t main) {
   switch (doc->type) {
-    case doc::kFiscalisation:
-      sum_.since_registration = ShiftCounters();
-      break;
+    case doc::kFiscalisation: sum_.since_registration = ShiftCounters(); break;
     case doc::kShiftOpen: {
       sum_.shift = ShiftCounters();
       sum_.shift.setShiftNumber(doc->shift);
-      sum_.since_registration.setShiftNumber(
-          static_cast<uint16_t>(sum_.since_registration.shiftNumber() + 1));
+      sum_.since_registration.setShiftNumber(static_cast<uint16_t>(sum_.since_registration.shiftNumber() + 1));
       sum_.gross.setShiftNumber(doc->shift);
       sum_.sections = SectionTotals();
       break;
@@ -481,8 +454,7 @@ void Checker::Book(StoredDocument* doc, const std::vector<Element>& elements, si
       BookReceipt(*doc, taxes, sections);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -56,12 +56,11 @@ std::string U64(int64_t v) {
 }
 
 TlvElement Line(int64_t price, int64_t quantity, uint8_t tax, uint8_t section) {
-  return TlvElement::fromList(tag::kReceiptLine,
-                              {TlvElement::fromString(tag::kLineName, "goods"),
-                               TlvElement::fromVln(tag::kPrice, price),
-                               TlvElement::fromFvln(tag::kQuantity, Decimal(1, quantity)),
-                               TlvElement::fromByte(tag::kLineTaxNumber, tax),
-                               TlvElement::fromByte(tag::kSectionNumber, section)});
+  return TlvElement::fromList(
+      tag::kReceiptLine,
+      {TlvElement::fromString(tag::kLineName, "goods"), TlvElement::fromVln(tag::kPrice, price),
+       TlvElement::fromFvln(tag::kQuantity, Decimal(1, quantity)), TlvElement::fromByte(tag::kLineTaxNumber, tax),
+       TlvElement::fromByte(tag::kSectionNumber, section)});
 }
 
 // What the test told the archive to store, to match against the summary.
@@ -127,22 +126,22 @@ class ArchiveCheckTest : public testing::Test {
     ASSERT_EQ(rc::kOk, d.setCashierName(std::string(1, static_cast<char>(receipt_type)) + kName));
     for (const TlvElement& line : lines) ASSERT_EQ(rc::kOk, d.addData(line));
     Store(&d, U64(cash) + U64(cashless));
-    stored_.push_back({d.documentNumber(), d.type(), receipt_type, d.total().mantissa(),
-                       d.cashPayment().mantissa(), d.cashlessPayment().mantissa(), 0});
+    stored_.push_back({d.documentNumber(), d.type(), receipt_type, d.total().mantissa(), d.cashPayment().mantissa(),
+                       d.cashlessPayment().mantissa(), 0});
   }
 
   // Two shifts with every kind of booking in them.
   void FillDay() {
-    Register();                                                               // 1
-    Simple<CycleOpenDocument>();                                              // 2
-    Cash(doc::kCashIn, 10000);                                                // 3
+    Register();                                                                         // 1
+    Simple<CycleOpenDocument>();                                                        // 2
+    Cash(doc::kCashIn, 10000);                                                          // 3
     Receipt(receipt::kSale, {Line(10000, 1, 1, 1), Line(2550, 2, 2, 2)}, 30000, 5000);  // 4
-    Receipt(receipt::kSaleReturn, {Line(2550, 1, 2, 2)}, 0, 0);               // 5
-    Cash(doc::kCashOut, 2000);                                                // 6
-    Receipt(receipt::kPurchase, {Line(1000, 3, 1, 3)}, 3000, 0);              // 7
-    Simple<CloseCycleDoc>();                                                  // 8
-    Simple<CycleOpenDocument>();                                              // 9
-    Receipt(receipt::kSale, {Line(777, 1, 1, 20)}, 1000, 0);                  // 10
+    Receipt(receipt::kSaleReturn, {Line(2550, 1, 2, 2)}, 0, 0);                         // 5
+    Cash(doc::kCashOut, 2000);                                                          // 6
+    Receipt(receipt::kPurchase, {Line(1000, 3, 1, 3)}, 3000, 0);                        // 7
+    Simple<CloseCycleDoc>();                                                            // 8
+    Simple<CycleOpenDocument>();                                                        // 9
+    Receipt(receipt::kSale, {Line(777, 1, 1, 20)}, 1000, 0);                            // 10
   }
 
   // Bytes of the archive file, read and written in place.
@@ -240,15 +239,13 @@ TEST_F(ArchiveCheckTest, EachCorruptionIsFound) {
   const Case cases[] = {
       {"descriptor CRC byte", archive::indexOffset(2) + 38, Flip(Bytes(archive::indexOffset(2) + 38, 1), 0),
        "document 2 descriptor CRC mismatch"},
-      {"descriptor type byte", archive::indexOffset(5), Flip(Bytes(archive::indexOffset(5), 1), 0),
-       "document 5"},
+      {"descriptor type byte", archive::indexOffset(5), Flip(Bytes(archive::indexOffset(5), 1), 0), "document 5"},
       {"shift totals byte", drawer, Flip(Bytes(drawer, 1), 0), "shift totals: cash in drawer"},
       {"totals since registration byte", archive::kRegistrationCountersOffset + counters::kCashInSumOffset,
        Flip(Bytes(archive::kRegistrationCountersOffset + counters::kCashInSumOffset, 1), 0),
        "totals since registration: cash-in sum"},
       {"grand totals byte", archive::kGrossCountersOffset + counters::kReceiptCountOffset,
-       Flip(Bytes(archive::kGrossCountersOffset + counters::kReceiptCountOffset, 1), 0),
-       "grand totals: receipt count"},
+       Flip(Bytes(archive::kGrossCountersOffset + counters::kReceiptCountOffset, 1), 0), "grand totals: receipt count"},
       {"section totals byte", archive::kSectionTotalsOffset + 19 * 8,
        Flip(Bytes(archive::kSectionTotalsOffset + 19 * 8, 1), 0), "section totals: type 0 section 20"},
       {"data byte of a receipt", DataOffset(4) + 12, Flip(Bytes(DataOffset(4) + 12, 1), 0),

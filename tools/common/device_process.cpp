@@ -57,8 +57,8 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 DeviceProcess::~DeviceProcess() { Kill(SIGKILL); }
 
-bool DeviceProcess::Start(const std::string& binary, const std::vector<std::string>& args,
-                          const std::string& root, const std::string& log_dir) {
+bool DeviceProcess::Start(const std::string& binary, const std::vector<std::string>& args, const std::string& root,
+                          const std::string& log_dir) {
   if (running()) return false;
   std::error_code ec;
   std::filesystem::create_directories(log_dir, ec);

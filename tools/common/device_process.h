@@ -29,8 +29,8 @@ class DeviceProcess {
   // (a cross-built fr-core behind an emulator, say) with the same arguments.
   // The child is killed when the thread that started it ends (the whole
   // parent process, as a rule): it never runs on alone.
-  bool Start(const std::string& binary, const std::vector<std::string>& args,
-             const std::string& root, const std::string& log_dir);
+  bool Start(const std::string& binary, const std::vector<std::string>& args, const std::string& root,
+             const std::string& log_dir);
   // Started and not exited yet.
   bool running();
   // Sends `sig` and reaps the child; one that outlives `sig` by 2 s is killed.

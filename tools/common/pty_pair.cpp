@@ -30,8 +30,7 @@ bool PtyPair::Open() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) return false;
   char name[128];
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-      ptsname_r(master_, name, sizeof(name)) != 0) {
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof(name)) != 0) {
     return false;
   }
   slave_name_ = name;

@@ -20,14 +20,12 @@ Sandbox::Sandbox(std::string dir, bool owned) : dir_(std::move(dir)), owned_(own
 
 Sandbox Sandbox::Temp() {
   const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                        "/fr-sandbox-XXXXXX";
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/fr-sandbox-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) return Sandbox(std::string(), false);
   return Sandbox(pattern, true);
 }
 
-Sandbox::Sandbox(Sandbox&& other) noexcept
-    : dir_(std::move(other.dir_)), owned_(std::exchange(other.owned_, false)) {}
+Sandbox::Sandbox(Sandbox&& other) noexcept : dir_(std::move(other.dir_)), owned_(std::exchange(other.owned_, false)) {}
 
 Sandbox& Sandbox::operator=(Sandbox&& other) noexcept {
   if (this != &other) {
@@ -51,8 +49,8 @@ void Sandbox::RemoveIfOwned() {
 bool Sandbox::Create() {
   if (dir_.empty()) return false;
   const std::string eeprom_dir = fs::path(kEepromPath).parent_path().string();
-  for (const std::string& sub : {std::string("/dev"), std::string("/nv"), std::string("/mnt"),
-                                 std::string("/sandbox"), eeprom_dir}) {
+  for (const std::string& sub :
+       {std::string("/dev"), std::string("/nv"), std::string("/mnt"), std::string("/sandbox"), eeprom_dir}) {
     std::error_code ec;
     fs::create_directories(Path(sub), ec);
     if (!fs::is_directory(Path(sub), ec)) return false;

@@ -72,9 +72,8 @@ int VirtualPrinter::status_requests() const {
 
 bool VirtualPrinter::WaitFor(const std::string& needle, int timeout_ms) const {
   std::unique_lock<std::mutex> lock(mu_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
-    return received_.find(needle) != std::string::npos;
-  });
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return received_.find(needle) != std::string::npos; });
 }
 
 void VirtualPrinter::Run() {

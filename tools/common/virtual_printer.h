@@ -53,13 +53,13 @@ class VirtualPrinter {
   std::atomic<bool> stop_{false};
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
-  std::string received_;  // guarded by mu_
-  int status_ = 0;        // guarded by mu_
-  int requests_ = 0;      // guarded by mu_
-  std::string needle_;    // guarded by mu_; empty when none is pending
+  std::string received_;    // guarded by mu_
+  int status_ = 0;          // guarded by mu_
+  int requests_ = 0;        // guarded by mu_
+  std::string needle_;      // guarded by mu_; empty when none is pending
   size_t needle_from_ = 0;  // guarded by mu_: where the search starts
-  int status_after_ = 0;  // guarded by mu_
-  int needle_count_ = 0;  // guarded by mu_
+  int status_after_ = 0;    // guarded by mu_
+  int needle_count_ = 0;    // guarded by mu_
 };
 
 }  // namespace sim

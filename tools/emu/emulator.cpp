@@ -17,8 +17,8 @@
 #include "app/codes.h"
 #include "host/frame.h"
 #include "host/protocol.h"
-#include "tools/emu/paper.h"
 #include "tools/common/print_decoder.h"
+#include "tools/emu/paper.h"
 
 namespace emu {
 namespace {
@@ -93,11 +93,16 @@ int NextSheetNumber(const std::string& dir) {
 
 bool PrinterStatusFor(const std::string& state, int* status) {
   const std::string s = Trim(state);
-  if (s == "ready") *status = 0x00;
-  else if (s == "near-end") *status = 0x03;
-  else if (s == "paper-out") *status = 0x0C;
-  else if (s == "silent") *status = sim::VirtualPrinter::kSilent;
-  else return false;
+  if (s == "ready")
+    *status = 0x00;
+  else if (s == "near-end")
+    *status = 0x03;
+  else if (s == "paper-out")
+    *status = 0x0C;
+  else if (s == "silent")
+    *status = sim::VirtualPrinter::kSilent;
+  else
+    return false;
   return true;
 }
 
@@ -133,13 +138,12 @@ std::string Emulator::Start(const std::string& core_binary) {
   std::filesystem::create_directories(dir_ + kPaperDir, ec);
   if (ec) return "cannot make " + paper_dir();
   next_sheet_ = NextSheetNumber(dir_ + kPaperDir);
-  if (!std::filesystem::exists(dir_ + kPrinterState) &&
-      !sandbox_.WriteFile(kPrinterState, "ready\n")) {
+  if (!std::filesystem::exists(dir_ + kPrinterState) && !sandbox_.WriteFile(kPrinterState, "ready\n")) {
     return "cannot write " + dir_ + kPrinterState;
   }
   if (!device_host_.Open() || !pos_host_.Open() || !printer_line_.Open() ||
-      !device_host_.LinkAt(sandbox_.Path(kHostLine)) ||
-      !printer_line_.LinkAt(sandbox_.Path(kPrinterLine)) || !pos_host_.LinkAt(host_path())) {
+      !device_host_.LinkAt(sandbox_.Path(kHostLine)) || !printer_line_.LinkAt(sandbox_.Path(kPrinterLine)) ||
+      !pos_host_.LinkAt(host_path())) {
     return "cannot make the serial lines";
   }
   if (pipe2(stop_pipe_, O_CLOEXEC) != 0) return "cannot make a pipe";
@@ -357,8 +361,7 @@ void Emulator::FlushPaper() {
   const std::string received = printer_.received();
   size_t from = 0;
   for (int k = 0; k < cuts_written_; ++k) from = received.find(kCut, from) + kCut.size();
-  for (size_t at = received.find(kCut, from); at != std::string::npos;
-       at = received.find(kCut, at + kCut.size())) {
+  for (size_t at = received.find(kCut, from); at != std::string::npos; at = received.find(kCut, at + kCut.size())) {
     std::vector<sim::PrintedLine> lines;
     for (const sim::PrintJob& job : sim::DecodePrintStream(received.substr(0, at + kCut.size()))) {
       lines.insert(lines.end(), job.lines.begin(), job.lines.end());

@@ -104,8 +104,8 @@ class Emulator {
   std::string dir_;
   // Destroyed in reverse: the device dies before its lines close.
   sim::Sandbox sandbox_;
-  sim::PtyPair device_host_;   // the device's host line
-  sim::PtyPair pos_host_;      // what the POS program opens as <dir>/host
+  sim::PtyPair device_host_;  // the device's host line
+  sim::PtyPair pos_host_;     // what the POS program opens as <dir>/host
   sim::PtyPair printer_line_;
   sim::VirtualPrinter printer_;
   sim::DeviceProcess device_;
@@ -113,7 +113,7 @@ class Emulator {
   int stop_pipe_[2] = {-1, -1};  // written to end the relay's poll
   std::string state_text_;       // the printer-state file as last applied
   int cuts_written_ = 0;         // cuts of this run already on paper
-  size_t lines_on_paper_ = 0;   // printed lines of this run already on paper
+  size_t lines_on_paper_ = 0;    // printed lines of this run already on paper
   int next_sheet_ = 1;           // number of the next paper file
   bool started_ = false;
   std::string core_binary_;

@@ -61,8 +61,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fr-emu: %s\n", error.c_str());
     return 1;
   }
-  std::printf("host line: %s\npaper: %s\n", emulator.host_path().c_str(),
-              emulator.paper_dir().c_str());
+  std::printf("host line: %s\npaper: %s\n", emulator.host_path().c_str(), emulator.paper_dir().c_str());
   std::fflush(stdout);
 
   int status = 0;

@@ -71,8 +71,7 @@ std::string PaperHtml(const std::vector<sim::PrintedLine>& lines) {
     const int align = (line.align >= 0 && line.align <= 2) ? line.align : 0;
     std::string text = EscapeHtml(line.text);
     if (line.bold) text = "<b>" + text + "</b>";
-    out += "<div class=\"" + cls + "\" style=\"text-align:" + kAlign[align] + "\">" + text +
-           "</div>\n";
+    out += "<div class=\"" + cls + "\" style=\"text-align:" + kAlign[align] + "\">" + text + "</div>\n";
   }
   out += "<div class=\"cut\">&#9986; cut</div>\n</div></body></html>\n";
   return out;
@@ -81,8 +80,7 @@ std::string PaperHtml(const std::vector<sim::PrintedLine>& lines) {
 bool WritePaperPng(const std::vector<sim::PrintedLine>& lines, const std::string& path) {
   double height = 2 * kMarginPx + kCutMarkPx;
   for (const sim::PrintedLine& line : lines) height += LineHeight(line);
-  cairo_surface_t* surface =
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, kPaperWidthPx, static_cast<int>(height));
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kPaperWidthPx, static_cast<int>(height));
   cairo_t* cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);

@@ -15,9 +15,9 @@ namespace gen {
 namespace {
 
 constexpr int64_t kDay = 86400;
-constexpr int64_t kShiftStart = 8 * 3600;     // 08:00
-constexpr int64_t kFloat = 500000;            // 5 000.00 in the drawer each morning
-constexpr int64_t kKeepInDrawer = 10000;      // refunds in cash leave at least 100.00
+constexpr int64_t kShiftStart = 8 * 3600;  // 08:00
+constexpr int64_t kFloat = 500000;         // 5 000.00 in the drawer each morning
+constexpr int64_t kKeepInDrawer = 10000;   // refunds in cash leave at least 100.00
 constexpr uint32_t kMinShift = 150, kMaxShift = 250;
 constexpr uint32_t kTradingDay = 10 * 3600;
 
@@ -47,13 +47,20 @@ struct Product {
 };
 
 const Product kProducts[] = {
-    {"Хлеб Бородинский", 5490, 2, 3, false},   {"Батон нарезной", 4290, 2, 3, false},
-    {"Молоко 3,2% 1 л", 8990, 2, 2, false},     {"Кефир 1% 0,9 л", 7650, 2, 2, false},
-    {"Сыр Российский", 65000, 2, 2, true},      {"Масло сливочное 180 г", 18990, 2, 2, false},
-    {"Сахар 1 кг", 6500, 2, 1, false},          {"Чай черный 100 пак.", 25990, 1, 1, false},
-    {"Кофе молотый 250 г", 38900, 1, 1, false}, {"Гречка 900 г", 9990, 2, 1, false},
-    {"Яблоки", 12900, 2, 1, true},              {"Вода минеральная 1,5 л", 5990, 1, 1, false},
-    {"Шоколад молочный", 8990, 1, 1, false},    {"Печенье овсяное", 6790, 1, 1, false},
+    {"Хлеб Бородинский", 5490, 2, 3, false},
+    {"Батон нарезной", 4290, 2, 3, false},
+    {"Молоко 3,2% 1 л", 8990, 2, 2, false},
+    {"Кефир 1% 0,9 л", 7650, 2, 2, false},
+    {"Сыр Российский", 65000, 2, 2, true},
+    {"Масло сливочное 180 г", 18990, 2, 2, false},
+    {"Сахар 1 кг", 6500, 2, 1, false},
+    {"Чай черный 100 пак.", 25990, 1, 1, false},
+    {"Кофе молотый 250 г", 38900, 1, 1, false},
+    {"Гречка 900 г", 9990, 2, 1, false},
+    {"Яблоки", 12900, 2, 1, true},
+    {"Вода минеральная 1,5 л", 5990, 1, 1, false},
+    {"Шоколад молочный", 8990, 1, 1, false},
+    {"Печенье овсяное", 6790, 1, 1, false},
     {"Пакет", 500, 1, 1, false},
 };
 constexpr uint32_t kProductCount = sizeof(kProducts) / sizeof(kProducts[0]);
@@ -129,9 +136,7 @@ uint64_t FileBytes(const std::string& path) {
 
 }  // namespace
 
-std::string ArchivePath(const std::string& dir) {
-  return dir + sdcard::kMountPoint + sdcard::kArchiveName;
-}
+std::string ArchivePath(const std::string& dir) { return dir + sdcard::kMountPoint + sdcard::kArchiveName; }
 
 // One shift up to document `end`: open, float, trade, empty the drawer,
 // close; false when the register refused a step.
@@ -179,7 +184,8 @@ bool OneShift(Device* d, Rng* rng, uint32_t end, BoardSummary* summary) {
   const auto began = std::chrono::steady_clock::now();
   *summary = BoardSummary();
   if (options.documents < kMinDocuments || options.documents > sdcard::kMaxDocuments) {
-    return ::host::Status::Invalid("documents must be " + std::to_string(kMinDocuments) + " to " + std::to_string(sdcard::kMaxDocuments));
+    return ::host::Status::Invalid("documents must be " + std::to_string(kMinDocuments) + " to " +
+                                   std::to_string(sdcard::kMaxDocuments));
   }
   struct stat st;
   if (stat(ArchivePath(dir).c_str(), &st) == 0) {
@@ -216,7 +222,8 @@ bool OneShift(Device* d, Rng* rng, uint32_t end, BoardSummary* summary) {
   summary->archive_bytes = FileBytes(ArchivePath(dir));
   summary->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   if (summary->documents != target) {
-    return ::host::Status::Invalid(d.error().empty() ? "stopped at document " + std::to_string(summary->documents) : d.error());
+    return ::host::Status::Invalid(d.error().empty() ? "stopped at document " + std::to_string(summary->documents)
+                                                     : d.error());
   }
   return ::host::Status::OK();
 }

@@ -31,11 +31,10 @@ std::string Payment(int64_t cash, int64_t cashless) { return Amount(cash) + Amou
 std::string LineElement(const Line& line) {
   uint32_t scale = 1;
   for (uint8_t i = 0; i < line.places; ++i) scale *= 10;
-  std::vector<TlvElement> inner = {TlvElement::fromString(tag::kLineName, line.name),
-                                   TlvElement::fromVln(tag::kPrice, line.price),
-                                   TlvElement::fromFvln(tag::kQuantity, Decimal(scale, line.quantity)),
-                                   TlvElement::fromByte(tag::kLineTaxNumber, line.tax),
-                                   TlvElement::fromByte(tag::kSectionNumber, line.section)};
+  std::vector<TlvElement> inner = {
+      TlvElement::fromString(tag::kLineName, line.name), TlvElement::fromVln(tag::kPrice, line.price),
+      TlvElement::fromFvln(tag::kQuantity, Decimal(scale, line.quantity)),
+      TlvElement::fromByte(tag::kLineTaxNumber, line.tax), TlvElement::fromByte(tag::kSectionNumber, line.section)};
   if (line.discount != 0) inner.push_back(TlvElement::fromByte(tag::kDiscountNumber, line.discount));
   return TlvElement::fromList(tag::kReceiptLine, inner).encode();
 }
@@ -52,10 +51,10 @@ int32_t PasswordOf(uint8_t cashier) {
 }
 
 TlvElement TaxRateElement(int index, uint8_t type, uint16_t rate, const char* name) {
-  return TlvElement::fromList(static_cast<uint16_t>(tag::kTaxRateFirst + index),
-                              {TlvElement::fromByte(tag::kTaxRateType, type),
-                               TlvElement::fromU16(tag::kTaxRateWord, rate),
-                               TlvElement::fromString(tag::kTaxName, Cp(name))});
+  return TlvElement::fromList(
+      static_cast<uint16_t>(tag::kTaxRateFirst + index),
+      {TlvElement::fromByte(tag::kTaxRateType, type), TlvElement::fromU16(tag::kTaxRateWord, rate),
+       TlvElement::fromString(tag::kTaxName, Cp(name))});
 }
 
 }  // namespace
@@ -75,16 +74,11 @@ std::vector<host::Line> TenLines() {
     l.discount = discount;
     return l;
   };
-  return {item("Хлеб Бородинский", 5490, 2, 3),
-          item("Молоко 3,2% 1 л", 8990, 2, 2, 0, 2),
-          item("Сыр Российский", 65000, 2, 2, 3, 350),
-          item("Масло сливочное 180 г", 18990, 2, 2),
-          item("Сахар 1 кг", 6500, 2, 1, 0, 1, 1),
-          item("Чай черный 100 пак.", 25990, 1, 1),
-          item("Кофе молотый 250 г", 38900, 1, 1),
-          item("Яблоки", 12900, 2, 1, 3, 1240),
-          item("Шоколад молочный", 8990, 1, 1, 0, 3),
-          item("Пакет", 500, 1, 1)};
+  return {item("Хлеб Бородинский", 5490, 2, 3),        item("Молоко 3,2% 1 л", 8990, 2, 2, 0, 2),
+          item("Сыр Российский", 65000, 2, 2, 3, 350), item("Масло сливочное 180 г", 18990, 2, 2),
+          item("Сахар 1 кг", 6500, 2, 1, 0, 1, 1),     item("Чай черный 100 пак.", 25990, 1, 1),
+          item("Кофе молотый 250 г", 38900, 1, 1),     item("Яблоки", 12900, 2, 1, 3, 1240),
+          item("Шоколад молочный", 8990, 1, 1, 0, 3),  item("Пакет", 500, 1, 1)};
 }
 
 Device::Device(std::string dir, int64_t start_time, PrinterMode mode)
@@ -165,12 +159,11 @@ bool Device::SetUp() {
   const std::string admin = host::Prefix();
   if (!Expect(cmd::kSetSerialNumber, admin + Profile::kSerial)) return false;
   if (!Expect(cmd::kOpenRegistration, admin + host::Name(Cp("Администратор")))) return false;
-  const std::vector<TlvElement> elements = {
-      TlvElement::fromString(tag::kFirstRegText, Cp("ООО \"Ромашка\"")),
-      TlvElement::fromString(tag::kSecondRegText, Cp("ул. Лесная, 1")),
-      TlvElement::fromString(tag::kThirdRegText, Cp("Москва")),
-      TaxRateElement(0, 1, 2000, "НДС 20%"),
-      TaxRateElement(1, 1, 1000, "НДС 10%")};
+  const std::vector<TlvElement> elements = {TlvElement::fromString(tag::kFirstRegText, Cp("ООО \"Ромашка\"")),
+                                            TlvElement::fromString(tag::kSecondRegText, Cp("ул. Лесная, 1")),
+                                            TlvElement::fromString(tag::kThirdRegText, Cp("Москва")),
+                                            TaxRateElement(0, 1, 2000, "НДС 20%"),
+                                            TaxRateElement(1, 1, 1000, "НДС 10%")};
   for (const TlvElement& e : elements) {
     if (!Expect(cmd::kAddDocumentData, e.encode())) return false;
   }
@@ -193,8 +186,7 @@ bool Device::CloseShift(uint8_t cashier) {
 }
 
 bool Device::CashIn(int64_t kopecks, uint8_t cashier) {
-  return Document(cmd::kOpenCashIn, host::Name(ClerkName(cashier)), cmd::kCloseCashIn, host::Amount(kopecks),
-                  cashier);
+  return Document(cmd::kOpenCashIn, host::Name(ClerkName(cashier)), cmd::kCloseCashIn, host::Amount(kopecks), cashier);
 }
 
 bool Device::CashOut(int64_t kopecks, uint8_t cashier) {
@@ -231,7 +223,8 @@ bool Device::Receipt(uint8_t type, const std::vector<host::Line>& lines, int64_t
 }
 
 bool Device::Report(uint8_t kind, const std::string& args, uint8_t cashier) {
-  return Expect(cmd::kPrintReport, host::Prefix(cashier, PasswordOf(cashier)) + std::string(1, static_cast<char>(kind)) + args);
+  return Expect(cmd::kPrintReport,
+                host::Prefix(cashier, PasswordOf(cashier)) + std::string(1, static_cast<char>(kind)) + args);
 }
 
 }  // namespace gen

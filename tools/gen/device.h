@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/core_worker.h"
+#include "tools/common/sandbox.h"
 #include "tools/gen/board_env.h"
 #include "tools/gen/primed_printer.h"
-#include "tools/common/sandbox.h"
 
 namespace gen {
 
@@ -29,8 +29,8 @@ constexpr int32_t kServicePassword = 30;
 std::string Prefix(uint8_t cashier = kServiceCashier, int32_t password = kServicePassword);
 // One length byte, then the CP866 name.
 std::string Name(const std::string& cp866);
-std::string Amount(int64_t kopecks);                     // 8 bytes
-std::string Payment(int64_t cash, int64_t cashless);     // 16 bytes
+std::string Amount(int64_t kopecks);                  // 8 bytes
+std::string Payment(int64_t cash, int64_t cashless);  // 16 bytes
 // A receipt line element (11059); quantity = quantity / 10^places.
 struct Line {
   std::string name;  // CP866
@@ -92,8 +92,7 @@ class Device {
   bool CashIn(int64_t kopecks, uint8_t cashier = 1);
   bool CashOut(int64_t kopecks, uint8_t cashier = 1);
   // Opens, adds the lines, pays as told and closes.
-  bool Receipt(uint8_t type, const std::vector<host::Line>& lines, int64_t cash, int64_t cashless,
-               uint8_t cashier = 1);
+  bool Receipt(uint8_t type, const std::vector<host::Line>& lines, int64_t cash, int64_t cashless, uint8_t cashier = 1);
   // The same in steps, for a payment that depends on the total.
   bool OpenReceipt(uint8_t type, uint8_t cashier = 1);
   bool AddLine(const host::Line& line);

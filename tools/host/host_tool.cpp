@@ -206,8 +206,7 @@ json Decode(uint8_t command, const std::string& d, const host::Document& request
       if (host::DecodeTime(d, &t)) f["time"] = t;
       return f;
     }
-    default:
-      return f;
+    default: return f;
   }
 }
 
@@ -234,8 +233,7 @@ class Printer {
     }
     const json fields = Decode(a.command, a.data, request_);
     if (o_.json) {
-      json j = {{"command", a.command}, {"code", a.code}, {"meaning", rc::Meaning(a.code)},
-                {"data", HexUpper(a.data)}};
+      json j = {{"command", a.command}, {"code", a.code}, {"meaning", rc::Meaning(a.code)}, {"data", HexUpper(a.data)}};
       uint16_t missing = 0;
       if (a.code == rc::kCloseData && host::DecodeMissingTag(a.data, &missing)) j["missing_tag"] = missing;
       for (auto it = fields.begin(); it != fields.end(); ++it) j[it.key()] = it.value();
@@ -300,14 +298,22 @@ host::Request ReportRequest(const std::vector<std::string>& a, const host::Login
 // The request of a subcommand that sends one alone; false for another.
 bool OneRequest(const std::string& sub, const std::vector<std::string>& a, const cxxopts::ParseResult& p,
                 const host::Login& L, host::Request* r) {
-  if (sub == "status") *r = host::req::DeviceStatus();
-  else if (sub == "shift-status") *r = host::req::ShiftStatus();
-  else if (sub == "version") *r = host::req::Version();
-  else if (sub == "model") *r = host::req::ModelData();
-  else if (sub == "key") *r = host::req::DeviceKey();
-  else if (sub == "cancel") *r = host::req::Cancel();
-  else if (sub == "doc-state") *r = host::req::DocumentState();
-  else if (sub == "cut") *r = host::req::FeedAndCut();
+  if (sub == "status")
+    *r = host::req::DeviceStatus();
+  else if (sub == "shift-status")
+    *r = host::req::ShiftStatus();
+  else if (sub == "version")
+    *r = host::req::Version();
+  else if (sub == "model")
+    *r = host::req::ModelData();
+  else if (sub == "key")
+    *r = host::req::DeviceKey();
+  else if (sub == "cancel")
+    *r = host::req::Cancel();
+  else if (sub == "doc-state")
+    *r = host::req::DocumentState();
+  else if (sub == "cut")
+    *r = host::req::FeedAndCut();
   else if (sub == "reg-field")
     *r = host::req::RegistrationField(static_cast<uint16_t>(Number(Arg(a, 0, "tag"), 0, 65535, "tag")));
   else if (sub == "set-serial") {
@@ -315,11 +321,13 @@ bool OneRequest(const std::string& sub, const std::vector<std::string>& a, const
     if (digits.size() != 10 || digits.find_first_not_of("0123456789") != std::string::npos)
       throw std::invalid_argument("a serial number is 10 digits");
     *r = host::req::SetSerialNumber(L, digits);
-  } else if (sub == "report") *r = ReportRequest(a, L);
+  } else if (sub == "report")
+    *r = ReportRequest(a, L);
   else if (sub == "copy")
     *r = host::req::Copy(L, static_cast<uint32_t>(Number(Arg(a, 0, "document number"), 0, UINT32_MAX, "number")));
   else if (sub == "tape")
-    *r = host::req::ControlTape(L, a.empty() ? 0 : static_cast<uint32_t>(Number(a[0], 1, UINT32_MAX, "document number")));
+    *r = host::req::ControlTape(L,
+                                a.empty() ? 0 : static_cast<uint32_t>(Number(a[0], 1, UINT32_MAX, "document number")));
   else if (sub == "table-read")
     *r = host::req::ReadRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
                                static_cast<uint8_t>(Number(Arg(a, 1, "record number"), 0, 255, "record")));
@@ -327,16 +335,19 @@ bool OneRequest(const std::string& sub, const std::vector<std::string>& a, const
     *r = host::req::WriteRecord(L, static_cast<uint8_t>(Number(Arg(a, 0, "table"), 1, 3, "table")),
                                 FromHex(Arg(a, 1, "record image")));
   else if (sub == "clock")
-    *r = !p.count("set") ? host::req::ReadClock()
-                         : host::req::SetClock(L, static_cast<uint32_t>(
-                                                      Number(p["set"].as<std::string>(), 0, UINT32_MAX, "time")));
+    *r = !p.count("set")
+             ? host::req::ReadClock()
+             : host::req::SetClock(L, static_cast<uint32_t>(Number(p["set"].as<std::string>(), 0, UINT32_MAX, "time")));
   else if (sub == "printer-setting") {
     const uint8_t n = static_cast<uint8_t>(Number(Arg(a, 0, "setting"), 0, 255, "setting"));
     *r = a.size() < 2 ? host::req::ReadPrinterSetting(L, n)
                       : host::req::WritePrinterSetting(L, n, static_cast<uint8_t>(Number(a[1], 0, 255, "value")));
-  } else if (sub == "print") *r = host::req::PrintText(0, 0, 0, 0, util::Utf8ToCp866(Arg(a, 0, "text")));
-  else if (sub == "raw") *r = host::req::PrintRaw(FromHex(Arg(a, 0, "bytes")));
-  else return false;
+  } else if (sub == "print")
+    *r = host::req::PrintText(0, 0, 0, 0, util::Utf8ToCp866(Arg(a, 0, "text")));
+  else if (sub == "raw")
+    *r = host::req::PrintRaw(FromHex(Arg(a, 0, "bytes")));
+  else
+    return false;
   return true;
 }
 
@@ -417,28 +428,25 @@ bool Dispatch(host::Session& s, const std::string& sub, const std::vector<std::s
 cxxopts::Options Parser() {
   cxxopts::Options parser("fr-host", "Talks to the register over its host line.");
   const char* env_port = getenv("FR_HOST_PORT");
-  parser.add_options()
-      ("port", "serial line", cxxopts::value<std::string>()->default_value(env_port ? env_port : "./var/run/host"))
-      ("cashier", "cashier number", cxxopts::value<int>()->default_value("20"))
-      ("password", "cashier password", cxxopts::value<int>()->default_value("30"))
-      ("name", "cashier name on documents", cxxopts::value<std::string>()->default_value("Кассир"))
-      ("json", "one JSON object per request")
-      ("trace", "frames in hex on stderr")
-      ("no-retry", "send every request once and take its first answer")
-      ("line", "receipt line", cxxopts::value<std::vector<std::string>>())
-      ("lines-json", "receipt lines from a JSON file", cxxopts::value<std::string>())
-      ("cash", "paid in cash, kopecks", cxxopts::value<int64_t>()->default_value("0"))
-      ("cashless", "paid electronically, kopecks", cxxopts::value<int64_t>()->default_value("0"))
-      ("inn", "taxpayer number", cxxopts::value<std::string>()->default_value(""))
-      ("fn", "fiscal drive number", cxxopts::value<std::string>()->default_value(""))
-      ("text1", "registration text 1", cxxopts::value<std::string>())
-      ("text2", "registration text 2", cxxopts::value<std::string>())
-      ("text3", "registration text 3", cxxopts::value<std::string>())
-      ("tax", "tax rate INDEX;TYPE;RATE;NAME", cxxopts::value<std::vector<std::string>>())
-      ("set", "clock: seconds since 1970", cxxopts::value<std::string>())
-      ("h,help", "this help")
-      ("subcommand", "", cxxopts::value<std::string>())
-      ("args", "", cxxopts::value<std::vector<std::string>>());
+  parser.add_options()("port", "serial line",
+                       cxxopts::value<std::string>()->default_value(env_port ? env_port : "./var/run/host"))(
+      "cashier", "cashier number", cxxopts::value<int>()->default_value("20"))(
+      "password", "cashier password", cxxopts::value<int>()->default_value("30"))(
+      "name", "cashier name on documents", cxxopts::value<std::string>()->default_value("Кассир"))(
+      "json", "one JSON object per request")("trace", "frames in hex on stderr")(
+      "no-retry", "send every request once and take its first answer")("line", "receipt line",
+                                                                       cxxopts::value<std::vector<std::string>>())(
+      "lines-json", "receipt lines from a JSON file", cxxopts::value<std::string>())(
+      "cash", "paid in cash, kopecks", cxxopts::value<int64_t>()->default_value("0"))(
+      "cashless", "paid electronically, kopecks", cxxopts::value<int64_t>()->default_value("0"))(
+      "inn", "taxpayer number", cxxopts::value<std::string>()->default_value(""))(
+      "fn", "fiscal drive number", cxxopts::value<std::string>()->default_value(""))(
+      "text1", "registration text 1", cxxopts::value<std::string>())("text2", "registration text 2",
+                                                                     cxxopts::value<std::string>())(
+      "text3", "registration text 3", cxxopts::value<std::string>())("tax", "tax rate INDEX;TYPE;RATE;NAME",
+                                                                     cxxopts::value<std::vector<std::string>>())(
+      "set", "clock: seconds since 1970", cxxopts::value<std::string>())("h,help", "this help")(
+      "subcommand", "", cxxopts::value<std::string>())("args", "", cxxopts::value<std::vector<std::string>>());
   parser.parse_positional({"subcommand", "args"});
   parser.positional_help("SUBCOMMAND [ARGS]");
   return parser;
@@ -489,9 +497,7 @@ int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunHostTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  return Run(-1, argc, argv, out, err);
-}
+int RunHostTool(int argc, char** argv, std::ostream& out, std::ostream& err) { return Run(-1, argc, argv, out, err); }
 
 int RunHostToolOnFd(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
   return Run(fd, argc, argv, out, err);

@@ -18,8 +18,7 @@ constexpr int kSettleMillis = 500;
 
 Rig::Rig(std::string binary) : binary_(std::move(binary)), sandbox_(Sandbox::Temp()) {}
 
-Rig::Rig(std::string binary, std::string dir)
-    : binary_(std::move(binary)), sandbox_(std::move(dir)) {}
+Rig::Rig(std::string binary, std::string dir) : binary_(std::move(binary)), sandbox_(std::move(dir)) {}
 
 Rig::~Rig() {
   // An orderly end: a coverage build writes its last counts on SIGTERM;
@@ -33,8 +32,7 @@ bool Rig::Prepare(bool with_card) {
   prepared_ = true;
   if (!sandbox_.Create() || !sandbox_.WriteBlankEeprom()) return false;
   if (!(with_card ? sandbox_.InsertCard() : sandbox_.RemoveCard())) return false;
-  if (!host_line_.Open() || !printer_line_.Open() ||
-      !host_line_.LinkAt(sandbox_.Path(kHostLine)) ||
+  if (!host_line_.Open() || !printer_line_.Open() || !host_line_.LinkAt(sandbox_.Path(kHostLine)) ||
       !printer_line_.LinkAt(sandbox_.Path(kPrinterLine))) {
     return false;
   }
@@ -68,15 +66,13 @@ bool Rig::WaitReady(int timeout_ms) {
     host_.Drain();
     host::Reply reply;
     ++id;
-    if (!host_.Request(kVersionCommand, id, std::string(), &reply, kReadyRetryMillis) ||
-        reply.code != 0) {
+    if (!host_.Request(kVersionCommand, id, std::string(), &reply, kReadyRetryMillis) || reply.code != 0) {
       std::this_thread::sleep_until(next_try);  // an early wrong answer is no reason to hurry
       continue;
     }
     // Earlier tries may have waited in the line for the device to start; their
     // replies come in order, the last try's last, and must not reach the caller.
-    while (reply.id != id && host_.ReadReply(&reply, kSettleMillis)) {
-    }
+    while (reply.id != id && host_.ReadReply(&reply, kSettleMillis)) {}
     host_.Drain();
     return true;
   }

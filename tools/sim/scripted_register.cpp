@@ -78,11 +78,8 @@ void ScriptedRegister::Serve(const host::Reply& request) {
       last_ = host::EncodeRequest(11, 0, "");
       host::HostLine(fd_).Send(last_);
       break;
-    case Act::kMiss:
-      break;
-    case Act::kRestart:
-      last_ = host::EncodeRequest(17, 0, "");
-      break;
+    case Act::kMiss: break;
+    case Act::kRestart: last_ = host::EncodeRequest(17, 0, ""); break;
   }
 }
 
