@@ -26,6 +26,8 @@ const DOCUMENT = {
   'archive-close': 'Archive closed', unknown: 'Unknown document',
 };
 const RECEIPT = { sale: 'Sale', purchase: 'Purchase', 'return-sale': 'Return of a sale', 'return-purchase': 'Return of a purchase' };
+// The reports the form prints with the cashier alone (the others take a range).
+const REPORT = { x: 'X report', 'x-sections': 'X report by section' };
 
 function when(t) {
   if (!t) return '—';
@@ -337,13 +339,15 @@ $('#sign-out').addEventListener('click', () => signOut('Signed out.'));
 api.whenUnauthorized(() => {
   if (!$('#console').hidden) signOut('The bridge no longer takes this token.');
 });
-// The receipt types the register knows, by the bridge's own names.
+// The receipt types and reports the register knows, by the bridge's own names.
 async function loadNames() {
   try {
     const res = await fetch('/console/names.json', { cache: 'no-store' });
     const names = await res.json();
-    const select = $('#receipt-form select[name="type"]');
-    for (const name of names.receipt_types) select.add(new Option(RECEIPT[name] || name, name));
+    const types = $('#receipt-form select[name="type"]');
+    for (const name of names.receipt_types) types.add(new Option(RECEIPT[name] || name, name));
+    const reports = $('#report-form select[name="kind"]');
+    for (const name of names.report_kinds) if (REPORT[name]) reports.add(new Option(REPORT[name], name));
   } catch {
     // Without them the form cannot send a receipt; everything else works.
   }
