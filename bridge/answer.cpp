@@ -41,20 +41,21 @@ json RecordJson(const Record& r) {
 
 }  // namespace
 
-void PutRequest(const Job& job, host::Document* doc) {
+host::Document RequestedDocument(const Job& job) {
+  host::Document doc;
+  doc.type = InfoOf(job.action).document;
   if (job.action == Action::kReceipt) {
-    doc->receipt_type = job.receipt_type;
-    doc->has_lines = true;
-    doc->lines = job.lines;
+    doc.receipt_type = job.receipt_type;
+    doc.has_lines = true;
+    doc.lines = job.lines;
+    doc.cashless = job.cashless;
   }
-  if (job.action == Action::kCashIn || job.action == Action::kCashOut) doc->amount = job.amount;
+  if (job.action == Action::kCashIn || job.action == Action::kCashOut) doc.amount = job.amount;
+  return doc;
 }
 
 json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c) {
-  host::Document d = host::DocumentOfClose(InfoOf(job.action).document, c);
-  PutRequest(job, &d);
-  if (job.action == Action::kReceipt) host::SetPayment(&d, job.cashless);
-  json j = host::DocumentJson(d);
+  json j = host::DocumentJson(host::DocumentOfClose(RequestedDocument(job), c));
   j["register"] = register_name;
   return j;
 }

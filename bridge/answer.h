@@ -20,9 +20,9 @@ using nlohmann::json;
 
 using host::PutAmount;
 
-// What the request told of its document: a receipt's type and lines, a cash
-// document's amount.
-void PutRequest(const Job& job, host::Document* doc);
+// What the request told of its document: its type, a receipt's type, lines
+// and cashless part, a cash document's amount.
+host::Document RequestedDocument(const Job& job);
 // A document the register closed and answered, in the one document form,
 // with the register's name.
 json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c);

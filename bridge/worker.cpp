@@ -686,13 +686,13 @@ json Worker::SettledJson(const host::Settlement& s, const Job& job, bool known) 
   // Stored, its reply lost: what the register still tells, nothing guessed.
   const Action action = job.action;
   host::Document d;
-  d.number = s.status.last_document;
+  if (known) d = RequestedDocument(job);
   d.type = InfoOf(action).document;
+  d.number = s.status.last_document;
   d.time = s.status.last_time > 0 ? static_cast<uint32_t>(s.status.last_time) : 0;
   d.has_shift = true;
   d.shift = s.status.shift;
   d.receipt_number = s.receipts;
-  if (known) PutRequest(job, &d);
   json doc = host::DocumentJson(d);
   doc["register"] = config_.name;
   doc["settled"] = true;

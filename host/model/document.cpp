@@ -10,10 +10,9 @@ using nlohmann::json;
 bool Document::is_receipt() const { return type == doc::kReceipt; }
 bool Document::is_cash() const { return type == doc::kCashIn || type == doc::kCashOut; }
 
-Document DocumentOfClose(uint8_t type, const CloseReply& c) {
-  Document d;
+Document DocumentOfClose(const Document& request, const CloseReply& c) {
+  Document d = request;
   d.number = c.number;
-  d.type = type;
   d.time = c.time;
   d.has_shift = c.has_shift;
   d.shift = c.shift;
@@ -23,16 +22,14 @@ Document DocumentOfClose(uint8_t type, const CloseReply& c) {
     d.total = c.total;
     d.has_change = true;
     d.change = c.change;
+    // The register books the cash as the total less the cashless part,
+    // whatever was handed over: the change went back.
+    d.has_payment = true;
+    d.cash = d.total - d.cashless;
   }
   d.has_drawer = c.has_drawer;
   d.drawer = c.drawer;
   return d;
-}
-
-void SetPayment(Document* doc, int64_t cashless) {
-  doc->has_payment = true;
-  doc->cashless = cashless;
-  doc->cash = doc->total - cashless;
 }
 
 void PutAmount(json* j, const std::string& name, int64_t kopecks) {

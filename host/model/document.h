@@ -50,11 +50,10 @@ struct Document {
   bool is_cash() const;
 };
 
-// What a close's reply says about the document of `type` it closed.
-Document DocumentOfClose(uint8_t type, const CloseReply& close);
-// The register books a receipt's cash as its total less the cashless part,
-// whatever was handed over: the change went back.
-void SetPayment(Document* doc, int64_t cashless);
+// The document a close answered: `request` tells what was asked (its type;
+// a receipt's type, lines and cashless part; a cash document's amount), the
+// reply the rest, the receipt's payment as the register books it.
+Document DocumentOfClose(const Document& request, const CloseReply& close);
 
 // The one JSON form of a document; amounts in kopecks with a "_decimal"
 // string beside each.

@@ -34,10 +34,11 @@ TEST(DocumentJsonTest, SaysOnlyWhatTheReaderKnows) {
   close.is_receipt = true;
   close.total = 12990;
   close.change = 1010;
-  Document d = DocumentOfClose(doc::kReceipt, close);
-  d.receipt_type = 2;
-  SetPayment(&d, 990);
-  const nlohmann::json j = DocumentJson(d);
+  Document request;
+  request.type = doc::kReceipt;
+  request.receipt_type = 2;
+  request.cashless = 990;
+  const nlohmann::json j = DocumentJson(DocumentOfClose(request, close));
   EXPECT_EQ(j["document"], "receipt");
   EXPECT_EQ(j["receipt_type"], "return-sale");
   EXPECT_EQ(j["total_decimal"], "129.90");

@@ -113,15 +113,9 @@ std::string Time(uint32_t t) {
 json CloseJson(uint8_t type, const std::string& data, const host::Document& request) {
   host::CloseReply c;
   if (!host::DecodeCloseReply(data, &c)) return json::object();
-  host::Document doc = host::DocumentOfClose(type, c);
-  if (request.type == type) {
-    doc.receipt_type = request.receipt_type;
-    doc.has_lines = request.has_lines;
-    doc.lines = request.lines;
-    doc.amount = request.amount;
-    if (doc.is_receipt()) host::SetPayment(&doc, request.cashless);
-  }
-  return host::DocumentJson(doc);
+  host::Document asked;
+  asked.type = type;
+  return host::DocumentJson(host::DocumentOfClose(request.type == type ? request : asked, c));
 }
 
 json DeviceStatusJson(const std::string& d) {
