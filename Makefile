@@ -144,14 +144,17 @@ fuzz-long:
 	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev; }
 	bash fuzz/long.sh
 
-demo: deps
-	$(MAKE) build
+# A shop's first minutes: only the programs these two run are built.
+DEMO_PROGRAMS = fr-core fr-emu fr-host
+RUN_PROGRAMS = fr-core fr-emu fr-bridge
+demo: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS)
 	bash tools/demo.sh var/demo
 
 # A virtual register (fr-emu in var/run) with fr-bridge in front of it on
 # http://127.0.0.1:8780/ (state and token in var/bridge); Ctrl-C stops both.
-run: deps
-	$(MAKE) build
+run: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_PROGRAMS)
 	bash tools/run.sh $(BUILD)/bin var/run var/bridge
 
 # Every benchmark program (Google Benchmark). The first run makes a board with
