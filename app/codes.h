@@ -3,6 +3,7 @@
 #ifndef FR_APP_CODES_H_
 #define FR_APP_CODES_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace cmd {
@@ -144,9 +145,20 @@ constexpr int kNotFilled = 255;
 // What a result code means, in a few words for people (host tools, logs, the
 // protocol reference); "unknown result code" for a number not listed above.
 const char* Meaning(int code);
+// The same in Russian (UTF-8), for the shop's own screens.
+const char* RussianMeaning(int code);
 // Its constant's name as a stable word for programs ("paper-out" for
 // kPaperOut); "unknown" for a number not listed above.
 const char* Name(int code);
+
+// Every code listed above with its texts, in the order of the codes.
+struct CodeText {
+  int code;
+  const char* name;        // stable, for programs: "paper-out"
+  const char* meaning;     // for people
+  const char* meaning_ru;  // for people, in Russian (UTF-8)
+};
+const CodeText* CodeTexts(size_t* count);
 
 }  // namespace rc
 

@@ -29,7 +29,7 @@ class Status {
   const std::string& message() const { return message_; }
   // The same outcome with `context` before its message: "tax rate 2: ...".
   Status In(const std::string& context) const;
-  // "ok", or the message ("refused 18: cashier refused" for a refusal).
+  // "ok", or the message ("refused 18: cashier not found or password wrong" for a refusal).
   std::string ToString() const;
 
  private:

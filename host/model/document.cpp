@@ -1,5 +1,6 @@
 #include "host/model/document.h"
 
+#include "app/codes.h"
 #include "documents/base_document.h"
 #include "util/cp866.h"
 
@@ -100,10 +101,20 @@ json NamesJson() {
     for (const Named& n : table) list.push_back(n.name);
     return list;
   };
+  // The register's result codes with their meanings in each language, for
+  // screens that show a refusal in the shop's language.
+  size_t count = 0;
+  const rc::CodeText* codes = rc::CodeTexts(&count);
+  json results = json::array();
+  for (size_t i = 0; i < count; ++i) {
+    results.push_back(
+        {{"code", codes[i].code}, {"name", codes[i].name}, {"en", codes[i].meaning}, {"ru", codes[i].meaning_ru}});
+  }
   return {{"document_types", names(kDocumentTypes)},
           {"receipt_types", names(kReceiptTypes)},
           {"report_kinds", names(kReportKinds)},
-          {"totals_records", names(kTotalsRecords)}};
+          {"totals_records", names(kTotalsRecords)},
+          {"results", results}};
 }
 
 }  // namespace host

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/codes.h"
 #include "documents/base_document.h"
 
 namespace host {
@@ -25,6 +26,25 @@ TEST(NamesTest, EachNameReadsBackAsItsCodeAndNoneRepeats) {
     EXPECT_FALSE(table->Code("return of sale", &code));
     EXPECT_EQ(code, 0xEE);
   }
+}
+
+// A screen finds every result code in each language, and the words are
+// those the answers carry.
+TEST(NamesTest, ResultsHoldEveryCodeInBothLanguages) {
+  const nlohmann::json results = NamesJson()["results"];
+  ASSERT_GT(results.size(), 40u);
+  std::set<int> codes;
+  for (const auto& r : results) {
+    const int code = r["code"];
+    EXPECT_TRUE(codes.insert(code).second) << code;
+    EXPECT_EQ(r["name"], rc::Name(code));
+    EXPECT_EQ(r["en"], rc::Meaning(code));
+    EXPECT_EQ(r["ru"], rc::RussianMeaning(code));
+    EXPECT_FALSE(r["ru"].get<std::string>().empty()) << code;
+    EXPECT_NE(r["ru"], r["en"]) << code;
+  }
+  EXPECT_STREQ(rc::Meaning(200), "unknown result code");
+  EXPECT_STRNE(rc::RussianMeaning(200), rc::Meaning(200));
 }
 
 TEST(DocumentJsonTest, SaysOnlyWhatTheReaderKnows) {
