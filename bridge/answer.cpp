@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/status_format.h"
+#include "storage/tax_rate.h"
 #include "util/cp866.h"
 
 namespace bridge {
@@ -88,6 +89,20 @@ json PreviewJson(const std::string& register_name, const Job& job, const host::R
     j["refusal"] = ProblemJson(refusal);
   }
   return j;
+}
+
+json TaxRatesJson(const std::string& register_name, const std::vector<std::string>& images) {
+  json rates = json::array();
+  for (size_t i = 0; i < images.size(); ++i) {
+    TaxRate rate;
+    if (images[i].empty() || !rate.parse(images[i]) || !rate.isValid()) continue;
+    rates.push_back({{"number", i + 1},
+                     {"type", rate.type()},
+                     {"rate", rate.rate()},
+                     {"rate_decimal", host::Decimal2(rate.rate())},
+                     {"name", util::Cp866ToUtf8(rate.name())}});
+  }
+  return {{"register", register_name}, {"tax_rates", rates}};
 }
 
 const char* PaperState(const StatusSnapshot& s) {

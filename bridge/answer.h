@@ -31,6 +31,9 @@ json DocumentJson(const std::string& register_name, const Job& job, const host::
 // the total and change, and "refusal", the problem the register would
 // answer (null when it would store the receipt).
 json PreviewJson(const std::string& register_name, const Job& job, const host::ReceiptPreview& p);
+// The usable ones of the register's tax rate images (as the preview's setup
+// keeps them), by number.
+json TaxRatesJson(const std::string& register_name, const std::vector<std::string>& images);
 
 // What the status poll keeps of a register.
 struct StatusSnapshot {

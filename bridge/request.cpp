@@ -39,6 +39,7 @@ constexpr ActionInfo kActions[] = {
     {Action::kRegistration, "registration", true, true, true, doc::kFiscalisation, false, false},
     {Action::kTotals, "totals", false, false, false, 0, false, false},
     {Action::kPreview, "receipt-preview", false, false, false, 0, false, false},
+    {Action::kTaxRates, "tax-rates", false, false, false, 0, false, false},
 };
 
 const struct {
@@ -302,6 +303,7 @@ bool DecodeBody(const json& body, Job* job, Problem* problem) {
     case Action::kCancel:
     case Action::kReadTable:
     case Action::kReadClock:
+    case Action::kTaxRates:
     case Action::kTotals: return f.Only({});
     case Action::kReport:
       if (job->report == report::kPeriod) {

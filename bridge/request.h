@@ -47,6 +47,7 @@ enum class Action {
   kRegistration,
   kTotals,
   kPreview,
+  kTaxRates,
 };
 
 struct ActionInfo {

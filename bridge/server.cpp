@@ -231,6 +231,7 @@ const std::vector<Server::Route>& Server::Table() {
        page(&Server::PaperSheet)},
       {"POST", "/v1/registers/{name}/receipts", FR_REG "/receipts", false, job(Action::kReceipt)},
       {"POST", "/v1/registers/{name}/receipts/preview", FR_REG "/receipts/preview", false, job(Action::kPreview)},
+      {"GET", "/v1/registers/{name}/tax-rates", FR_REG "/tax-rates", false, job(Action::kTaxRates)},
       {"POST", "/v1/registers/{name}/cancel", FR_REG "/cancel", false, job(Action::kCancel)},
       {"POST", "/v1/registers/{name}/shift/open", FR_REG "/shift/open", false, job(Action::kShiftOpen)},
       {"POST", "/v1/registers/{name}/shift/close", FR_REG "/shift/close", false, job(Action::kShiftClose)},

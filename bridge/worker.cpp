@@ -324,7 +324,10 @@ void Worker::Execute(const std::shared_ptr<Ticket>& t) {
   const int64_t started = NowMs();
   call_ms_ = 0;
   const Action action = t->job.action;
-  Outcome o = InfoOf(action).document ? RunDocument(t) : action == Action::kPreview ? RunPreview(t) : RunSingle(t);
+  Outcome o = InfoOf(action).document       ? RunDocument(t)
+              : action == Action::kPreview  ? RunPreview(t)
+              : action == Action::kTaxRates ? RunTaxRates()
+                                            : RunSingle(t);
   // Tables and tax rates may have changed: the preview reads them again.
   if (action == Action::kWriteTable || action == Action::kRegistration) setup_read_ = false;
   o.register_ms = call_ms_;
@@ -447,18 +450,22 @@ Outcome Worker::Unreadable() {
       config_.name);
 }
 
+bool Worker::ReadSetup(Outcome* refused) {
+  if (setup_read_) return true;
+  const host::Status read = host::ReadReceiptSetup(client_.get(), config_.service, &setup_);
+  setup_read_ = read.ok();
+  if (!setup_read_) {
+    log_->Write({{"register", config_.name}, {"preview", read.ToString()}});
+    *refused = ProblemOutcome(
+        MakeProblem(503, "register.offline", "the register's tables cannot be read: " + read.ToString()), config_.name);
+  }
+  return setup_read_;
+}
+
 Outcome Worker::RunPreview(const std::shared_ptr<Ticket>& t) {
   const Job& job = t->job;
-  if (!setup_read_) {
-    const host::Status read = host::ReadReceiptSetup(client_.get(), config_.service, &setup_);
-    setup_read_ = read.ok();
-    if (!setup_read_) {
-      log_->Write({{"register", config_.name}, {"preview", read.ToString()}});
-      return ProblemOutcome(
-          MakeProblem(503, "register.offline", "the register's tables cannot be read: " + read.ToString()),
-          config_.name);
-    }
-  }
+  Outcome refused;
+  if (!ReadSetup(&refused)) return refused;
   int64_t drawer = 0;
   {
     std::lock_guard<std::mutex> l(mu_);
@@ -473,6 +480,12 @@ Outcome Worker::RunPreview(const std::shared_ptr<Ticket>& t) {
                           config_.name);
   }
   return JsonOutcome(200, PreviewJson(config_.name, job, p));
+}
+
+Outcome Worker::RunTaxRates() {
+  Outcome refused;
+  if (!ReadSetup(&refused)) return refused;
+  return JsonOutcome(200, TaxRatesJson(config_.name, setup_.tax_rates));
 }
 
 json Worker::PrintedJson(const Job& job, bool known) {

@@ -136,6 +136,11 @@ class Worker {
   // document code with its tables and tax rates, read once and again after
   // a table write or a registration.
   Outcome RunPreview(const std::shared_ptr<Ticket>& t);
+  // The usable tax rates from the same reading.
+  Outcome RunTaxRates();
+  // Reads the preview's setup unless it is read; false with the problem to
+  // answer when the register cannot tell.
+  bool ReadSetup(Outcome* refused);
   // The register said yes with data that does not decode.
   Outcome Unreadable();
   // A printed report's or copy's answer; `known` false for a job read back

@@ -12,18 +12,20 @@
 namespace bridgetest {
 namespace {
 
-// A registration with each kind of tax rate; discounts of each kind.
+// A registration with each kind of tax rate.
+const json kRegistration = {{"inn", "7701234567"},
+                            {"fn", "9999078900012345"},
+                            {"texts", {"ООО Ромашка"}},
+                            {"tax_rates",
+                             {{{"number", 1}, {"type", 1}, {"rate", 2000}, {"name", "НДС 20%"}},
+                              {{"number", 2}, {"type", 1}, {"rate", 1000}, {"name", "НДС 10%"}},
+                              {{"number", 3}, {"type", 2}, {"rate", 1250}, {"name", "НАЛОГ 12.5%"}},
+                              {{"number", 4}, {"type", 0}, {"rate", 0}, {"name", "БЕЗ НДС"}}}}};
+
+// The registration; discounts of each kind.
 void PrepareTaxesAndDiscounts(BridgeRig* rig) {
   ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/serial-number", {{"serial", "4200012345"}}).status, 200);
-  const json reg = {{"inn", "7701234567"},
-                    {"fn", "9999078900012345"},
-                    {"texts", {"ООО Ромашка"}},
-                    {"tax_rates",
-                     {{{"number", 1}, {"type", 1}, {"rate", 2000}, {"name", "НДС 20%"}},
-                      {{"number", 2}, {"type", 1}, {"rate", 1000}, {"name", "НДС 10%"}},
-                      {{"number", 3}, {"type", 2}, {"rate", 1250}, {"name", "НАЛОГ 12.5%"}},
-                      {{"number", 4}, {"type", 0}, {"rate", 0}, {"name", "БЕЗ НДС"}}}}};
-  ASSERT_EQ(rig->Post("/registration", reg, "preview-registration").status, 201);
+  ASSERT_EQ(rig->Post("/registration", kRegistration, "preview-registration").status, 201);
   const json discounts[] = {{{"type", "percent"}, {"value", 500}, {"name", "СКИДКА 5%"}},
                             {{"type", "amount"}, {"value", 1000}},
                             {{"type", "percent"}, {"value", 1250}}};
@@ -49,6 +51,15 @@ TEST(BridgePreviewTest, APreviewIsWhatTheRegisterStores) {
   BridgeRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.Start());
   ASSERT_NO_FATAL_FAILURE(PrepareTaxesAndDiscounts(&rig));
+  // The rates a till chooses from: those registered, by number and name.
+  const Got rates = rig.Call("GET", "/v1/registers/main/tax-rates", nullptr, {}, kPos);
+  ASSERT_EQ(rates.status, 200) << rates.body.dump();
+  ASSERT_EQ(rates.body["tax_rates"].size(), kRegistration["tax_rates"].size());
+  for (size_t i = 0; i < rates.body["tax_rates"].size(); ++i) {
+    const json& got = rates.body["tax_rates"][i];
+    const json& registered = kRegistration["tax_rates"][i];
+    for (const char* field : {"number", "type", "rate", "name"}) EXPECT_EQ(got[field], registered[field]) << field;
+  }
   std::mt19937 rng(20261209);
   static const char* const kTypes[] = {"sale", "sale", "return-purchase", "purchase", "return-sale"};
   std::unique_ptr<platform::Env> env = platform::NewBoardEnv();
