@@ -7,19 +7,25 @@
 // would only replay) or the form, the cashier or the register was edited.
 
 import * as api from './api.js';
+import * as i18n from './i18n.js';
 
+const { t, money } = i18n;
 const $ = (sel, root = document) => root.querySelector(sel);
 const contextEdits = [];  // each form's "edited" mark, for the shared fields
 
+// A field the person has to mend: the message's key and values, and where.
 class InputError extends Error {
-  constructor(message, field) {
-    super(message);
+  constructor(key, values, field) {
+    super(key);
+    this.key = key;
+    this.values = values;
     this.field = field;
   }
 }
 
+// `text`: a string, or a function that words it in the chosen language.
 function say(el, text, kind = '') {
-  el.textContent = text;
+  i18n.say(el, text);
   el.dataset.kind = kind;
 }
 
@@ -29,7 +35,7 @@ function messageOf(form) {
 
 function currentRegister() {
   const name = $('#register-pick').value;
-  if (!name) throw new InputError('No register to act on.', $('#register-pick'));
+  if (!name) throw new InputError('input.no-register', {}, $('#register-pick'));
   return name;
 }
 
@@ -42,8 +48,8 @@ function cashier() {
   const password = $('#cashier-password');
   const name = $('#cashier-name').value.trim();
   const n = Number(number.value);
-  if (!Number.isInteger(n) || n < 1 || n > 20) throw new InputError('The cashier number is 1 to 20.', number);
-  if (!/^\d{1,8}$/.test(password.value)) throw new InputError("Enter the cashier's password (digits).", password);
+  if (!Number.isInteger(n) || n < 1 || n > 20) throw new InputError('input.cashier-number', {}, number);
+  if (!/^\d{1,8}$/.test(password.value)) throw new InputError('input.password', {}, password);
   const c = { number: n, password: Number(password.value) };
   if (name) c.name = name;
   return c;
@@ -51,20 +57,21 @@ function cashier() {
 
 // What a stored document means for the person who asked for it.
 function stored(doc) {
-  const parts = [`Stored as document ${doc.number}`];
+  const parts = [t('stored', { number: doc.number })];
   if (doc.document === 'receipt') {
-    if (typeof doc.total === 'number') parts.push(`total ${api.money(doc.total)}`);
-    if (typeof doc.change === 'number') parts.push(`change ${api.money(doc.change)}`);
+    if (typeof doc.total === 'number') parts.push(t('stored.total', { money: money(doc.total) }));
+    if (typeof doc.change === 'number') parts.push(t('stored.change', { money: money(doc.change) }));
   }
-  if (typeof doc.amount === 'number') parts.push(`amount ${api.money(doc.amount)}`);
-  if (typeof doc.drawer === 'number') parts.push(`drawer ${api.money(doc.drawer)}`);
+  if (typeof doc.amount === 'number') parts.push(t('stored.amount', { money: money(doc.amount) }));
+  if (typeof doc.drawer === 'number') parts.push(t('stored.drawer', { money: money(doc.drawer) }));
   let text = `${parts.join(', ')}.`;
-  if (doc.settled) text += ` Its answer was lost; the register could not tell again: ${(doc.missing || []).join(', ') || 'nothing'}.`;
+  if (doc.settled) text += ` ${t('stored.lost', { missing: (doc.missing || []).join(', ') || t('nothing') })}`;
   return text;
 }
 
 // A form whose submission goes to the bridge. build() reads the form and
-// answers { method, path, body, done(answerBody) -> words, after?() }.
+// answers { method, path, body, done(answerBody) -> words, after?() }; the
+// words are made again when the language changes.
 function submission(form, build) {
   let attempt = null;
   let edited = false;
@@ -82,7 +89,7 @@ function submission(form, build) {
         attempt = { ...build(), key: api.newKey() };
       } catch (e) {
         if (!(e instanceof InputError)) throw e;
-        say(message, e.message, 'error');
+        say(message, () => t(e.key, e.values), 'error');
         if (e.field) e.field.focus();
         return;
       }
@@ -94,7 +101,7 @@ function submission(form, build) {
       for (const b of enabled) b.disabled = true;
       form.setAttribute('aria-busy', 'true');
     }
-    say(message, mine.again ? 'Sending again with the same key…' : 'Sending…', 'busy');
+    say(message, () => t(mine.again ? 'sending-again' : 'sending'), 'busy');
     const answer = await api.call(mine.method, mine.path, { body: mine.body, key: mine.key });
     if (--pending === 0) {
       for (const b of enabled) b.disabled = false;
@@ -102,21 +109,47 @@ function submission(form, build) {
     }
     if (answer.final && attempt === mine) attempt = null;
     if (answer.ok) {
-      say(message, mine.done(answer.body), 'ok');
+      say(message, () => mine.done(answer.body), 'ok');
       if (mine.after) mine.after(answer.body);
     } else if (answer.final) {
-      say(message, api.describe(answer), 'error');
+      say(message, () => api.describe(answer), 'error');
     } else {
       mine.again = true;
-      say(message, `${api.describe(answer)} It is not known yet whether it was done: submit again and the bridge answers what happened, without doing it twice.`, 'error');
+      say(message, () => t('not-known', { why: api.describe(answer) }), 'error');
     }
   });
 }
 
 // ---- the receipt ----
 
+// The register's tax rates by register name: [{ number, name }], read from
+// the bridge; until then (or if it cannot tell) the numbers 1 to 5.
+const taxRates = new Map();
+
+export async function loadTaxRates(register) {
+  const answer = await api.get(api.registerPath(register, '/tax-rates'));
+  if (!answer.ok) return;
+  taxRates.set(register, answer.body.tax_rates || []);
+  if ($('#register-pick').value === register) {
+    for (const line of $('#lines').children) fillTaxes(line);
+  }
+}
+
+function fillTaxes(line) {
+  const select = line.querySelector('[name="tax"]');
+  const was = select.value;
+  const rates = taxRates.get($('#register-pick').value);
+  const options = rates && rates.length
+    ? rates.map((r) => new Option(r.name || t('tax.number', { number: r.number }), String(r.number)))
+    : [1, 2, 3, 4, 5].map((n) => new Option(t('tax.number', { number: n }), String(n)));
+  select.replaceChildren(...options);
+  if (was && [...select.options].some((o) => o.value === was)) select.value = was;
+}
+
 function addLine(values = {}) {
   const line = $('#line-template').content.firstElementChild.cloneNode(true);
+  i18n.apply(line);
+  fillTaxes(line);
   for (const [k, v] of Object.entries(values)) line.querySelector(`[name="${k}"]`).value = v;
   $('.remove', line).addEventListener('click', () => {
     const lines = $('#lines');
@@ -134,7 +167,8 @@ function addLine(values = {}) {
 function renumberLines() {
   const lines = [...$('#lines').children];
   lines.forEach((line, i) => {
-    for (const el of line.querySelectorAll('.index')) el.textContent = String(i + 1);
+    $('legend', line).textContent = t('line', { n: i + 1 });
+    $('.remove', line).textContent = t('remove-line', { n: i + 1 });
     $('.remove', line).disabled = lines.length === 1;
   });
 }
@@ -143,19 +177,19 @@ function renumberLines() {
 function readLines() {
   return [...$('#lines').children].map((line, i) => {
     const f = (n) => line.querySelector(`[name="${n}"]`);
-    const at = `Line ${i + 1}:`;
+    const at = { n: i + 1 };
     const name = f('name').value.trim();
-    if (!name) throw new InputError(`${at} enter a name.`, f('name'));
+    if (!name) throw new InputError('input.line-name', at, f('name'));
     const price = api.parseMoney(f('price').value);
-    if (price === null) throw new InputError(`${at} the price is money like 45.50.`, f('price'));
+    if (price === null) throw new InputError('input.line-price', at, f('price'));
     const quantity = api.parseQuantity(f('quantity').value);
-    if (quantity === null) throw new InputError(`${at} the quantity is a number above 0, like 1 or 0.25.`, f('quantity'));
+    if (quantity === null) throw new InputError('input.line-quantity', at, f('quantity'));
     const section = Number(f('section').value || 1);
-    if (!Number.isInteger(section) || section < 1 || section > 20) throw new InputError(`${at} the section is 1 to 20.`, f('section'));
+    if (!Number.isInteger(section) || section < 1 || section > 20) throw new InputError('input.line-section', at, f('section'));
     const l = { name, price, quantity, tax: Number(f('tax').value), section };
     if (f('discount').value !== '') {
       const discount = Number(f('discount').value);
-      if (!Number.isInteger(discount) || discount < 1 || discount > 20) throw new InputError(`${at} the discount is a record 1 to 20, or empty.`, f('discount'));
+      if (!Number.isInteger(discount) || discount < 1 || discount > 20) throw new InputError('input.line-discount', at, f('discount'));
       l.discount = discount;
     }
     return l;
@@ -167,42 +201,82 @@ function payment(form) {
     const el = form.elements[name];
     if (el.value.trim() === '') return 0;
     const v = api.parseMoney(el.value);
-    if (v === null) throw new InputError(`The ${name} payment is money like 50.00.`, el);
+    if (v === null) throw new InputError('input.payment', { kind: t(name).toLowerCase() }, el);
     return v;
   };
   return { cash: read('cash'), cashless: read('cashless') };
 }
 
-// Total and change before sending, as the register will work them out:
-// its own receipt code, run by the bridge with its tax rates and discount
-// records (the preview), asked again whenever the form changes.
+// Total, discounts, taxes and change before sending, as the register will
+// work them out: its own receipt code, run by the bridge with its tax rates
+// and discount records (the preview), asked again whenever the form changes.
+// A refusal is shown where it belongs: a line, the payment or the type.
 const PREVIEW_DELAY_MS = 150;
 let previewAsked = 0;  // the newest preview asked for; older answers are dropped
 let previewTimer = null;
 
-function showSums(total, paid, change, note, amounts = []) {
-  $('#receipt-total').textContent = total;
-  $('#receipt-paid').textContent = paid;
-  $('#receipt-change').textContent = change;
-  $('#receipt-note').textContent = note;
-  [...$('#lines').children].forEach((line, i) => { $('.amount output', line).textContent = amounts[i] ?? '—'; });
+// What the sums show: { paid, preview, why } (preview the bridge's answer
+// body, why a reason there is none); kept so a language change rewords it.
+let sums = { paid: null, preview: null, why: null, pending: false };
+
+function showSums() {
+  const p = sums.preview;
+  const out = (id, text) => { $(id).textContent = text; };
+  const pending = sums.pending ? '…' : '—';
+  out('#receipt-total', p ? money(p.total) : pending);
+  out('#receipt-discounts', p ? money(p.lines.reduce((a, l) => a + l.discount, 0)) : pending);
+  out('#receipt-taxes', p ? p.taxes.map((x) => `${x.name || t('tax.number', { number: x.number })}: ${money(x.amount)}`).join('; ') || money(0) : pending);
+  out('#receipt-paid', sums.paid === null ? '—' : money(sums.paid));
+  out('#receipt-change', p ? money(p.change) : pending);
+  $('#receipt-note').textContent = sums.why ? t('preview.none', { why: sums.why() }) : '';
+  const form = $('#receipt-form');
+  for (const el of form.querySelectorAll('.problem')) el.textContent = '';
+  [...$('#lines').children].forEach((line, i) => {
+    const l = p && p.lines[i];
+    $('.line-amount', line).textContent = l ? money(l.amount) : '—';
+    const figures = [];
+    if (l && l.discount) figures.push(t('line.discount', { money: money(l.discount) }));
+    if (l) figures.push(t('line.tax', { money: money(l.tax) }));
+    $('.line-figures', line).textContent = figures.join(' · ');
+  });
+  if (p && p.refusal) {
+    const text = t('preview.refused', { meaning: i18n.meaning(p.refusal.result_code, p.refusal.result_meaning || p.refusal.detail) });
+    const line = /^\/lines\/(\d+)$/.exec(p.refusal.pointer || '');
+    const where = line ? $('.problem', $('#lines').children[Number(line[1])] || form)
+      : form.querySelector(`.problem[data-at="${p.refusal.pointer === '/type' ? '/type' : '/payment'}"]`);
+    where.textContent = text;
+  }
 }
+
+let previewText = '';  // the request of the figures shown or asked for
 
 function updateSums() {
   const form = $('#receipt-form');
-  clearTimeout(previewTimer);
-  const asked = ++previewAsked;
   let request;
   try {
     const pay = payment(form);
     request = { at: path('/receipts/preview'), body: { type: form.elements.type.value, lines: readLines(), payment: pay } };
   } catch (e) {
     if (!(e instanceof InputError)) throw e;
-    showSums('—', '—', '—', '');
+    clearTimeout(previewTimer);
+    ++previewAsked;
+    previewText = '';
+    sums = { paid: null, preview: null, why: null, pending: false };
+    showSums();
     return;
   }
+  // A field's change event after its input events asks nothing new; the
+  // figures stay where they are, so a click on the button lands on it.
+  const text = JSON.stringify(request);
+  if (text === previewText) return;
+  previewText = text;
+  clearTimeout(previewTimer);
+  const asked = ++previewAsked;
   const { cash, cashless } = request.body.payment;
-  showSums('…', api.money(cash + cashless), '…', '');
+  // The last figures stay until the new ones come: nothing jumps meanwhile.
+  sums = { ...sums, paid: cash + cashless, why: null, pending: !sums.preview };
+  showSums();
+  $('#receipt-form .sums').setAttribute('aria-busy', 'true');
   previewTimer = setTimeout(async () => {
     let answer;
     try {
@@ -211,23 +285,17 @@ function updateSums() {
       return;
     }
     if (asked !== previewAsked) return;
-    if (!answer.ok) {
-      showSums('—', api.money(cash + cashless), '—', `No preview: ${api.describe(answer)}`);
-      return;
-    }
-    const p = answer.body;
-    let note = '';
-    if (p.refusal) {
-      const line = /^\/lines\/(\d+)$/.exec(p.refusal.pointer || '');
-      note = `The register would refuse${line ? ` line ${Number(line[1]) + 1}` : ''}: ${p.refusal.result_meaning || p.refusal.detail}.`;
-    }
-    showSums(api.money(p.total), api.money(cash + cashless), api.money(p.change), note,
-             p.lines.map((l) => api.money(l.amount)));
+    sums = answer.ok ? { ...sums, preview: answer.body, pending: false }
+      : { ...sums, preview: null, why: () => api.describe(answer), pending: false };
+    if (!answer.ok) previewText = '';  // asked again at the next change
+    $('#receipt-form .sums').removeAttribute('aria-busy');
+    showSums();
   }, PREVIEW_DELAY_MS);
 }
 
 function resetReceipt() {
   const form = $('#receipt-form');
+  previewText = '';
   $('#lines').replaceChildren();
   addLine();
   form.elements.cash.value = '';
@@ -237,63 +305,72 @@ function resetReceipt() {
 
 // ---- tables ----
 
-const TABLE_NAMES = { cashiers: 'cashier', sections: 'section', discounts: 'discount' };
-let editing = null;  // { table, number } of the record in the write form
+let editing = null;  // { table, number, register } of the record in the write form
 
 function showRecord(table, record) {
   const form = $('#table-write-form');
-  editing = { table, number: record.number };
+  editing = { table, number: record.number, register: currentRegister() };
   form.hidden = false;
   for (const label of form.querySelectorAll('[data-in]')) label.hidden = !label.dataset.in.split(' ').includes(table);
-  $('.editing', form).textContent = `Editing ${TABLE_NAMES[table]} ${record.number} of ${currentRegister()}`;
+  const { number, register } = editing;
+  i18n.say($('.editing', form), () => t(`editing.${table}`, { number, register }));
   form.elements.name.value = record.name || '';
   form.elements.rights.value = record.rights ?? '';
   form.elements.password.value = '';
   if (table === 'discounts') {
     form.elements.kind.value = record.type || 'empty';
-    form.elements.value.value = record.type === 'empty' ? '' : api.money(record.value);
+    form.elements.value.value = record.type === 'empty' ? '' : i18n.moneyField(record.value);
   }
 }
 
 function recordBody() {
   const form = $('#table-write-form');
-  if (!editing) throw new InputError('Read a record first.');
+  if (!editing) throw new InputError('input.read-first', {});
   const name = form.elements.name.value.trim();
   if (editing.table === 'cashiers') {
     const rights = Number(form.elements.rights.value);
-    if (!Number.isInteger(rights) || rights < 0 || rights > 65535) throw new InputError('Rights are 0 to 65535.', form.elements.rights);
-    if (!name) throw new InputError('A cashier needs a name.', form.elements.name);
+    if (!Number.isInteger(rights) || rights < 0 || rights > 65535) throw new InputError('input.rights', {}, form.elements.rights);
+    if (!name) throw new InputError('input.cashier-name', {}, form.elements.name);
     if (!/^\d{1,8}$/.test(form.elements.password.value) || Number(form.elements.password.value) < 1) {
-      throw new InputError("Enter the cashier's password (digits, not 0).", form.elements.password);
+      throw new InputError('input.password-nonzero', {}, form.elements.password);
     }
     return { name, rights, password: Number(form.elements.password.value) };
   }
   if (editing.table === 'sections') {
-    if (!name) throw new InputError('A section needs a name.', form.elements.name);
+    if (!name) throw new InputError('input.section-name', {}, form.elements.name);
     return { name };
   }
   const type = form.elements.kind.value;
   if (type === 'empty') return { type };
   const value = api.parseMoney(form.elements.value.value);
-  if (value === null || value < 1) throw new InputError(type === 'percent' ? 'The value is a per cent like 5 or 2.50.' : 'The value is money like 10.00.', form.elements.value);
+  if (value === null || value < 1) throw new InputError(type === 'percent' ? 'input.percent' : 'input.money', {}, form.elements.value);
   const body = { type, value };
   if (name) body.name = name;
   return body;
 }
 
 function describeRecord(table, r) {
-  if (table === 'cashiers') return `Cashier ${r.number}: ${r.name || '(no name)'}, rights ${r.rights}.`;
-  if (table === 'sections') return `Section ${r.number}: ${r.name || '(no name)'}.`;
-  if (r.type === 'empty') return `Discount ${r.number}: empty.`;
-  return `Discount ${r.number}: ${r.name || '(no name)'}, ${api.money(r.value)}${r.type === 'percent' ? ' %' : ''}.`;
+  const name = r.name || t('record.no-name');
+  if (table === 'cashiers') return t('record.cashier', { number: r.number, name, rights: r.rights });
+  if (table === 'sections') return t('record.section', { number: r.number, name });
+  if (r.type === 'empty') return t('record.discount-empty', { number: r.number });
+  const value = r.type === 'percent' ? `${i18n.moneyField(r.value)} %` : money(r.value);
+  return t('record.discount', { number: r.number, name, value });
 }
 
 // ---- the clock ----
 
-function localNow() {
-  const d = new Date();
-  const p = (n) => String(n).padStart(2, '0');
-  return `${d.getFullYear()}-${p(d.getMonth() + 1)}-${p(d.getDate())}T${p(d.getHours())}:${p(d.getMinutes())}:${p(d.getSeconds())}`;
+// The register's own time in the field, in the language's 24-hour form.
+async function fillClock() {
+  const time = $('#clock-form').elements.time;
+  let answer;
+  try {
+    answer = await api.get(path('/clock'));
+  } catch (e) {
+    if (!(e instanceof InputError)) throw e;
+    return;
+  }
+  if (answer.ok && !time.disabled && !time.value) time.value = i18n.clockText(new Date(answer.body.time));
 }
 
 // ---- wiring ----
@@ -306,15 +383,15 @@ export function setupActions() {
 
   submission($('#shift-open-form'), () => ({
     method: 'POST', path: path('/shift/open'), body: { cashier: cashier() },
-    done: (d) => `Shift ${d.shift ?? ''} opened. ${stored(d)}`,
+    done: (d) => t('shift.opened', { shift: d.shift ?? '', stored: stored(d) }),
   }));
   submission($('#shift-close-form'), () => ({
     method: 'POST', path: path('/shift/close'), body: { cashier: cashier() },
-    done: (d) => `Shift ${d.shift ?? ''} closed (Z report). ${stored(d)}`,
+    done: (d) => t('shift.closed', { shift: d.shift ?? '', stored: stored(d) }),
   }));
   submission($('#cancel-form'), () => ({
     method: 'POST', path: path('/cancel'),
-    done: (a) => (a.cancelled ? 'The open document was cancelled.' : 'No document was open.'),
+    done: (a) => t(a.cancelled ? 'cancelled' : 'nothing-open'),
   }));
 
   const receipt = $('#receipt-form');
@@ -328,11 +405,11 @@ export function setupActions() {
   submission(receipt, () => {
     const lines = readLines();
     const pay = payment(receipt);
-    if (pay.cash + pay.cashless === 0) throw new InputError('Enter the payment, cash or cashless.', receipt.elements.cash);
+    if (pay.cash + pay.cashless === 0) throw new InputError('input.no-payment', {}, receipt.elements.cash);
     return {
       method: 'POST', path: path('/receipts'),
       body: { type: receipt.elements.type.value, cashier: cashier(), lines, payment: pay },
-      done: (d) => `${stored(d)}${d.receipt_number ? ` Receipt ${d.receipt_number} of the shift.` : ''}`,
+      done: (d) => (d.receipt_number ? t('receipt.stored', { stored: stored(d), number: d.receipt_number }) : stored(d)),
       after: resetReceipt,
     };
   });
@@ -340,7 +417,7 @@ export function setupActions() {
   const cash = $('#cash-form');
   submission(cash, () => {
     const amount = api.parseMoney(cash.elements.amount.value);
-    if (!amount) throw new InputError('The amount is money above 0, like 100.00.', cash.elements.amount);
+    if (!amount) throw new InputError('input.amount', {}, cash.elements.amount);
     return {
       method: 'POST', path: path(`/${cash.elements.direction.value}`), body: { cashier: cashier(), amount },
       done: stored,
@@ -351,16 +428,16 @@ export function setupActions() {
   const report = $('#report-form');
   submission(report, () => ({
     method: 'POST', path: path(`/reports/${report.elements.kind.value}`), body: { cashier: cashier() },
-    done: () => `${report.elements.kind.selectedOptions[0].textContent} printed.`,
+    done: () => t('report.printed', { report: t(`report.${report.elements.kind.value}`) }),
   }));
 
   const copy = $('#copy-form');
   submission(copy, () => {
     const number = Number(copy.elements.number.value);
-    if (!Number.isInteger(number) || number < 1) throw new InputError('Enter the number of a stored document.', copy.elements.number);
+    if (!Number.isInteger(number) || number < 1) throw new InputError('input.document-number', {}, copy.elements.number);
     return {
       method: 'POST', path: path('/copies'), body: { cashier: cashier(), number },
-      done: (a) => `A copy of document ${a.number} printed.`,
+      done: (a) => t('copy.printed', { number: a.number }),
     };
   });
 
@@ -368,19 +445,17 @@ export function setupActions() {
   clock.elements.now.addEventListener('change', () => {
     const time = clock.elements.time;
     time.disabled = clock.elements.now.checked;
-    if (!time.disabled && !time.value) time.value = localNow();
+    if (!time.disabled && !time.value) fillClock();
   });
   // "Now" is read at the first submission and kept with its key: a retry
   // sends the same time, not a later one the bridge would call another body.
   submission(clock, () => {
     const now = clock.elements.now.checked;
-    const t = now ? new Date() : new Date(clock.elements.time.value);
-    if (!now && (!clock.elements.time.value || Number.isNaN(t.getTime()))) {
-      throw new InputError('Enter a date and time.', clock.elements.time);
-    }
+    const when = now ? new Date() : i18n.parseClock(clock.elements.time.value);
+    if (!when) throw new InputError('input.time', { example: t('clock.placeholder') }, clock.elements.time);
     return {
-      method: 'PUT', path: path('/clock'), body: { time: t.toISOString().replace(/\.\d{3}Z$/, 'Z') },
-      done: (a) => `The register's clock now says ${a.time}.`,
+      method: 'PUT', path: path('/clock'), body: { time: when.toISOString().replace(/\.\d{3}Z$/, 'Z') },
+      done: (a) => t('clock.done', { time: i18n.clockText(new Date(a.time)) }),
     };
   });
 
@@ -392,28 +467,28 @@ export function setupActions() {
     const table = read.elements.table.value;
     const number = Number(read.elements.number.value);
     if (!Number.isInteger(number) || number < 1 || number > 20) {
-      say(message, 'Records are 1 to 20.', 'error');
+      say(message, () => t('input.record'), 'error');
       read.elements.number.focus();
       return;
     }
     const button = $('button', read);
     button.disabled = true;
-    say(message, 'Reading…', 'busy');
+    say(message, () => t('reading'), 'busy');
     let answer;
     try {
       answer = await api.get(path(`/tables/${table}/${number}`));
     } catch (e) {
       if (!(e instanceof InputError)) throw e;
-      say(message, e.message, 'error');
+      say(message, () => t(e.key, e.values), 'error');
       return;
     } finally {
       button.disabled = false;
     }
     if (!answer.ok) {
-      say(message, api.describe(answer), 'error');
+      say(message, () => api.describe(answer), 'error');
       return;
     }
-    say(message, describeRecord(table, answer.body), 'ok');
+    say(message, () => describeRecord(table, answer.body), 'ok');
     showRecord(table, answer.body);
     $('#table-write-form').dispatchEvent(new Event('change'));
   });
@@ -422,12 +497,26 @@ export function setupActions() {
     const { table, number } = editing || {};
     return {
       method: 'PUT', path: path(`/tables/${table}/${number}`), body: recordBody(),
-      done: (r) => `Saved. ${describeRecord(table, r)}`,
+      done: (r) => t('saved', { record: describeRecord(table, r) }),
       after: () => { write.elements.password.value = ''; },
     };
   });
   write.elements.kind.addEventListener('change', () => {
     write.elements.value.disabled = write.elements.kind.value === 'empty';
+  });
+
+  // The receipt's figures and the lines' texts in the new language; the
+  // clock field in the new language's form.
+  i18n.onLanguage(() => {
+    renumberLines();
+    for (const line of $('#lines').children) fillTaxes(line);
+    showSums();
+    clock.elements.time.value = '';
+    if (!clock.elements.time.disabled) fillClock();
+  });
+  // Another register has other tax rates.
+  $('#register-pick').addEventListener('change', () => {
+    for (const line of $('#lines').children) fillTaxes(line);
   });
 
   resetReceipt();

@@ -1,6 +1,8 @@
 // The bridge's /v1 interface as the console uses it: the bearer token (kept
 // in sessionStorage only, so it goes with the tab), requests with their
-// Idempotency-Key, problem answers put into words, and kopecks.
+// Idempotency-Key, problem answers put into words, amounts as typed.
+
+import { t, meaning } from './i18n.js';
 
 const TOKEN_KEY = 'fr-console-token';
 
@@ -58,7 +60,7 @@ export async function call(method, path, { token = savedToken(), body, key, sign
     res = await fetch(path, init);
   } catch (e) {
     if (e.name === 'AbortError') throw e;
-    return new Answer(0, { title: 'No answer from the bridge', detail: String(e.message || e) }, null);
+    return new Answer(0, { detail: String(e.message || e) }, null);
   }
   let parsed = null;
   const type = res.headers.get('Content-Type') || '';
@@ -85,42 +87,40 @@ export async function blob(path, { signal } = {}) {
 
 export const registerPath = (name, rest = '') => `/v1/registers/${encodeURIComponent(name)}${rest}`;
 
-// A problem in words for the person at the till.
+// A problem in words for the person at the till, in the chosen language:
+// a register's refusal by its result code; the bridge's own problems as it
+// words them.
 export function describe(answer) {
   const p = answer.problem || answer.body || {};
-  if (answer.forbidden) return 'This needs an admin token.';
+  if (answer.forbidden) return t('needs-admin');
   const parts = [];
   if (p.result_code !== undefined) {
     // The detail only says the same again.
-    parts.push(`The register refused: ${p.result_code} — ${p.result_meaning || 'no meaning given'}.`);
+    parts.push(t('refused', { code: p.result_code, meaning: meaning(p.result_code, p.result_meaning) }));
   } else {
-    const head = [p.title, p.detail].filter(Boolean).join(': ');
+    const head = [answer.status === 0 ? t('no-answer') : p.title, p.detail].filter(Boolean).join(': ');
     if (head) parts.push(head.endsWith('.') ? head : `${head}.`);
   }
-  if (answer.status && !parts.length) parts.push(`The bridge answered ${answer.status}.`);
-  if (p.pointer) parts.push(`(at ${p.pointer})`);
+  if (answer.status && !parts.length) parts.push(t('bridge-answered', { status: answer.status }));
+  if (p.pointer) parts.push(t('at', { pointer: p.pointer }));
   return parts.join(' ');
 }
 
-// Kopecks as money: 4550 -> "45.50".
-export function money(kopecks) {
-  if (typeof kopecks !== 'number' || !Number.isFinite(kopecks)) return '—';
-  const sign = kopecks < 0 ? '-' : '';
-  const k = Math.abs(Math.trunc(kopecks));
-  return `${sign}${Math.floor(k / 100)}.${String(k % 100).padStart(2, '0')}`;
-}
+// Spaces (a pasted "1 250,00 ₽") and the rouble sign are not part of the
+// amount; the decimal mark is a comma or a point.
+const typed = (text) => String(text).replace(/[\s\u00a0\u202f₽]/g, '');
 
 // "45.50", "45,5", "45" -> 4550; null for anything else. Parsed as text, so
 // no binary fraction ever rounds a price.
 export function parseMoney(text) {
-  const m = /^\s*(\d{1,12})(?:[.,](\d{0,2}))?\s*$/.exec(String(text));
+  const m = /^(\d{1,12})(?:[.,](\d{0,2}))?$/.exec(typed(text));
   if (!m) return null;
   return Number(m[1]) * 100 + Number((m[2] || '').padEnd(2, '0'));
 }
 
 // A quantity as the bridge takes it: digits with up to 9 places; null if not.
 export function parseQuantity(text) {
-  const m = /^\s*(\d{1,9})(?:[.,](\d{1,9}))?\s*$/.exec(String(text));
+  const m = /^(\d{1,9})(?:[.,](\d{1,9}))?$/.exec(typed(text));
   if (!m) return null;
   const whole = m[1].replace(/^0+(?=\d)/, '');
   const frac = (m[2] || '').replace(/0+$/, '');

@@ -1,47 +1,30 @@
 // The console: sign in with a bridge token, then each register's state kept
-// live from the event stream (never by reloading), its last documents and
-// its paper. The forms that act on a register are in actions.js.
+// live from the event stream (never by reloading), its shift's documents
+// and its paper. The forms that act on a register are in actions.js; every
+// text comes from messages.js through i18n.js.
 
 import * as api from './api.js';
+import * as i18n from './i18n.js';
 import { EventStream } from './events.js';
-import { setupActions, showRole, clearActions, syncRegisterPick } from './actions.js';
+import { setupActions, showRole, clearActions, syncRegisterPick, loadTaxRates } from './actions.js';
 
+const { t, say, money, when } = i18n;
 const $ = (sel, root = document) => root.querySelector(sel);
 const SHEETS_SHOWN = 8;
-const DOCUMENTS_SHOWN = 20;
+const DOCUMENTS_LIMIT = 500;  // the most /documents answers at once
 const PAPER_SETTLE_MS = 1000;  // the virtual printer cuts just after the document is stored
 
-const registers = new Map();  // name -> { name, online, status, documents (by number), card, urls (sheet -> blob URL) }
+// name -> { name, online, status, documents (by number), listShift, more,
+// expanded (numbers), lines (number -> document), card, urls (sheet -> blob URL), sheets }
+const registers = new Map();
 let stream = null;
 let session = 0;  // bumped at every sign-in and sign-out; late answers of an old one are dropped
 let loaded = false;  // the state was read at least once in this session
 
-// ---- words for what the register says ----
-
-const PAPER = { ready: 'Paper ready', 'near-end': 'Paper near end', out: 'Paper out' };
-const PRINTER = { ready: 'Printer ready', silent: 'Printer silent (not answering)' };
-const DOCUMENT = {
-  receipt: 'Receipt', 'shift-open': 'Shift opened', 'shift-close': 'Shift closed (Z report)',
-  'cash-in': 'Cash in', 'cash-out': 'Cash out', registration: 'Registration',
-  'archive-close': 'Archive closed', unknown: 'Unknown document',
-};
-const RECEIPT = { sale: 'Sale', purchase: 'Purchase', 'return-sale': 'Return of a sale', 'return-purchase': 'Return of a purchase' };
-// The reports the form prints with the cashier alone (the others take a range).
-const REPORT = { x: 'X report', 'x-sections': 'X report by section' };
-
-function when(t) {
-  if (!t) return '—';
-  const d = new Date(t);
-  if (Number.isNaN(d.getTime())) return t;
-  const p = (n) => String(n).padStart(2, '0');
-  return `${d.getFullYear()}-${p(d.getMonth() + 1)}-${p(d.getDate())} ${p(d.getHours())}:${p(d.getMinutes())}:${p(d.getSeconds())}`;
-}
-
 function documentName(doc) {
-  if (doc.document === 'receipt' && doc.receipt_type) {
-    return `${RECEIPT[doc.receipt_type] || doc.receipt_type}${doc.receipt_number ? ` (receipt ${doc.receipt_number})` : ''}`;
-  }
-  return DOCUMENT[doc.document] || doc.document;
+  const kind = doc.document === 'receipt' && doc.receipt_type ? `receipt.${doc.receipt_type}` : `doc.${doc.document}`;
+  const name = t(kind) === kind ? doc.receipt_type || doc.document : t(kind);
+  return doc.receipt_number ? t('doc.numbered', { name, number: doc.receipt_number }) : name;
 }
 
 // ---- sign in and out ----
@@ -49,24 +32,23 @@ function documentName(doc) {
 function showSignedIn(on) {
   $('#sign-in').hidden = on;
   $('#console').hidden = !on;
-  $('#session').hidden = !on;
+  $('#signed-in').hidden = !on;
 }
 
-async function signIn(token, message = '') {
+async function signIn(token) {
   const mine = ++session;
   loaded = false;
-  const say = $('#token-message');
-  say.textContent = message;
+  const message = $('#token-message');
+  say(message, '');
   const answer = await api.get('/v1/registers', { token });
   if (mine !== session) return;
   if (!answer.ok) {
     if (answer.status === 401) api.forgetToken();  // kept when the bridge was only out of reach
-    say.textContent = answer.status === 401 ? `The bridge refused this token: ${api.describe(answer)}` : api.describe(answer);
+    say(message, () => (answer.status === 401 ? t('token.refused', { why: api.describe(answer) }) : api.describe(answer)));
     $('#token').focus();
     return;
   }
   api.saveToken(token);
-  say.textContent = '';
   $('#token').value = '';
   showSignedIn(true);
   $('#cashier-password').focus();  // what the cashier types first
@@ -80,17 +62,17 @@ async function signIn(token, message = '') {
     // Without the stream the page still shows where things stand.
     onLost: () => { if (mine === session && !loaded) loadAll(mine); },
     onEvent: (name, data) => { if (mine === session) onEvent(name, data); },
-    onState: (text, live) => {
+    onState: (state, values, live) => {
       const el = $('#stream');
-      el.textContent = text;
+      say(el, () => t(`events.${state}`, values));
       el.dataset.live = live ? 'yes' : 'no';
     },
-    onRefused: () => signOut('The bridge no longer takes this token.'),
+    onRefused: () => signOut('token.revoked'),
   });
   stream.start();
 }
 
-function signOut(message = '') {
+function signOut(messageKey = '') {
   session++;
   if (stream) stream.stop();
   stream = null;
@@ -99,7 +81,7 @@ function signOut(message = '') {
   registers.clear();
   clearActions();
   showSignedIn(false);
-  $('#token-message').textContent = message;
+  say($('#token-message'), () => (messageKey ? t(messageKey) : ''));
   $('#token').focus();
 }
 
@@ -113,7 +95,7 @@ async function probeRole(mine) {
     if (mine !== session) return;
     if (answer.forbidden) role = 'pos';
   }
-  $('#role').textContent = `Role: ${role}`;
+  say($('#role'), () => t('role', { role: t(`role.${role}`) }));
   $('#role').dataset.role = role;
   showRole(role);
 }
@@ -131,10 +113,14 @@ function syncRegisters(list) {
   for (const r of list) {
     let reg = registers.get(r.name);
     if (!reg) {
-      reg = { name: r.name, online: r.online, status: null, documents: new Map(), urls: new Map(), paperRound: 0 };
+      reg = {
+        name: r.name, online: r.online, status: null, documents: new Map(), listShift: 0, more: false,
+        expanded: new Set(), lines: new Map(), urls: new Map(), sheets: [], paperRound: 0,
+      };
       reg.card = $('#register-template').content.firstElementChild.cloneNode(true);
       reg.card.dataset.register = r.name;
       $('.name', reg.card).textContent = r.name;
+      i18n.apply(reg.card);
       $('#registers').append(reg.card);
       registers.set(r.name, reg);
     }
@@ -160,20 +146,30 @@ async function loadAll(mine) {
 }
 
 async function loadRegister(reg, mine) {
-  const [status, docs] = await Promise.all([
-    api.get(api.registerPath(reg.name, '/status')),
-    api.get(api.registerPath(reg.name, '/documents')),
-  ]);
+  const status = await api.get(api.registerPath(reg.name, '/status'));
   if (mine !== session) return;
   if (status.ok) reg.status = status.body;
-  if (docs.ok) {
-    reg.documents.clear();
-    const list = Array.isArray(docs.body) ? docs.body : docs.body.documents || [];
-    for (const d of list) reg.documents.set(d.number, d);
-  }
   renderStatus(reg);
-  renderDocuments(reg);
+  await loadDocuments(reg, mine);
   refreshPaper(reg, mine);
+  loadTaxRates(reg.name);
+}
+
+const shiftOf = (reg) => (reg.status && reg.status.shift && reg.status.shift.number) || 0;
+
+// The documents of the register's shift (open or last closed) from the
+// bridge's journal: what was stored before this page, or before the bridge
+// restarted, as well as now. Without a shift yet, the newest ones.
+async function loadDocuments(reg, mine) {
+  const shift = shiftOf(reg);
+  const query = shift ? `?shift=${shift}&limit=${DOCUMENTS_LIMIT}` : `?limit=${DOCUMENTS_LIMIT}`;
+  const docs = await api.get(api.registerPath(reg.name, `/documents${query}`));
+  if (mine !== session || !docs.ok) return;
+  reg.documents.clear();
+  for (const d of docs.body.documents || []) reg.documents.set(d.number, d);
+  reg.listShift = shift;
+  reg.more = Boolean(docs.body.more);
+  renderDocuments(reg);
 }
 
 function onEvent(name, data) {
@@ -195,9 +191,16 @@ function onEvent(name, data) {
     reg.online = data.status.online;
     renderStatus(reg);
   } else if (name === 'document') {
-    reg.documents.set(data.document.number, data.document);
-    renderDocuments(reg);
+    const doc = data.document;
     const mine = session;
+    // A new shift starts a new list.
+    if (doc.shift !== undefined && doc.shift !== reg.listShift) {
+      if (reg.status && reg.status.shift) reg.status.shift.number = doc.shift;
+      loadDocuments(reg, mine);
+    } else {
+      reg.documents.set(doc.number, doc);
+      renderDocuments(reg);
+    }
     refreshPaper(reg, mine);
     setTimeout(() => refreshPaper(reg, mine), PAPER_SETTLE_MS);
   }
@@ -210,7 +213,7 @@ function field(reg, name) {
 function renderStatus(reg) {
   const s = reg.status || {};
   const online = field(reg, 'online');
-  online.textContent = reg.online ? 'Online' : 'Offline';
+  online.textContent = t(reg.online ? 'online' : 'offline');
   online.dataset.state = reg.online ? 'online' : 'offline';
   const set = (name, text, state) => {
     const el = field(reg, name);
@@ -219,60 +222,128 @@ function renderStatus(reg) {
   };
   const shift = s.shift;
   if (shift) {
-    set('shift', shift.open
-      ? `Open: shift ${shift.number}, since ${when(shift.opened)}`
-      : shift.number ? `Closed: shift ${shift.number} closed ${when(shift.closed)}` : 'Closed: no shift yet',
+    set('shift', shift.open ? t('shift.state-open', { shift: shift.number, time: when(shift.opened) })
+      : shift.number ? t('shift.state-closed', { shift: shift.number, time: when(shift.closed) }) : t('shift.none'),
     shift.open ? 'open' : 'closed');
     set('receipts', String(shift.receipts));
   } else {
     set('shift', '—', '');
     set('receipts', '—');
   }
-  set('drawer', typeof s.drawer === 'number' ? api.money(s.drawer) : '—');
-  set('paper', PAPER[s.paper] || '—', s.paper || '');
-  set('printer', PRINTER[s.printer] || '—', s.printer || '');
-  set('open', s.open_document ? `${DOCUMENT[s.open_document.type] || s.open_document.type} open` : s.shift ? 'None' : '—');
-  set('last', s.last_document ? `No. ${s.last_document.number}${s.last_document.time ? `, ${when(s.last_document.time)}` : ''}` : '—');
+  set('drawer', typeof s.drawer === 'number' ? money(s.drawer) : '—');
+  set('paper', s.paper && s.paper !== 'unknown' ? t(`paper.${s.paper}`) : '—', s.paper || '');
+  set('printer', s.printer && s.printer !== 'unknown' ? t(`printer.${s.printer}`) : '—', s.printer || '');
+  const open = s.open_document;
+  set('open', open ? t('open.some', { document: documentName({ document: open.type }) }) : s.shift ? t('open.none') : '—');
+  const last = s.last_document;
+  set('last', last ? t('last', { number: last.number, time: when(last.time) }) : '—');
 
   const alerts = [];
-  if (!reg.online) alerts.push('The register does not answer.');
-  if (s.paper === 'out') alerts.push('Paper out: load paper before the next document.');
-  else if (s.paper === 'near-end') alerts.push('Paper near end.');
-  if (s.printer === 'silent') alerts.push('The printer is silent: check it is on and connected.');
-  if (s.result_code !== undefined) alerts.push(`The register refused its status: ${s.result_code} — ${s.result_meaning || ''}.`);
+  if (!reg.online) alerts.push(t('alert.offline'));
+  if (s.paper === 'out') alerts.push(t('alert.paper-out'));
+  else if (s.paper === 'near-end') alerts.push(t('alert.near-end'));
+  if (s.printer === 'silent') alerts.push(t('alert.silent'));
+  if (s.result_code !== undefined) {
+    alerts.push(t('alert.status-refused', { code: s.result_code, meaning: i18n.meaning(s.result_code, s.result_meaning) }));
+  }
   const alert = field(reg, 'alert');
   alert.textContent = alerts.join(' ');
   alert.hidden = alerts.length === 0;
 }
 
+function cell(text, className) {
+  const td = document.createElement('td');
+  td.textContent = text;
+  if (className) td.className = className;
+  return td;
+}
+
 function renderDocuments(reg) {
+  field(reg, 'documents-title').textContent = t(reg.listShift ? 'documents' : 'documents.recent');
   const body = field(reg, 'documents');
-  const docs = [...reg.documents.values()].sort((a, b) => b.number - a.number).slice(0, DOCUMENTS_SHOWN);
-  body.replaceChildren(...docs.map((d) => {
+  const docs = [...reg.documents.values()].sort((a, b) => b.number - a.number);
+  const rows = [];
+  for (const d of docs) {
     const tr = document.createElement('tr');
     tr.dataset.number = d.number;
     tr.dataset.document = d.document;
     const amount = d.total ?? d.amount;
-    const cells = [
-      String(d.number),
-      documentName(d),
-      when(d.time),
-      typeof amount === 'number' ? api.money(amount) : '',
-      d.fiscal_sign !== undefined ? String(d.fiscal_sign) : (d.missing || []).includes('fiscal_sign') ? 'not told again' : '',
-    ];
-    cells.forEach((text, i) => {
-      const td = document.createElement('td');
-      td.textContent = text;
-      if (i >= 3) td.className = 'num';
-      tr.append(td);
-    });
-    return tr;
-  }));
+    const sign = d.fiscal_sign !== undefined ? String(d.fiscal_sign) : (d.missing || []).includes('fiscal_sign') ? t('not-told') : '';
+    tr.append(cell(String(d.number)), cell(documentName(d)), cell(when(d.time)),
+              cell(typeof amount === 'number' ? money(amount) : '', 'num'), cell(sign, 'num'));
+    const toggle = cell('');
+    if (d.document === 'receipt') toggle.append(linesButton(reg, d));
+    tr.append(toggle);
+    rows.push(tr);
+    if (reg.expanded.has(d.number)) rows.push(linesRow(reg, d.number));
+  }
+  body.replaceChildren(...rows);
   field(reg, 'no-documents').hidden = docs.length > 0;
+  const more = field(reg, 'more-documents');
+  more.hidden = !reg.more;
+  more.textContent = t('documents.more', { count: docs.length });
 }
 
+// A receipt's lines, read from /documents/{number} when asked for.
+function linesButton(reg, d) {
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.className = 'secondary small';
+  button.textContent = t('lines.show');
+  button.setAttribute('aria-expanded', String(reg.expanded.has(d.number)));
+  button.setAttribute('aria-label', t('lines.caption', { number: d.number }));
+  button.addEventListener('click', async () => {
+    if (reg.expanded.has(d.number)) {
+      reg.expanded.delete(d.number);
+    } else {
+      reg.expanded.add(d.number);
+      if (!reg.lines.has(d.number)) {
+        const mine = session;
+        const answer = await api.get(api.registerPath(reg.name, `/documents/${d.number}`));
+        if (mine !== session) return;
+        reg.lines.set(d.number, answer.ok ? answer.body : { failed: answer });
+      }
+    }
+    renderDocuments(reg);
+    const again = field(reg, 'documents').querySelector(`tr[data-number="${d.number}"] button`);
+    if (again) again.focus();
+  });
+  return button;
+}
+
+function linesRow(reg, number) {
+  const tr = document.createElement('tr');
+  tr.className = 'lines-row';
+  tr.dataset.linesOf = number;
+  const td = document.createElement('td');
+  td.colSpan = 6;
+  tr.append(td);
+  const doc = reg.lines.get(number);
+  if (!doc) return tr;
+  if (doc.failed) {
+    td.textContent = t('lines.failed', { why: api.describe(doc.failed) });
+    return tr;
+  }
+  const table = document.createElement('table');
+  const caption = document.createElement('caption');
+  caption.className = 'visually-hidden';
+  caption.textContent = t('lines.caption', { number });
+  table.append(caption);
+  for (const line of doc.lines || []) {
+    const row = document.createElement('tr');
+    row.append(cell(line.name), cell(t('lines.row', { quantity: line.quantity, price: money(line.price) }), 'num'),
+               cell(typeof line.amount === 'number' ? money(line.amount) : '', 'num'));
+    table.append(row);
+  }
+  td.append(table);
+  return tr;
+}
+
+// ---- paper ----
+
 // The paper of a virtual register: the list, then each new sheet's picture
-// (fetched with the token, so shown from a blob URL).
+// (fetched with the token, so shown from a blob URL). The newest sheet is
+// shown at its own width, readable as it is; any opens full size.
 async function refreshPaper(reg, mine) {
   const round = ++reg.paperRound;
   const answer = await api.get(api.registerPath(reg.name, '/paper'));
@@ -283,28 +354,37 @@ async function refreshPaper(reg, mine) {
     return;
   }
   panel.hidden = false;
-  const sheets = (answer.body.sheets || []).slice(0, SHEETS_SHOWN);
-  const list = field(reg, 'sheets');
-  const keep = new Set(sheets.map((s) => s.sheet));
+  reg.sheets = (answer.body.sheets || []).slice(0, SHEETS_SHOWN);
+  const keep = new Set(reg.sheets.map((s) => s.sheet));
   for (const [sheet, url] of reg.urls) {
     if (!keep.has(sheet)) {
       URL.revokeObjectURL(url);
       reg.urls.delete(sheet);
     }
   }
-  const items = sheets.map((s) => {
+  renderSheets(reg, mine);
+}
+
+function sheetLabel(s) {
+  return s.document != null ? t('sheet.document', { number: s.document }) : t('sheet.no-document');
+}
+
+function renderSheets(reg, mine) {
+  const list = field(reg, 'sheets');
+  const items = reg.sheets.map((s, i) => {
     let li = list.querySelector(`li[data-sheet="${CSS.escape(s.sheet)}"]`);
     if (!li) {
       li = document.createElement('li');
       li.dataset.sheet = s.sheet;
-      const figure = document.createElement('figure');
-      const caption = document.createElement('figcaption');
-      figure.append(caption);
-      li.append(figure);
+      li.innerHTML = '<figure><button type="button" class="sheet-open"></button><figcaption></figcaption></figure>';
+      $('.sheet-open', li).addEventListener('click', (ev) => openSheet(reg, s, ev.currentTarget));
     }
-    const label = s.document != null ? `Document ${s.document}` : 'No document';
+    li.classList.toggle('newest', i === 0);
     li.dataset.document = s.document ?? '';
-    $('figcaption', li).textContent = `${label} · sheet ${s.sheet} · ${when(s.time)}`;
+    $('figcaption', li).textContent = t('sheet.caption', { document: sheetLabel(s), sheet: s.sheet, time: when(s.time) });
+    $('.sheet-open', li).setAttribute('aria-label', t('sheet.open', { sheet: s.sheet }));
+    const img = $('img', li);
+    if (img) img.alt = s.document != null ? t('sheet.alt', { number: s.document }) : t('sheet.alt-plain', { sheet: s.sheet });
     if (!reg.urls.has(s.sheet)) showSheet(reg, s, li, mine);
     return li;
   });
@@ -323,8 +403,96 @@ async function showSheet(reg, s, li, mine) {
   reg.urls.set(s.sheet, url);
   const img = document.createElement('img');
   img.src = url;
-  img.alt = s.document != null ? `The paper of document ${s.document}` : `Paper sheet ${s.sheet}`;
-  $('figure', li).prepend(img);
+  img.alt = s.document != null ? t('sheet.alt', { number: s.document }) : t('sheet.alt-plain', { sheet: s.sheet });
+  $('.sheet-open', li).append(img);
+}
+
+let jsonUrl = '';
+let opener = null;
+
+// The sheet full size in a dialog (Escape or the button closes it), with
+// its document's number and the document's JSON from the bridge's journal.
+async function openSheet(reg, s, from) {
+  const url = reg.urls.get(s.sheet);
+  if (!url) return;
+  const dialog = $('#sheet-dialog');
+  opener = from;
+  $('#sheet-title').textContent = t('sheet.caption', { document: sheetLabel(s), sheet: s.sheet, time: when(s.time) });
+  const img = $('#sheet-image');
+  img.src = url;
+  img.alt = $('img', from) ? $('img', from).alt : '';
+  const link = $('#sheet-json');
+  link.hidden = true;
+  $('#sheet-json-missing').hidden = true;
+  dialog.showModal();
+  $('#sheet-close').focus();
+  if (s.document == null) return;
+  const mine = session;
+  const answer = await api.get(api.registerPath(reg.name, `/documents/${s.document}`));
+  if (mine !== session || !dialog.open) return;
+  if (!answer.ok) {
+    $('#sheet-json-missing').hidden = false;
+    return;
+  }
+  if (jsonUrl) URL.revokeObjectURL(jsonUrl);
+  jsonUrl = URL.createObjectURL(new Blob([JSON.stringify(answer.body, null, 2)], { type: 'application/json' }));
+  link.href = jsonUrl;
+  link.download = `${reg.name}-${s.document}.json`;
+  link.hidden = false;
+}
+
+function setupSheetDialog() {
+  const dialog = $('#sheet-dialog');
+  $('#sheet-close').addEventListener('click', () => dialog.close());
+  // A click on the backdrop closes it too.
+  dialog.addEventListener('click', (ev) => { if (ev.target === dialog) dialog.close(); });
+  dialog.addEventListener('close', () => {
+    $('#sheet-image').removeAttribute('src');
+    if (jsonUrl) URL.revokeObjectURL(jsonUrl);
+    jsonUrl = '';
+    if (opener && opener.isConnected) opener.focus();
+    opener = null;
+  });
+}
+
+// ---- the language ----
+
+function setupLanguage() {
+  const pick = $('#language');
+  for (const l of i18n.languages()) pick.add(new Option(l.name, l.code));
+  pick.value = i18n.language();
+  pick.addEventListener('change', () => i18n.setLanguage(pick.value));
+  // What the page made from the register's answers is made again.
+  i18n.onLanguage(() => {
+    pick.value = i18n.language();
+    for (const reg of registers.values()) {
+      renderStatus(reg);
+      renderDocuments(reg);
+      renderSheets(reg, session);
+    }
+  });
+}
+
+// The receipt types, reports and result meanings the bridge knows, by its
+// own names (one table on its side).
+async function loadNames() {
+  try {
+    const res = await fetch('/console/names.json', { cache: 'no-store' });
+    const names = await res.json();
+    i18n.setResults(names.results);
+    const option = (key, value) => {
+      const o = new Option('', value);
+      o.dataset.t = key;
+      return o;
+    };
+    const types = $('#receipt-form select[name="type"]');
+    for (const name of names.receipt_types) types.add(option(`receipt.${name}`, name));
+    // The reports the form prints with the cashier alone (the others take a range).
+    const reports = $('#report-form select[name="kind"]');
+    for (const name of names.report_kinds) if (t(`report.${name}`) !== `report.${name}`) reports.add(option(`report.${name}`, name));
+  } catch {
+    // Without them the form cannot send a receipt; everything else works.
+  }
 }
 
 // ---- start ----
@@ -334,27 +502,17 @@ $('#token-form').addEventListener('submit', (ev) => {
   const token = $('#token').value.trim();
   if (token) signIn(token);
 });
-$('#sign-out').addEventListener('click', () => signOut('Signed out.'));
+$('#sign-out').addEventListener('click', () => signOut('signed-out'));
 // A token revoked while signed in: back to the form.
 api.whenUnauthorized(() => {
-  if (!$('#console').hidden) signOut('The bridge no longer takes this token.');
+  if (!$('#console').hidden) signOut('token.revoked');
 });
-// The receipt types and reports the register knows, by the bridge's own names.
-async function loadNames() {
-  try {
-    const res = await fetch('/console/names.json', { cache: 'no-store' });
-    const names = await res.json();
-    const types = $('#receipt-form select[name="type"]');
-    for (const name of names.receipt_types) types.add(new Option(RECEIPT[name] || name, name));
-    const reports = $('#report-form select[name="kind"]');
-    for (const name of names.report_kinds) if (REPORT[name]) reports.add(new Option(REPORT[name], name));
-  } catch {
-    // Without them the form cannot send a receipt; everything else works.
-  }
-}
 
+setupLanguage();
+setupSheetDialog();
 await loadNames();
 setupActions();
+i18n.apply();
 
 const saved = api.savedToken();
 if (saved) signIn(saved);

@@ -9,7 +9,8 @@ const LONGEST_PAUSE_MS = 10000;
 
 export class EventStream {
   // onOpen(): each time the stream is there; onLost(): each time it is not;
-  // onEvent(name, data, id); onState(text, live); onRefused(status) when
+  // onEvent(name, data, id); onState(state, values, live), the state one of
+  // connecting, live, lost (values why, seconds), refused, stopped; onRefused(status) when
   // the token is refused.
   constructor({ path = '/v1/events', token, onOpen, onLost, onEvent, onState, onRefused }) {
     Object.assign(this, { path, token, onOpen, onLost, onEvent, onState, onRefused });
@@ -29,7 +30,7 @@ export class EventStream {
     this.stopped = true;
     clearTimeout(this.timer);
     if (this.controller) this.controller.abort();
-    this.onState('stopped', false);
+    this.onState('stopped', {}, false);
   }
 
   async connect() {
@@ -37,17 +38,17 @@ export class EventStream {
     this.controller = new AbortController();
     const headers = { Authorization: `Bearer ${this.token}`, Accept: 'text/event-stream' };
     if (this.lastId) headers['Last-Event-ID'] = this.lastId;
-    this.onState('connecting…', false);
+    this.onState('connecting', {}, false);
     try {
       const res = await fetch(this.path, { headers, cache: 'no-store', signal: this.controller.signal });
       if (res.status === 401 || res.status === 403) {
         this.stopped = true;
-        this.onState('refused', false);
+        this.onState('refused', {}, false);
         this.onRefused(res.status);
         return;
       }
       if (!res.ok || !res.body) throw new Error(`the bridge answered ${res.status}`);
-      this.onState('live', true);
+      this.onState('live', {}, true);
       this.onOpen();
       await this.read(res.body.getReader());
       if (!this.stopped) this.retry('the stream ended');
@@ -60,7 +61,7 @@ export class EventStream {
   retry(why) {
     const pause = this.pause;
     this.pause = Math.min(this.pause * 2, LONGEST_PAUSE_MS);
-    this.onState(`lost (${why}); again in ${Math.round(pause / 100) / 10} s`, false);
+    this.onState('lost', { why, seconds: Math.round(pause / 100) / 10 }, false);
     this.onLost();
     this.timer = setTimeout(() => this.connect(), pause);
   }
