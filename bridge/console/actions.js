@@ -215,8 +215,9 @@ const PREVIEW_DELAY_MS = 150;
 let previewAsked = 0;  // the newest preview asked for; older answers are dropped
 let previewTimer = null;
 
-// What the sums show: { paid, preview, why } (preview the bridge's answer
-// body, why a reason there is none); kept so a language change rewords it.
+// What the sums show: paid, preview (the bridge's answer body), why (a
+// function wording the reason there is none), pending (asked, nothing shown
+// yet); kept so a language change rewords it.
 let sums = { paid: null, preview: null, why: null, pending: false };
 
 function showSums() {
