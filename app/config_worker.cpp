@@ -11,6 +11,17 @@
 
 namespace {
 
+// A time as `date -s` takes it, quoted: '2023-11-14 22:13:20'; nothing when
+// it has no local form (the command then fails).
+std::string ShellTime(platform::Env* env, int64_t t) {
+  struct tm tm;
+  char text[40] = "";
+  if (env->LocalTime(t, &tm)) strftime(text, sizeof(text), "'%Y-%m-%d %H:%M:%S'", &tm);
+  return text;
+}
+
+// How far the clock may move while the command runs without having been set.
+constexpr int64_t kClockSlackSeconds = 2;
 
 // Cashier records need their own right; sections and discounts another.
 uint16_t RightFor(uint8_t kind) {
@@ -136,11 +147,15 @@ int ConfigWorker::setClock(const std::string& data, std::string* reply) {
   if (prefix.rest.size() != 4) return rc::kBadData;
   const uint32_t t = util::GetFixed32(prefix.rest, 0);
   if (!FrStatus::clockCheck(t)) return rc::kClockNotLater;
-  struct tm tm;
-  char text[40] = "";
-  if (env_->LocalTime(t, &tm)) strftime(text, sizeof(text), "'%Y-%m-%d %H:%M:%S'", &tm);
-  // A failing date or hwclock goes unnoticed: the old time simply stays.
-  env_->RunShell(std::string("date -s ") + text + " && hwclock -w");
+  const int64_t before = env_->Now();
+  if (env_->RunShell("date -s " + ShellTime(env_, t) + " && hwclock -w") != 0) {
+    // date may have set the system clock before hwclock failed: the clock
+    // goes back to where it was, as the refusal says nothing changed.
+    if (env_->Now() - before > kClockSlackSeconds || before - env_->Now() > kClockSlackSeconds) {
+      env_->RunShell("date -s " + ShellTime(env_, before));
+    }
+    return rc::kNotSaved;
+  }
   *reply = prefix.rest;
   return rc::kOk;
 }
@@ -166,7 +181,5 @@ int ConfigWorker::writePrinterSetting(const std::string& data) {
   if (prefix.rest.size() < 2) return rc::kBadData;
   printer::loadWidthSetting(env_);
   if (static_cast<uint8_t>(prefix.rest[0]) != setting::kPrinterWidth) return rc::kOutOfRange;
-  // A failed write goes unnoticed: the new width holds until restart.
-  printer::saveWidthSetting(env_, static_cast<uint8_t>(prefix.rest[1]));
-  return rc::kOk;
+  return printer::saveWidthSetting(env_, static_cast<uint8_t>(prefix.rest[1])) ? rc::kOk : rc::kNotSaved;
 }

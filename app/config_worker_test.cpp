@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+
 #include "app/codes.h"
 #include "app/fr_status.h"
 #include "platform/fake_env.h"
+#include "platform/fake_fault_env.h"
 #include "printer/print_layout.h"
+#include "printer/printer_settings.h"
 #include "storage/tables.h"
 #include "util/coding.h"
 #include "util/cp866.h"
@@ -35,8 +40,8 @@ class ConfigWorkerTest : public testing::Test {
   }
   void TearDown() override { printer::setWidthSetting(printer::kDefaultWidthSetting); }
 
-  CoreApiResult Run(uint8_t command, const std::string& data) {
-    return ConfigWorker(&env_).handle(CoreTransaction{command, 7, data});
+  CoreApiResult Run(uint8_t command, const std::string& data, platform::Env* env = nullptr) {
+    return ConfigWorker(env != nullptr ? env : &env_).handle(CoreTransaction{command, 7, data});
   }
 
   const std::string service_ = Prefix(20, tables::kServiceDefaultPassword);
@@ -165,6 +170,73 @@ TEST_F(ConfigWorkerTest, Clock) {
   ASSERT_EQ(1u, env_.commands().size());
   EXPECT_EQ("date -s '2023-11-14 22:13:20' && hwclock -w", env_.commands()[0]);
   EXPECT_EQ(1700000000, env_.Now());  // the sandbox clock moved
+}
+
+// date runs, hwclock fails: the board's clock has moved all the same.
+class HwclockFails : public platform::EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  int RunShell(const std::string& command) override {
+    const size_t hwclock = command.find(" && hwclock");
+    if (hwclock == std::string::npos) return target()->RunShell(command);
+    target()->RunShell(command.substr(0, hwclock));
+    return 1;
+  }
+};
+
+// A setting the board did not take is refused with 21, and the register
+// goes on with what it had: the clock, the printer width, the discount.
+TEST_F(ConfigWorkerTest, FailedSavesAreRefusedAndChangeNothing) {
+  env_.set_now(1700000000);
+  FrStatus::setLastDocumentTime(1699999999);
+  std::string later;
+  util::PutFixed32(&later, 1700000100);
+  Discount kept;
+  kept.number = 2;
+  kept.type = tables::kPercentDiscount;
+  kept.value = 500;
+  ASSERT_TRUE(tables::saveDiscount(&env_, kept));
+  Discount changed = kept;
+  changed.value = 1000;
+  const std::string discount = tables::discountImage(changed);
+
+  HwclockFails hwclock(&env_);
+  platform::FaultEnv faults(&env_);
+  struct Case {
+    const char* what;
+    std::function<platform::Env*()> arm;
+    uint8_t command;
+    std::string data;
+  };
+  const Case cases[] = {
+      {"date fails", [&] { return env_.WriteFile("/sandbox/clock-fails", "") ? &env_ : nullptr; }, cmd::kSetClock,
+       service_ + later},
+      {"hwclock fails", [&] { return &hwclock; }, cmd::kSetClock, service_ + later},
+      {"width not written",
+       [&] {
+         faults.Arm(platform::FaultEnv::kWrite, 0, platform::FaultEnv::Fault::kFail, printer::kSettingsPath);
+         return &faults;
+       },
+       cmd::kWritePrinterSetting, service_ + "\x01\x50"},
+      {"discount not written",
+       [&] {
+         faults.Arm(platform::FaultEnv::kWrite, 0, platform::FaultEnv::Fault::kFail, tables::kDiscountsPath);
+         return &faults;
+       },
+       cmd::kWriteTableRecord, service_ + "\x03" + discount},
+  };
+  for (const Case& c : cases) {
+    platform::Env* env = c.arm();
+    ASSERT_NE(nullptr, env) << c.what;
+    EXPECT_EQ(rc::kNotSaved, Run(c.command, c.data, env).code) << c.what;
+    faults.Disarm();
+    std::remove(env_.Resolve("/sandbox/clock-fails").c_str());
+    EXPECT_EQ(1700000000, env_.Now()) << c.what;
+    EXPECT_EQ(60, printer::widthSetting()) << c.what;
+    Discount d;
+    ASSERT_TRUE(tables::getDiscount(2, &d));
+    EXPECT_EQ(500, d.value) << c.what;
+  }
 }
 
 TEST_F(ConfigWorkerTest, PrinterSetting) {

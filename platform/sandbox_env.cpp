@@ -150,7 +150,7 @@ int SandboxEnv::Mount(const std::string& command) {
 int SandboxEnv::SetDate(const std::string& command) {
   const size_t open = command.find('\'');
   const size_t close = open == std::string::npos ? open : command.find('\'', open + 1);
-  if (close == std::string::npos) return 1;
+  if (close == std::string::npos || PathExists(kClockFails)) return 1;
   const std::string text = command.substr(open + 1, close - open - 1);
   struct tm tm = {};
   const char* end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);

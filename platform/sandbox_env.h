@@ -35,6 +35,8 @@ class SandboxEnv : public PosixEnv {
   // Control files under <root>/sandbox/.
   static constexpr const char* kControlDir = "/sandbox";
   static constexpr const char* kMountFails = "/sandbox/mount-fails";
+  // While it exists, date and hwclock fail and the clock stays.
+  static constexpr const char* kClockFails = "/sandbox/clock-fails";
   static constexpr const char* kFreeBytes = "/sandbox/free-bytes";
   static constexpr const char* kClockOffset = "/sandbox/clock-offset";
   static constexpr const char* kNoPauses = "/sandbox/no-pauses";

@@ -14,13 +14,15 @@ void loadWidthSetting(platform::Env* env) {
 }
 
 bool saveWidthSetting(platform::Env* env, uint8_t setting) {
-  setWidthSetting(setting);
   std::unique_ptr<platform::File> f =
       env->OpenFile(kSettingsPath, env->PathExists(kSettingsPath) ? "r+" : "w+");
   if (!f || !f->Seek(0)) return false;
   bool ok = f->Write(&setting, 1) == 1;
   ok = f->Flush() && ok;
-  return f->Close() && ok;
+  ok = f->Close() && ok;
+  // Applied only once stored: a width that a restart would lose is refused.
+  if (ok) setWidthSetting(setting);
+  return ok;
 }
 
 }  // namespace printer

@@ -12,7 +12,8 @@ constexpr const char* kSettingsPath = "/nv/PRINTER_SETTINGS";
 
 // Applies the stored setting; a missing or unreadable file keeps the default.
 void loadWidthSetting(platform::Env* env);
-// Applies the setting, then writes it; false when the file was not written.
+// Writes the setting, then applies it; false, with the old setting kept,
+// when the file was not written.
 bool saveWidthSetting(platform::Env* env, uint8_t setting);
 
 }  // namespace printer

@@ -302,10 +302,10 @@ bool saveDiscount(Env* env, const Discount& d) {
   std::lock_guard<std::mutex> lock(h.mu);
   std::unique_ptr<File> f = env->OpenFile(kDiscountsPath, "r+");
   if (f == nullptr) return false;
-  // Dropped before the write: after a failed write the slot's contents are
-  // unknown, and reading it as empty is the safe side.
-  h.cache.erase(d.number);
+  // A refused save changes nothing the register applies: the cache keeps
+  // the record it had, as the caller is told the new one was not saved.
   if (!WriteAndClose(f.get(), SlotOffset(d.number, kDiscountSize), image)) return false;
+  h.cache.erase(d.number);
   Discount stored;
   parseDiscountImage(image, &stored);
   if (stored.isValid()) h.cache[d.number] = stored;
