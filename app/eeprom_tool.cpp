@@ -52,11 +52,21 @@ bool Wipe(platform::Env* env, std::string* error) {
 bool Dump(platform::Env* env, std::string* error) {
   std::unique_ptr<platform::File> f = OpenEeprom(env, error);
   if (!f) return false;
+  // Bytes that are not there would print as blank ones: a short chip or
+  // file says so instead of showing an identity it does not hold.
+  uint64_t size = 0;
+  if (env->FileSize(kPath, &size) && size < kSize) {
+    *error = "the identity EEPROM " + env->Resolve(kPath) + " holds " + std::to_string(size) + " bytes, not " +
+             std::to_string(kSize);
+    return false;
+  }
   for (size_t offset = 0; offset < kSize; offset += kDumpRow) {
-    // A short read shows as blank bytes.
     unsigned char row[kDumpRow];
     memset(row, kBlank, sizeof(row));
-    if (f->Seek(offset)) f->Read(row, sizeof(row));
+    if (!f->Seek(offset) || f->Read(row, sizeof(row)) != sizeof(row)) {
+      *error = "cannot read the identity EEPROM " + env->Resolve(kPath) + " at byte " + std::to_string(offset);
+      return false;
+    }
     env->WriteLine(DumpLine(row));
   }
   f->Close();

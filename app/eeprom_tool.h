@@ -10,7 +10,8 @@ namespace eeprom {
 
 // Each returns false with *error set when the EEPROM cannot be used.
 bool Wipe(platform::Env* env, std::string* error);
-// 64 lines of 8 groups of 16 hexadecimal digits, two spaces apart.
+// 64 lines of 8 groups of 16 hexadecimal digits, two spaces apart; an
+// EEPROM shorter than its 4096 bytes is an error, not blank lines.
 bool Dump(platform::Env* env, std::string* error);
 
 // One dump line for 64 bytes.

@@ -5,6 +5,8 @@
 //   fr-core -d    dump the identity EEPROM
 //   fr-core -s    host link alone in the foreground
 // Only the first argument counts. FR_ROOT=<dir> runs on the sandbox board.
+// Every mode first takes the board's lock: one fr-core per board, since two
+// would write one archive and one EEPROM.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -60,6 +62,9 @@ int RunEepromMode(bool wipe, platform::Env* env) {
   return 0;
 }
 
+// Held for the life of the process; the kernel lets go when it ends.
+constexpr const char* kBoardLock = "/run/fr-core/core.lock";
+
 // Shared by both threads for the whole life of the process.
 CoreLinkState g_link_state;
 
@@ -74,6 +79,13 @@ int main(int argc, char** argv) {
 #endif
   platform::Env* env = platform::Env::Default();
   const std::string mode = argc > 1 ? argv[1] : "";
+  int64_t holder = 0;
+  std::string error;
+  if (!env->LockFile(kBoardLock, &holder, &error)) {
+    fprintf(stderr, "fr-core: %s; %s\n",
+            holder != 0 ? "another fr-core runs on this board" : "the board's lock cannot be taken", error.c_str());
+    return 1;
+  }
   if (mode == "-c") return RunEepromMode(true, env);
   if (mode == "-d") return RunEepromMode(false, env);
 

@@ -68,6 +68,12 @@ class Env {
   // Opens a serial device with open(2) flags; returns the descriptor or -1.
   virtual int OpenSerial(const std::string& path, int flags) = 0;
 
+  // Takes an exclusive lock on the file at `path` (made, with its folder,
+  // when missing) for the rest of the process's life: one process per
+  // board. False when it cannot be taken; *holder is then the process that
+  // holds it (0 when unknown or the file cannot be made) and *error says why.
+  virtual bool LockFile(const std::string& path, int64_t* holder, std::string* error) = 0;
+
   // One diagnostic line on standard output, newline added, flushed.
   virtual void WriteLine(const std::string& line) = 0;
   // Diagnostic text without a line end, flushed.
@@ -106,6 +112,9 @@ class EnvWrapper : public Env {
   int Random() override { return target_->Random(); }
   bool RandomBytes(void* buf, size_t n) override { return target_->RandomBytes(buf, n); }
   int OpenSerial(const std::string& path, int flags) override { return target_->OpenSerial(path, flags); }
+  bool LockFile(const std::string& path, int64_t* holder, std::string* error) override {
+    return target_->LockFile(path, holder, error);
+  }
   void WriteLine(const std::string& line) override { target_->WriteLine(line); }
   void WriteText(const std::string& text) override { target_->WriteText(text); }
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -146,6 +147,38 @@ bool PosixEnv::RandomBytes(void* buf, size_t n) {
 
 int PosixEnv::OpenSerial(const std::string& path, int flags) {
   return open(Resolve(path).c_str(), flags);
+}
+
+bool PosixEnv::LockFile(const std::string& path, int64_t* holder, std::string* error) {
+  *holder = 0;
+  // Its folder, each level down from the root (a fresh /run holds none).
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    CreateDirectory(path.substr(0, slash));
+  }
+  const std::string real = Resolve(path);
+  // Never closed: a record lock goes with the first close of its file.
+  const int fd = open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = "cannot open the lock file " + real + ": " + strerror(errno);
+    return false;
+  }
+  // A record lock, not flock(): the kernel drops it when the process dies,
+  // however it dies, and names the holder to whoever asks.
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_SETLK, &lock) == 0) return true;
+  const int taken = errno;
+  struct flock asked = {};
+  asked.l_type = F_WRLCK;
+  asked.l_whence = SEEK_SET;
+  if ((taken == EAGAIN || taken == EACCES) && fcntl(fd, F_GETLK, &asked) == 0 && asked.l_type != F_UNLCK) {
+    *holder = asked.l_pid;
+  }
+  close(fd);
+  *error = *holder != 0 ? "process " + std::to_string(*holder) + " holds the lock " + real
+                        : "cannot lock " + real + ": " + strerror(taken);
+  return false;
 }
 
 void PosixEnv::WriteLine(const std::string& line) {

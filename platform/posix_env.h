@@ -26,6 +26,7 @@ class PosixEnv : public Env {
   int Random() override;
   bool RandomBytes(void* buf, size_t n) override;
   int OpenSerial(const std::string& path, int flags) override;
+  bool LockFile(const std::string& path, int64_t* holder, std::string* error) override;
   void WriteLine(const std::string& line) override;
   void WriteText(const std::string& text) override;
 };
