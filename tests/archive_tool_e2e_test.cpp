@@ -124,7 +124,9 @@ TEST_F(ArchiveToolTest, ReadsTheDayAsTheRegisterKeptAndPrintedIt) {
 
   const Ran verify = Archive("verify " + archive() + " --eeprom " + eeprom());
   EXPECT_EQ(0, verify.status) << verify.out;
-  EXPECT_NE(std::string::npos, verify.out.find("14 of 14 documents read, 14 signs good, 0 findings")) << verify.out;
+  EXPECT_NE(std::string::npos,
+            verify.out.find("14 of 14 documents read, 14 signs good, 6 receipts recomputed from their lines, 0 findings"))
+      << verify.out;
 
   // Shift 1 from its Z report, shift 2 (open) from the shift record.
   for (int shift = 1; shift <= 2; ++shift) {
@@ -167,6 +169,69 @@ TEST_F(ArchiveToolTest, ReadsTheDayAsTheRegisterKeptAndPrintedIt) {
   EXPECT_EQ(all[sale.number - 1]["fiscal_sign"], sale.sign);
 
   EXPECT_EQ(before, Bytes(archive())) << "fr-archive changed the file";
+}
+
+// A receipt's lines edited on the card: the sign does not cover them, so
+// verify recomputes each receipt from its lines and names the one whose
+// lines no longer give what was signed; a name, which no amount depends on,
+// is said to be beyond any check rather than passed as clean.
+TEST_F(ArchiveToolTest, VerifyFindsEditedLinesAndSaysWhatItCannotCheck) {
+  host::Line tea = Item("Чай", 12990, 1);
+  host::Line bread = Item("Хлеб", 4550, 2);
+  bread.quantity = 2;
+  bread.discount_amount = 100;
+  host::CloseReply sale;
+  ASSERT_TRUE(session_.ShiftOpen(nullptr).ok());
+  ASSERT_TRUE(session_.Receipt(receipt::kSale, {tea, bread}, 30000, 0, &sale).ok());
+  rig_.Stop();
+  const std::string pristine = Bytes(archive());
+  const Ran clean = Archive("verify " + archive() + " --eeprom " + eeprom());
+  ASSERT_EQ(0, clean.status) << clean.out;
+  EXPECT_NE(std::string::npos, clean.out.find("1 receipt recomputed from their lines, 0 findings")) << clean.out;
+
+  // One inner element of a line as the register stores it.
+  auto part = [](const host::Line& line, uint16_t t) {
+    for (const TlvElement& e : host::LineElement(line).asList()) {
+      if (e.tag() == t) return e.encode();
+    }
+    return std::string();
+  };
+  host::Line dearer = tea, more = bread, cheaper = bread, taxed = tea, renamed = tea;
+  dearer.price = 12991;
+  more.quantity = 3;
+  cheaper.discount_amount = 101;
+  taxed.tax = 2;
+  renamed.name = "Чаю";
+  const std::string doc = "document " + std::to_string(sale.number);
+  const struct {
+    const char* what;
+    std::string from, to;
+    std::string finding;  // empty: none, yet the caveat
+  } cases[] = {
+      {"price", part(tea, tag::kPrice), part(dearer, tag::kPrice), doc + " line 1: its price, quantity and discount"},
+      {"quantity", part(bread, tag::kQuantity), part(more, tag::kQuantity), doc + " line 2: its price, quantity"},
+      {"discount", part(bread, tag::kDiscountAmount), part(cheaper, tag::kDiscountAmount), doc + " line 2: its"},
+      {"tax number", part(tea, tag::kLineTaxNumber), part(taxed, tag::kLineTaxNumber), doc + " tax 1: its lines give"},
+      {"name", part(tea, tag::kLineName), part(renamed, tag::kLineName), ""},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = pristine;
+    const size_t at = bytes.find(c.from);
+    ASSERT_NE(std::string::npos, at) << c.what;
+    ASSERT_EQ(std::string::npos, bytes.find(c.from, at + 1)) << c.what << ": not one place";
+    ASSERT_EQ(c.from.size(), c.to.size()) << c.what;
+    bytes.replace(at, c.from.size(), c.to);
+    std::ofstream(archive(), std::ios::binary | std::ios::trunc) << bytes;
+    const Ran verify = Archive("verify " + archive() + " --eeprom " + eeprom());
+    EXPECT_NE(std::string::npos, verify.out.find("signs good")) << c.what << ": the signs still check";
+    EXPECT_NE(std::string::npos, verify.out.find("not checkable: a receipt line's name")) << c.what;
+    if (c.finding.empty()) {
+      EXPECT_EQ(0, verify.status) << c.what << ": " << verify.out;
+    } else {
+      EXPECT_EQ(1, verify.status) << c.what << ": " << verify.out;
+      EXPECT_NE(std::string::npos, verify.out.find(c.finding)) << c.what << ": " << verify.out;
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // fr-archive: a register's archive file read as an auditor reads it, from a
 // card or a copy, never written to. Every command takes the file's PATH and
 // writes its answer to `out`; the exit status is the command's.
-//   verify   the archive checker's findings (the one the tests use), and with
-//            the identity EEPROM's image each document's fiscal sign
+//   verify   the archive checker's findings (the one the tests use), each
+//            receipt recomputed from its lines, and with the identity
+//            EEPROM's image each document's fiscal sign
 //   list     one line per document
 //   show     one document as the register prints its copy, or as data
 //   export   every document, or those a filter keeps, as JSON or CSV

@@ -407,6 +407,7 @@ bool Checker::ReadReceipt(const std::vector<Element>& elements, size_t main, Sto
       } else {
         (*sections)[section] = Add((*sections)[section], amount);
       }
+      doc->line_amounts.push_back(amount);
     } else if (e.tag != tag::kSection) {
       Problem(what + " holds element " + Num(e.tag) + " after its main data");
     }

@@ -39,6 +39,7 @@ struct StoredDocument {
   int64_t cash = 0;  // kept: handed over less the change
   int64_t cashless = 0;
   size_t lines = 0;
+  std::vector<int64_t> line_amounts;  // each line's amount as stored (after its discount)
   // Cash in and cash out (types 5 and 6): the amount on the document.
   int64_t amount = 0;
 };
