@@ -69,9 +69,10 @@ class Env {
   virtual int OpenSerial(const std::string& path, int flags) = 0;
 
   // Takes an exclusive lock on the file at `path` (made, with its folder,
-  // when missing) for the rest of the process's life: one process per
-  // board. False when it cannot be taken; *holder is then the process that
-  // holds it (0 when unknown or the file cannot be made) and *error says why.
+  // when missing) for the rest of the process's life, and writes the
+  // process's number into it: one process per board. False when it cannot
+  // be taken; *holder is then the process that holds it (0 when unknown or
+  // the file cannot be made) and *error says why.
   virtual bool LockFile(const std::string& path, int64_t* holder, std::string* error) = 0;
 
   // One diagnostic line on standard output, newline added, flushed.

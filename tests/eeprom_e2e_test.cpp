@@ -106,6 +106,9 @@ TEST_F(EepromModeTest, ASecondFrCoreOnTheBoardRefusesInEveryMode) {
     if (holder != first.pid()) usleep(20000);
   }
   ASSERT_EQ(first.pid(), holder) << "the first fr-core holds the board's lock";
+  std::string written;
+  ASSERT_TRUE(sandbox_.ReadFile("/run/fr-core/core.lock", &written));
+  EXPECT_EQ(std::to_string(first.pid()) + "\n", written) << "and says so in it";
   for (const char* mode : {"", "-c", "-d", "-s", "--version"}) {
     EXPECT_EQ(1, Run(*mode ? std::vector<std::string>{mode} : std::vector<std::string>{})) << mode;
     EXPECT_NE(std::string::npos, stderr_.find("another fr-core runs on this board")) << mode << ": " << stderr_;
