@@ -80,7 +80,8 @@ console: deps
 # The board kit (board/, docs/board.md): the ARM build installed into
 # DESTDIR under PREFIX, or packed for a board image's build; board-check runs
 # every shell script through shellcheck and the kit's checks on a sandbox
-# board (never the machine's own clock, mounts or init).
+# board (never the machine's own clock, mounts or init); fr-start under
+# dash and under BusyBox ash.
 PREFIX ?= /usr
 install: cross
 	DESTDIR=$(if $(DESTDIR),$(abspath $(DESTDIR))) cmake --install $(CROSS) --prefix $(PREFIX)
@@ -88,11 +89,13 @@ tarball: cross
 	sh board/tarball.sh $(CROSS) $(PREFIX)
 board-check: deps
 	@command -v shellcheck >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q shellcheck; }
+	@command -v busybox >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q busybox; }
 	$(MAKE) build
 	@[ -x $(CROSS)/bin/fr-core ] || $(MAKE) cross
 	bash tests/board/shellcheck_check.sh
 	bash tests/board/gadget_check.sh
 	bash tests/board/start_check.sh $(BUILD)/bin
+	FR_TEST_SHELL=busybox bash tests/board/start_check.sh $(BUILD)/bin
 	bash tests/board/walkthrough_check.sh $(BUILD)/bin
 	bash tests/board/install_check.sh $(CROSS)
 	bash tests/board/systemd_check.sh $(CROSS)

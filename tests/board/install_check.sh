@@ -40,8 +40,8 @@ for f in fr-start fr-usb-gadget; do
   cmp -s "$src/board/$f" "$root/opt/fr/sbin/$f" || fail "sbin/$f differs from board/$f"
 done
 ! grep -rl '@PREFIX@' "$root" || fail "@PREFIX@ left in the files above"
-grep -qx 'ExecStart=/opt/fr/sbin/fr-start' "$root/opt/fr/lib/systemd/system/fr-core.service" ||
-  fail "fr-core.service does not start /opt/fr/sbin/fr-start"
+grep -qx 'ExecStart=/opt/fr/sbin/fr-start --supervise' "$root/opt/fr/lib/systemd/system/fr-core.service" ||
+  fail "fr-core.service does not start /opt/fr/sbin/fr-start --supervise"
 grep -qx '::respawn:/opt/fr/sbin/fr-start' "$root/opt/fr/share/fr-core/inittab.fr-core" ||
   fail "the inittab lines do not respawn /opt/fr/sbin/fr-start"
 

@@ -20,4 +20,10 @@ done < <(git ls-files -z)
 [ "${#scripts[@]}" -gt 0 ] || { echo "FAIL: no shell scripts found" >&2; exit 1; }
 echo "shellcheck: ${#scripts[@]} scripts"
 shellcheck "${scripts[@]}"
+# What runs on a board must also parse under BusyBox ash.
+if command -v busybox > /dev/null; then
+  for f in board/*; do
+    if head -n 1 "$f" | grep -qE '^#!.*[/ ](ba|da|a)?sh( |$)'; then busybox sh -n "$f" || { echo "FAIL: $f under BusyBox ash" >&2; exit 1; }; fi
+  done
+fi
 echo "shellcheck_check: ok"
