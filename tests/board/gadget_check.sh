@@ -36,4 +36,17 @@ FR_UDC=fake-udc.0 sh "$src/board/fr-usb-gadget"
 expect idVendor 0x1d6b
 expect idProduct 0x0104
 expect UDC fake-udc.0
+
+# A controller whose driver comes late is waited for; none at all is an
+# error once the wait is up.
+sh "$src/board/fr-usb-gadget" stop
+mkdir "$tmp/udc"
+if FR_UDC_DIR=$tmp/udc FR_UDC_WAIT=1 sh "$src/board/fr-usb-gadget" 2>"$tmp/none.err"; then fail "bound without a controller"; fi
+grep -q "no USB device controller in $tmp/udc after 1 s" "$tmp/none.err" || fail "no word of the missing controller"
+FR_UDC_DIR=$tmp/udc FR_UDC_WAIT=20 sh "$src/board/fr-usb-gadget" 2>/dev/null &
+late=$!
+sleep 1.5
+touch "$tmp/udc/late-udc.0"
+wait "$late" || fail "the late controller was not bound"
+expect UDC late-udc.0
 echo "gadget_check: ok"
