@@ -7,7 +7,8 @@
 # init to respawn), but a restart is not an end; the clock is never touched
 # on a sandbox board. The board's failures: a host line that comes late or
 # never, a logger that dies, an fr-core left by a killed fr-start, no flock
-# program, an fr-core that keeps ending (pauses that double).
+# program, an fr-core that keeps ending (pauses that double); the settings
+# file and the watchdog.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 bin=$(cd "${1:?usage: start_check.sh BIN_DIR}" && pwd)
@@ -196,6 +197,21 @@ pauses=$(grep -o 'fr-core ended (status 3); starting it again in [0-9.]* s' "$tm
 "${start[@]}" stop 2>/dev/null || fail "stop during the pauses failed"
 wait "$supervisor" || fail "the supervisor ended with status $? after a stop"
 supervisor=""
+
+# The settings file, and a watchdog fed while fr-core runs and disarmed at
+# a clean stop.
+mkdir -p "$board/etc/default"
+printf 'FR_LOG_TAG=till\n' > "$board/etc/default/fr-core"
+FR_WATCHDOG=$tmp/watchdog FR_WATCHDOG_INTERVAL=0.2 "${start[@]}" --supervise 2>/dev/null &
+supervisor=$!
+wait_for logged "till: " || fail "the settings file was not read"
+fed() { grep -q '[.]' "$tmp/watchdog" 2>/dev/null; }
+wait_for fed || fail "the watchdog was not fed"
+"${start[@]}" stop 2>/dev/null || fail "stop failed"
+wait "$supervisor" || fail "the supervisor ended with status $? after a stop"
+supervisor=""
+[ "$(tail -c 1 "$tmp/watchdog")" = V ] || fail "the watchdog was not disarmed at the stop"
+rm "$board/etc/default/fr-core"
 
 [ ! -e "$tmp/hwclock-ran" ] || fail "hwclock was run on a sandbox board"
 echo "start_check: ok"
