@@ -8,7 +8,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-export CONFIGFS=$tmp/config
+export CONFIGFS=$tmp/config FR_SETTINGS=$tmp/settings
 gadget=$CONFIGFS/usb_gadget/fr-core
 if sh "$src/board/fr-usb-gadget" 2>/dev/null; then fail "ran without a configfs gadget directory"; fi
 
@@ -36,6 +36,13 @@ FR_UDC=fake-udc.0 sh "$src/board/fr-usb-gadget"
 expect idVendor 0x1d6b
 expect idProduct 0x0104
 expect UDC fake-udc.0
+
+# The board's settings file serves this script too.
+sh "$src/board/fr-usb-gadget" stop
+printf 'FR_USB_SERIAL=4200099999\n' > "$FR_SETTINGS"
+FR_UDC=fake-udc.0 sh "$src/board/fr-usb-gadget"
+expect strings/0x409/serialnumber 4200099999
+rm "$FR_SETTINGS"
 
 # A controller whose driver comes late is waited for; none at all is an
 # error once the wait is up.
