@@ -98,6 +98,7 @@ board-check: deps
 	FR_TEST_SHELL=busybox bash tests/board/start_check.sh $(BUILD)/bin
 	bash tests/board/walkthrough_check.sh $(BUILD)/bin
 	bash tests/board/install_check.sh $(CROSS)
+	bash tests/board/update_check.sh $(CROSS)
 	bash tests/board/systemd_check.sh $(CROSS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (the

@@ -3,6 +3,7 @@
 #   PREFIX/bin/fr-core                          the device program, stripped
 #   PREFIX/sbin/fr-start                        start script (lock, clock, syslog, supervision)
 #   PREFIX/sbin/fr-usb-gadget                   USB serial gadget (configfs)
+#   PREFIX/sbin/fr-update                       new fr-core into the free slot, rollback
 #   PREFIX/lib/systemd/system/fr-core.service   systemd units
 #   PREFIX/lib/systemd/system/fr-usb-gadget.service
 #   PREFIX/share/fr-core/inittab.fr-core        lines for a BusyBox /etc/inittab
@@ -27,7 +28,7 @@ install(CODE [[
   endif()
 ]])
 
-install(PROGRAMS ${FR_BOARD_DIR}/fr-start ${FR_BOARD_DIR}/fr-usb-gadget DESTINATION sbin)
+install(PROGRAMS ${FR_BOARD_DIR}/fr-start ${FR_BOARD_DIR}/fr-usb-gadget ${FR_BOARD_DIR}/fr-update DESTINATION sbin)
 install(FILES ${FR_BOARD_DIR}/../docs/board.md DESTINATION share/doc/fr-core)
 
 # Files whose @PREFIX@ is the install prefix, each to its directory.

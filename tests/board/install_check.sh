@@ -21,6 +21,7 @@ expected="opt/fr/bin/fr-core 755
 opt/fr/lib/systemd/system/fr-core.service 644
 opt/fr/lib/systemd/system/fr-usb-gadget.service 644
 opt/fr/sbin/fr-start 755
+opt/fr/sbin/fr-update 755
 opt/fr/sbin/fr-usb-gadget 755
 opt/fr/share/doc/fr-core/board.md 644
 opt/fr/share/fr-core/inittab.fr-core 644"
