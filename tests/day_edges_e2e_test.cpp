@@ -1,13 +1,18 @@
 // Edges of a day the longer day tests do not reach: a sale on every one of
-// the five tax rates, and a printer that goes silent and comes back.
+// the five tax rates, a printer that goes silent and comes back, and a
+// clock the board does not take.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
+#include "app/codes.h"
 #include "app/status_format.h"
 #include "documents/tlv_tags.h"
 #include "host/client.h"
 #include "host/session.h"
+#include "platform/sandbox_env.h"
+#include "util/coding.h"
 #include "tools/sim/rig.h"
 #include "tools/common/virtual_printer.h"
 
@@ -82,6 +87,27 @@ TEST_F(DayEdgesTest, APrinterThatComesBackIsUsedAgain) {
   l.name = "Item";
   l.price = 100;
   EXPECT_TRUE(session_.Receipt(receipt::kSale, {l}, 100, 0, nullptr).ok());
+}
+
+// date or hwclock failing on the board: the register answers 21 and its
+// clock stays where it was; once the board takes it, the time is set.
+TEST_F(DayEdgesTest, AClockTheBoardDoesNotTakeIsRefusedAndStays) {
+  ASSERT_TRUE(rig_.Prepare());
+  ASSERT_TRUE(rig_.Start());
+  ASSERT_TRUE(rig_.WaitReady());
+  auto clock = [&] {
+    const host::Answer a = client_.Call(host::req::ReadClock());
+    EXPECT_TRUE(a.ok() && a.data.size() >= 4) << a.error;
+    return a.data.size() >= 4 ? static_cast<int64_t>(util::GetFixed32(a.data, 0)) : 0;
+  };
+  const int64_t before = clock();
+  const uint32_t later = static_cast<uint32_t>(before + 86400);
+  ASSERT_TRUE(rig_.sandbox().WriteFile(platform::SandboxEnv::kClockFails, ""));
+  EXPECT_EQ(rc::kNotSaved, client_.Call(host::req::SetClock(session_.login(), later)).code);
+  EXPECT_LT(clock() - before, 60) << "the clock moved on a refusal";
+  ASSERT_EQ(0, std::remove(rig_.sandbox().Path(platform::SandboxEnv::kClockFails).c_str()));
+  EXPECT_TRUE(client_.Call(host::req::SetClock(session_.login(), later)).ok());
+  EXPECT_GE(clock(), later);
 }
 
 }  // namespace
