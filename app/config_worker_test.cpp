@@ -9,6 +9,7 @@
 #include "app/fr_status.h"
 #include "platform/fake_env.h"
 #include "platform/fake_fault_env.h"
+#include "platform/sandbox_env.h"
 #include "printer/print_layout.h"
 #include "printer/printer_settings.h"
 #include "storage/tables.h"
@@ -209,7 +210,7 @@ TEST_F(ConfigWorkerTest, FailedSavesAreRefusedAndChangeNothing) {
     std::string data;
   };
   const Case cases[] = {
-      {"date fails", [&] { return env_.WriteFile("/sandbox/clock-fails", "") ? &env_ : nullptr; }, cmd::kSetClock,
+      {"date fails", [&] { return env_.WriteFile(platform::SandboxEnv::kClockFails, "") ? &env_ : nullptr; }, cmd::kSetClock,
        service_ + later},
       {"hwclock fails", [&] { return &hwclock; }, cmd::kSetClock, service_ + later},
       {"width not written",
@@ -230,7 +231,7 @@ TEST_F(ConfigWorkerTest, FailedSavesAreRefusedAndChangeNothing) {
     ASSERT_NE(nullptr, env) << c.what;
     EXPECT_EQ(rc::kNotSaved, Run(c.command, c.data, env).code) << c.what;
     faults.Disarm();
-    std::remove(env_.Resolve("/sandbox/clock-fails").c_str());
+    std::remove(env_.Resolve(platform::SandboxEnv::kClockFails).c_str());
     EXPECT_EQ(1700000000, env_.Now()) << c.what;
     EXPECT_EQ(60, printer::widthSetting()) << c.what;
     Discount d;

@@ -177,11 +177,9 @@ bool PosixEnv::LockFile(const std::string& path, int64_t* holder, std::string* e
     return true;
   }
   const int taken = errno;
-  struct flock asked = {};
-  asked.l_type = F_WRLCK;
-  asked.l_whence = SEEK_SET;
-  if ((taken == EAGAIN || taken == EACCES) && fcntl(fd, F_GETLK, &asked) == 0 && asked.l_type != F_UNLCK) {
-    *holder = asked.l_pid;
+  // The same lock asked about: F_GETLK fills in who holds it.
+  if ((taken == EAGAIN || taken == EACCES) && fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
+    *holder = lock.l_pid;
   }
   close(fd);
   *error = *holder != 0 ? "process " + std::to_string(*holder) + " holds the lock " + real

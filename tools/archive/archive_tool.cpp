@@ -336,10 +336,6 @@ bool LoadEeprom(platform::Env* env, const std::string& eeprom_path, Identity* id
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // A receipt again from its stored lines, by the register's own line
 // arithmetic (price times quantity less the discount, the tax of the line's
 // rate). The fiscal sign covers the receipt's totals, not its lines: a line
@@ -387,38 +383,38 @@ int Verify(platform::Env* env, const std::string& path, const std::string& eepro
   std::unique_ptr<Card> card = Read(env, path, &check, out);
   if (!card) return kUnreadable;
   std::vector<std::string> findings = check.problems;
-  const ModelData model = eeprom_path.empty() ? card->headModel() : id.model;
-  size_t recomputed = 0;
+  // Each document read back once, for its lines (a receipt) and its sign.
+  const bool signs = !eeprom_path.empty();
+  const ModelData model = signs ? id.model : card->headModel();
+  size_t recomputed = 0, signed_checked = 0;
   for (const sim::StoredDocument& doc : check.summary.documents) {
-    if (doc.type != doc::kReceipt) continue;
+    const bool receipt = doc.type == doc::kReceipt;
+    if (!receipt && !signs) continue;
+    const std::string what = "document " + std::to_string(doc.number);
     std::shared_ptr<BaseWorkDocument> document;
-    const ReceiptDoc* receipt = nullptr;
-    if (card->readDocument(doc.number, model, &document) == rc::kOk) {
-      receipt = dynamic_cast<const ReceiptDoc*>(document.get());
-    }
-    if (receipt == nullptr) {
-      findings.push_back("document " + std::to_string(doc.number) + " cannot be read back to recompute its lines");
+    if (card->readDocument(doc.number, model, &document) != rc::kOk) {
+      if (receipt) findings.push_back(what + " cannot be read back to recompute its lines");
+      if (signs) findings.push_back(what + " cannot be read back to check its sign");
       continue;
     }
-    RecomputeReceipt(doc, *receipt, &findings);
-    ++recomputed;
-  }
-  size_t signed_checked = 0;
-  if (!eeprom_path.empty()) {
-    for (const sim::StoredDocument& doc : check.summary.documents) {
-      std::shared_ptr<BaseWorkDocument> document;
-      if (card->readDocument(doc.number, id.model, &document) != rc::kOk) {
-        findings.push_back("document " + std::to_string(doc.number) + " cannot be read back to check its sign");
-      } else if (!document->verifySign(id.key, id.model.serialNumber())) {
-        findings.push_back("document " + std::to_string(doc.number) + " fiscal sign does not match the device key");
+    if (receipt) {
+      if (const auto* r = dynamic_cast<const ReceiptDoc*>(document.get())) {
+        RecomputeReceipt(doc, *r, &findings);
+        ++recomputed;
       } else {
-        ++signed_checked;
+        findings.push_back(what + " cannot be read back to recompute its lines");
       }
+    }
+    if (!signs) continue;
+    if (document->verifySign(id.key, id.model.serialNumber())) {
+      ++signed_checked;
+    } else {
+      findings.push_back(what + " fiscal sign does not match the device key");
     }
   }
   for (const std::string& f : findings) out << f << "\n";
   out << path << ": " << check.summary.documents.size() << " of " << check.summary.last_number << " documents read";
-  if (!eeprom_path.empty()) out << ", " << signed_checked << " signs good";
+  if (signs) out << ", " << signed_checked << " signs good";
   out << ", " << recomputed << (recomputed == 1 ? " receipt" : " receipts") << " recomputed from their lines";
   out << ", " << findings.size() << (findings.size() == 1 ? " finding" : " findings") << "\n";
   // Said every time: no check of this format can catch these.
