@@ -8,7 +8,7 @@
 # on a sandbox board. The board's failures: a host line that comes late or
 # never, a logger that dies, an fr-core left by a killed fr-start, no flock
 # program, an fr-core that keeps ending (pauses that double); the settings
-# file and the watchdog.
+# file and the watchdogs (the board's and systemd's).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 bin=$(cd "${1:?usage: start_check.sh BIN_DIR}" && pwd)
@@ -212,6 +212,31 @@ wait "$supervisor" || fail "the supervisor ended with status $? after a stop"
 supervisor=""
 [ "$(tail -c 1 "$tmp/watchdog")" = V ] || fail "the watchdog was not disarmed at the stop"
 rm "$board/etc/default/fr-core"
+
+# systemd's watchdog: pinged while fr-core runs and while fr-start pauses
+# between starts; a supervisor that stopped (SIGSTOP) with fr-core gone
+# leaves it unpinged.
+printf '#!/bin/sh\necho "$*" >> %s/pings\n' "$tmp" > "$tmp/bin/systemd-notify"
+chmod +x "$tmp/bin/systemd-notify"
+PATH=$tmp/bin:$PATH NOTIFY_SOCKET=@test WATCHDOG_USEC=400000 FR_RESTART_PAUSE=1 \
+  "${start[@]}" --supervise 2>/dev/null &
+supervisor=$!
+pings() { if [ -e "$tmp/pings" ]; then wc -l < "$tmp/pings"; else echo 0; fi; }
+pinged_since() { [ "$(pings)" -gt "$1" ]; }
+wait_for pinged_since 2 || fail "systemd's watchdog was not pinged while fr-core ran"
+grep -qvx "WATCHDOG=1" "$tmp/pings" && fail "fr-start sent systemd $(sort -u "$tmp/pings")"
+wait_for one_core || fail "fr-core did not start"
+kill -STOP "$supervisor"
+kill -9 "$(cores)"
+sleep 0.5
+before=$(pings)
+sleep 1
+[ "$(pings)" -eq "$before" ] || fail "systemd was pinged while its supervisor was stopped"
+kill -CONT "$supervisor"
+wait_for pinged_since "$before" || fail "the pings did not come back with the supervisor"
+"${start[@]}" stop 2>/dev/null || fail "stop failed"
+wait "$supervisor" || fail "the supervisor ended with status $? after a stop"
+supervisor=""
 
 [ ! -e "$tmp/hwclock-ran" ] || fail "hwclock was run on a sandbox board"
 echo "start_check: ok"
