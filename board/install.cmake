@@ -7,6 +7,7 @@
 #   PREFIX/lib/systemd/system/fr-core.service   systemd units
 #   PREFIX/lib/systemd/system/fr-usb-gadget.service
 #   PREFIX/share/fr-core/inittab.fr-core        lines for a BusyBox /etc/inittab
+#   PREFIX/share/fr-core/identity-layout        where fr-usb-gadget finds the factory serial number
 #   PREFIX/share/doc/fr-core/board.md           the board guide
 #
 # The units and the inittab lines name the scripts by absolute path: their
@@ -47,3 +48,30 @@ install(CODE [[
     file(CHMOD "${target}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   endforeach()
 ]])
+
+# Where the factory serial number lies in the identity EEPROM, for
+# fr-usb-gadget's USB serial string: taken from the headers that define
+# the layout, so that the script holds no copy of it.
+function(fr_header_constant header name out)
+  file(STRINGS "${header}" line REGEX " ${name} = ")
+  string(REGEX REPLACE "^.* ${name} = \"?([^\";\\]*).*$" "\\1" value "${line}")
+  if(value STREQUAL "" OR value STREQUAL line)
+    message(FATAL_ERROR "no ${name} in ${header}")
+  endif()
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+fr_header_constant(${FR_BOARD_DIR}/../storage/eeprom_format.h kPath FR_EEPROM_PATH)
+fr_header_constant(${FR_BOARD_DIR}/../storage/eeprom_format.h kModelDataOffset FR_MODEL_AT)
+fr_header_constant(${FR_BOARD_DIR}/../storage/identity_format.h kSerialOffset FR_SERIAL_OFFSET)
+fr_header_constant(${FR_BOARD_DIR}/../storage/identity_format.h kSerialSize FR_SERIAL_SIZE)
+math(EXPR FR_SERIAL_AT "${FR_MODEL_AT} + ${FR_SERIAL_OFFSET}")
+set(FR_IDENTITY_LAYOUT ${CMAKE_BINARY_DIR}/share/fr-core/identity-layout)
+file(CONFIGURE OUTPUT ${FR_IDENTITY_LAYOUT} @ONLY CONTENT
+     "# The factory serial number in the identity EEPROM (made by the build).
+FR_EEPROM_PATH=@FR_EEPROM_PATH@
+FR_SERIAL_AT=@FR_SERIAL_AT@
+FR_SERIAL_SIZE=@FR_SERIAL_SIZE@
+")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${FR_BOARD_DIR}/../storage/eeprom_format.h ${FR_BOARD_DIR}/../storage/identity_format.h)
+install(FILES ${FR_IDENTITY_LAYOUT} DESTINATION share/fr-core)

@@ -24,6 +24,7 @@ opt/fr/sbin/fr-start 755
 opt/fr/sbin/fr-update 755
 opt/fr/sbin/fr-usb-gadget 755
 opt/fr/share/doc/fr-core/board.md 644
+opt/fr/share/fr-core/identity-layout 644
 opt/fr/share/fr-core/inittab.fr-core 644"
 actual=$(cd "$root" && find . -type f -printf '%P %m\n' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed tree:

@@ -3,8 +3,10 @@
 # sandbox board, its printer and host line), the POS side by fr-host:
 #   tests/board/walkthrough_check.sh BIN_DIR
 # serial number, the service cashier's new password, registration, shift,
-# a sale, and the receipt on the paper.
+# a sale, and the receipt on the paper. The USB gadget (against a directory
+# standing for configfs) names the register by its serial number.
 set -euo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
 bin=$(cd "${1:?usage: walkthrough_check.sh BIN_DIR}" && pwd)
 tmp=$(mktemp -d)
 reg=$tmp/register
@@ -24,11 +26,23 @@ export FR_HOST_PORT=$reg/host
 host() { "$bin/fr-host" "$@" > "$tmp/out" 2>&1 || fail "fr-host $*: $(cat "$tmp/out")"; }
 refused() { if "$bin/fr-host" "$@" > "$tmp/out" 2>&1; then fail "fr-host $* was not refused"; fi; }
 
+usb_serial=$tmp/config/usb_gadget/fr-core/strings/0x409/serialnumber
+gadget() {
+  CONFIGFS=$tmp/config FR_ROOT=$reg FR_UDC=fake-udc.0 FR_IDENTITY_LAYOUT=$bin/../share/fr-core/identity-layout \
+    sh "$src/board/fr-usb-gadget" "$@"
+}
+mkdir -p "$tmp/config/usb_gadget"
+
 refused status                       # a blank board has no serial number yet
 grep -qF "CREATE NEW STORAGE FILE " "$reg/log/stdout.log" || fail "no new archive on the blank card"
+gadget
+[ ! -e "$usb_serial" ] || fail "a blank board's USB serial string is '$(cat "$usb_serial")'"
+gadget stop
 host set-serial 4200012345
 host model
 grep -q "serial: 4200012345" "$tmp/out" || fail "serial number not set: $(cat "$tmp/out")"
+gadget
+[ "$(cat "$usb_serial")" = 4200012345 ] || fail "the USB serial string is '$(cat "$usb_serial")'"
 
 # Service cashier 20: password 30 -> 4321 (rights and name kept).
 password_le=$(printf '%08x' 4321 | sed 's/\(..\)\(..\)\(..\)\(..\)/\4\3\2\1/')
