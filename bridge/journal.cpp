@@ -97,6 +97,10 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
                   Exec(
                       "CREATE TABLE IF NOT EXISTS documents (register TEXT NOT NULL, number INTEGER NOT NULL, "
                       "time INTEGER NOT NULL, shift INTEGER NOT NULL, body TEXT NOT NULL, "
+                      "PRIMARY KEY (register, number)) WITHOUT ROWID") &&
+                  // Documents the uplink has not yet seen acknowledged.
+                  Exec(
+                      "CREATE TABLE IF NOT EXISTS outbox (register TEXT NOT NULL, number INTEGER NOT NULL, "
                       "PRIMARY KEY (register, number)) WITHOUT ROWID");
   if (!ok && lost_.empty()) {
     return host::Status::IoError(path + ": " + last_error_);
@@ -248,17 +252,66 @@ bool Journal::Finish(const std::string& key, int status, const std::string& resp
   s.Int(1, status).Text(2, response).Text(3, key);
   bool ok = s.Step() == SQLITE_DONE || Fail("finish");
   if (ok && document != nullptr) {
-    Statement d(db_,
-                "INSERT OR REPLACE INTO documents (register, number, time, shift, body) "
-                "SELECT register, ?, ?, ?, ? FROM jobs WHERE key = ?");
-    d.Int(1, document->number).Int(2, document->time).Int(3, document->shift).Text(4, document->body).Text(5, key);
-    ok = d.Step() == SQLITE_DONE || Fail("document");
+    Statement r(db_, "SELECT register FROM jobs WHERE key = ?");
+    r.Text(1, key);
+    ok = (r.Step() == SQLITE_ROW || Fail("finish")) && InsertDocument(r.Column(0), *document);
   }
+  return Commit(ok);
+}
+
+bool Journal::Keep(const std::string& register_name, const JournalDocument& document) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable() || !Exec("BEGIN IMMEDIATE")) return false;
+  return Commit(InsertDocument(register_name, document));
+}
+
+bool Journal::InsertDocument(const std::string& register_name, const JournalDocument& document) {
+  Statement d(db_, "INSERT OR REPLACE INTO documents (register, number, time, shift, body) VALUES (?, ?, ?, ?, ?)");
+  d.Text(1, register_name).Int(2, document.number).Int(3, document.time).Int(4, document.shift).Text(5, document.body);
+  if (d.Step() != SQLITE_DONE) return Fail("document");
+  // Reports that store no document (number 0) are not the ledger's.
+  if (!outbox_ || document.number == 0) return true;
+  Statement o(db_, "INSERT OR IGNORE INTO outbox (register, number) VALUES (?, ?)");
+  o.Text(1, register_name).Int(2, document.number);
+  return o.Step() == SQLITE_DONE || Fail("outbox");
+}
+
+bool Journal::Commit(bool ok) {
   if (ok && Exec("COMMIT")) return true;
   const std::string error = last_error_;
   Exec("ROLLBACK");
   last_error_ = error;
   return false;
+}
+
+void Journal::KeepOutbox(bool on) {
+  std::lock_guard<std::mutex> l(mu_);
+  outbox_ = on;
+}
+
+bool Journal::Outbox(const std::string& register_name, uint32_t after, size_t limit,
+                     std::vector<JournalDocument>* out) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_,
+              "SELECT d.number, d.time, d.shift, d.body FROM outbox o JOIN documents d "
+              "ON d.register = o.register AND d.number = o.number WHERE o.register = ? AND o.number > ? "
+              "ORDER BY o.number LIMIT ?");
+  s.Text(1, register_name).Int(2, after).Int(3, static_cast<int64_t>(limit));
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    out->push_back(JournalDocument{static_cast<uint32_t>(s.IntColumn(0)), static_cast<uint32_t>(s.IntColumn(1)),
+                                   static_cast<uint32_t>(s.IntColumn(2)), s.Column(3)});
+  }
+  return rc == SQLITE_DONE || Fail("outbox");
+}
+
+bool Journal::Delivered(const std::string& register_name, uint32_t number) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_, "DELETE FROM outbox WHERE register = ? AND number = ?");
+  s.Text(1, register_name).Int(2, number);
+  return s.Step() == SQLITE_DONE || Fail("delivered");
 }
 
 bool Journal::Documents(const DocumentQuery& q, std::vector<JournalDocument>* out) {

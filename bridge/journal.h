@@ -85,6 +85,18 @@ class Journal {
   // The outcome, and the document it stored (may be null), in one commit.
   bool Finish(const std::string& key, int status, const std::string& response,
               const JournalDocument* document = nullptr);
+  // A document stored by a job without a key: kept for listings and the
+  // uplink like the others.
+  bool Keep(const std::string& register_name, const JournalDocument& document);
+
+  // The outbox: with it on, every document kept from now on also waits
+  // there, in the same commit, until Delivered takes it out (the uplink's
+  // broker acknowledged it). Outbox lists a register's waiting documents
+  // numbered above `after`, oldest first.
+  void KeepOutbox(bool on);
+  bool Outbox(const std::string& register_name, uint32_t after, size_t limit, std::vector<JournalDocument>* out);
+  bool Delivered(const std::string& register_name, uint32_t number);
+
   // Newest first, at most q.limit + 1 of them: one more than asked tells
   // that the limit cut the list.
   bool Documents(const DocumentQuery& q, std::vector<JournalDocument>* out);
@@ -104,11 +116,14 @@ class Journal {
   bool Usable();  // REQUIRES: mu_ held
   bool Intact();  // every page reads; else lost_ says what is wrong
   bool HasRequestColumn();
+  bool InsertDocument(const std::string& register_name, const JournalDocument& document);  // REQUIRES: mu_ held
+  bool Commit(bool ok);  // COMMIT when ok, else ROLLBACK keeping the error; REQUIRES: mu_ held
 
   std::mutex mu_;
   sqlite3* db_ = nullptr;
   std::string last_error_;
   std::string lost_;
+  bool outbox_ = false;
 };
 
 }  // namespace bridge

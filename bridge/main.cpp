@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/server.h"
+#include "bridge/uplink.h"
 #include "host/emu_layout.h"
 #include "util/coding.h"
 
@@ -172,6 +173,8 @@ struct Settings {
   std::string state;
   std::string tokens_path;
   FILE* log_file = stderr;
+  bool uplink = false;
+  bridge::UplinkOptions uplink_options;
 };
 
 int ReadConfig(const cxxopts::ParseResult& p, json* config) {
@@ -329,6 +332,38 @@ int LoadSecrets(const Source& setting, Settings* s) {
   return 0;
 }
 
+// The back office's broker, when there is one.
+int ReadUplink(const Source& setting, Settings* s) {
+  const std::string url = setting("uplink", "uplink");
+  if (url.empty()) {
+    if (!setting("site", "site").empty()) return Fail("--site needs --uplink");
+    return 0;
+  }
+  bridge::UplinkOptions& u = s->uplink_options;
+  const host::Status parsed = bridge::ParseUplinkUrl(url, &u);
+  if (!parsed.ok()) return Fail(parsed.ToString());
+  u.site = setting("site", "site");
+  if (!bridge::ValidSite(u.site)) return Fail("--site NAME: 1 to 64 of a-z 0-9 _ -, not '" + u.site + "'");
+  u.ca_file = setting("uplink-ca", "uplink_ca");
+  if (!u.ca_file.empty() && access(u.ca_file.c_str(), R_OK) != 0) return Fail("cannot read " + u.ca_file);
+  const std::string credentials = setting("uplink-credentials", "uplink_credentials");
+  if (!credentials.empty()) {
+    std::string text;
+    if (!ReadFile(credentials, &text)) return Fail("cannot read " + credentials);
+    struct stat st;
+    if (stat(credentials.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+      std::fprintf(stderr, "fr-bridge: WARNING: %s is open to other users (mode %03o); chmod 600 it\n",
+                   credentials.c_str(), static_cast<unsigned>(st.st_mode & 0777));
+    }
+    const host::Status read = bridge::ParseUplinkCredentials(text, &u);
+    if (!read.ok()) return Fail(credentials + ": " + read.ToString());
+  }
+  for (bridge::RegisterConfig& r : s->registers) r.uplink = true;
+  u.max_request_bytes = s->so.limits.body_bytes;
+  s->uplink = true;
+  return 0;
+}
+
 int OpenLog(const Source& setting, Settings* s) {
   FILE*& log_file = s->log_file;
   if (!setting("log", "log").empty()) {
@@ -374,9 +409,20 @@ int Serve(Settings* s) {
     server.AddWorker(workers.back().get());
   }
   for (const bridge::JournalEntry& e : journal.Unfinished()) server.AddInDoubt(e);
+  journal.KeepOutbox(s->uplink);
+  std::vector<std::unique_ptr<bridge::Uplink>> uplinks;
+  if (s->uplink) {
+    for (auto& w : workers) {
+      uplinks.push_back(std::make_unique<bridge::Uplink>(s->uplink_options, &server, w.get(), &journal, &events, &log));
+    }
+  }
   const host::Status bound = server.Bind();
   if (!bound.ok()) return Fail(bound.ToString());
   for (auto& w : workers) w->Start();
+  for (auto& u : uplinks) {
+    const host::Status started = u->Start();
+    if (!started.ok()) return Fail(started.ToString());
+  }
   const bool tls = !so.tls_cert.empty();
   std::fprintf(stderr, "fr-bridge: listening on %s://%s:%d/ (tokens in %s)\n", tls ? "https" : "http", so.host.c_str(),
                server.port(), tokens_path.c_str());
@@ -395,6 +441,7 @@ int Serve(Settings* s) {
   server.Run();
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
+  for (auto& u : uplinks) u->Stop();
   for (auto& w : workers) w->Stop();
   return 0;
 }
@@ -418,6 +465,10 @@ int main(int argc, char** argv) {
       "tls-key", "the certificate's PEM private key", cxxopts::value<std::string>())(
       "config", "the same settings as JSON", cxxopts::value<std::string>())(
       "log", "the JSON log lines' file (standard error unless given)", cxxopts::value<std::string>())(
+      "uplink", "the back office's MQTT broker, mqtt://HOST:PORT or mqtts://HOST:PORT", cxxopts::value<std::string>())(
+      "site", "this shop's name under the broker's fr/v1/ (a-z 0-9 _ -)", cxxopts::value<std::string>())(
+      "uplink-credentials", "a file of one line USER PASSWORD for the broker", cxxopts::value<std::string>())(
+      "uplink-ca", "the broker's CA certificate (PEM) for mqtts://", cxxopts::value<std::string>())(
       "wait", "seconds a request waits for its job before 504", cxxopts::value<int>()->default_value("60"))(
       "routes", "print the routes served and exit")("h,help", "this text");
   cxxopts::ParseResult p;
@@ -439,7 +490,7 @@ int main(int argc, char** argv) {
   if (int rc = ReadConfig(p, &config)) return rc;
   const Source setting{p, config};
   Settings s;
-  for (auto step : {ReadRegisters, ReadServing, PrepareState, LoadSecrets, OpenLog}) {
+  for (auto step : {ReadRegisters, ReadServing, ReadUplink, PrepareState, LoadSecrets, OpenLog}) {
     if (int rc = step(setting, &s)) return rc;
   }
   return Serve(&s);

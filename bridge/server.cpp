@@ -261,6 +261,26 @@ std::vector<std::string> Server::Routes() {
   return out;
 }
 
+Outcome Server::Serve(const std::string& method, const std::string& path, const std::string& key,
+                      const std::string& body) {
+  for (const Route& r : Table()) {
+    if (method != r.method) continue;
+    httplib::Request req;
+    req.method = method;
+    req.path = path;
+    req.body = body;
+    if (!key.empty()) req.set_header("Idempotency-Key", key);
+    // The match refers into req.path, which lives as long as req.
+    if (!std::regex_match(req.path, req.matches, std::regex(r.pattern))) continue;
+    httplib::Response res;
+    t_route = r.path;
+    t_task.clear();
+    r.serve(this, req, res, Role::kAdmin);
+    return Outcome{res.status, res.body, res.get_header_value("Content-Type") == "application/problem+json"};
+  }
+  return ProblemOutcome(MakeProblem(404, "route.not-found", "no route " + method + " " + path), "");
+}
+
 // ---- the server ----------------------------------------------------------------
 
 Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics* metrics, Log* log)

@@ -80,6 +80,12 @@ class Server {
   // "METHOD /route/{param}" for every route served.
   static std::vector<std::string> Routes();
 
+  // A request that came another way than over HTTP (the uplink's, which the
+  // broker authenticated): served by the route that serves it over HTTP, as
+  // with an admin token, and answered with the status and body HTTP would
+  // give. `key` is its Idempotency-Key (may be empty).
+  Outcome Serve(const std::string& method, const std::string& path, const std::string& key, const std::string& body);
+
  private:
   struct Route;
   static const std::vector<Route>& Table();

@@ -1,0 +1,360 @@
+#include "bridge/uplink.h"
+
+#include <chrono>
+#include <ctime>
+#include <vector>
+
+#include <mosquitto.h>
+
+#include "host/protocol.h"
+
+namespace bridge {
+
+namespace {
+
+constexpr int kKeepAliveSeconds = 30;  // a dropped shop shows offline within 1.5 times this
+constexpr auto kStatusEvery = std::chrono::seconds(60);
+
+std::once_flag library_once;
+
+bool SiteChar(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-'; }
+
+}  // namespace
+
+bool ValidSite(const std::string& site) {
+  if (site.empty() || site.size() > 64) return false;
+  for (char c : site) {
+    if (!SiteChar(c)) return false;
+  }
+  return true;
+}
+
+host::Status ParseUplinkUrl(const std::string& url, UplinkOptions* out) {
+  std::string rest;
+  if (url.rfind("mqtt://", 0) == 0) {
+    out->tls = false;
+    out->port = 1883;
+    rest = url.substr(7);
+  } else if (url.rfind("mqtts://", 0) == 0) {
+    out->tls = true;
+    out->port = 8883;
+    rest = url.substr(8);
+  } else {
+    return host::Status::Invalid("--uplink: not mqtt://HOST:PORT or mqtts://HOST:PORT: " + url);
+  }
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  const size_t colon = rest.rfind(':');
+  out->host = rest.substr(0, colon);
+  if (colon != std::string::npos) {
+    const std::string port = rest.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) < 1 || std::stoi(port) > 65535) {
+      return host::Status::Invalid("--uplink: bad port in " + url);
+    }
+    out->port = std::stoi(port);
+  }
+  if (out->host.empty() || out->host.find_first_of("/@?# ") != std::string::npos) {
+    return host::Status::Invalid("--uplink: bad host in " + url);
+  }
+  return host::Status::OK();
+}
+
+host::Status ParseUplinkCredentials(const std::string& text, UplinkOptions* out) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  const size_t space = line.find(' ');
+  if (space == std::string::npos || space == 0 || space + 1 == line.size()) {
+    return host::Status::Invalid("the uplink's credentials are not one line \"USER PASSWORD\"");
+  }
+  out->user = line.substr(0, space);
+  out->password = line.substr(space + 1);
+  return host::Status::OK();
+}
+
+bool ValidRequestId(const std::string& id) {
+  if (id.empty() || id.size() > 128) return false;
+  for (char c : id) {
+    const bool ok =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool DecodeUplinkRequest(const std::string& register_name, const std::string& payload, size_t max_bytes,
+                         UplinkRequest* out, Problem* problem) {
+  auto refuse = [&](const std::string& detail, const std::string& pointer = "") {
+    *problem = MakeProblem(400, "request.invalid", detail, pointer);
+    return false;
+  };
+  if (payload.size() > max_bytes) {
+    *problem =
+        MakeProblem(413, "request.too-large", "the request is larger than " + std::to_string(max_bytes) + " bytes");
+    return false;
+  }
+  const nlohmann::json j = nlohmann::json::parse(payload, nullptr, /*allow_exceptions=*/false);
+  if (!j.is_object()) return refuse("the request is not a JSON object");
+  if (!j.contains("action") || !j["action"].is_string()) return refuse("no action", "/action");
+  if (!j.contains("body") || !j["body"].is_object()) return refuse("the body is not a JSON object", "/body");
+  // The back office's actions, each the route HTTP serves it by.
+  static const std::map<std::string, std::string> kRoutes = {
+      {"receipt", "/receipts"}, {"shift-open", "/shift/open"}, {"shift-close", "/shift/close"},
+      {"cash-in", "/cash-in"},  {"cash-out", "/cash-out"},     {"copy", "/copies"},
+      {"cancel", "/cancel"},    {"report", "/reports/"},
+  };
+  const std::string action = j["action"].get<std::string>();
+  const auto route = kRoutes.find(action);
+  if (route == kRoutes.end()) return refuse("no action " + action, "/action");
+  nlohmann::json body = j["body"];
+  out->path = "/v1/registers/" + register_name + route->second;
+  if (action == "report") {
+    if (!body.contains("kind") || !body["kind"].is_string()) return refuse("a report names its kind", "/body/kind");
+    const std::string kind = body["kind"].get<std::string>();
+    if (kind.empty() || kind.size() > 32 ||
+        kind.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string::npos) {
+      return refuse("no report " + kind, "/body/kind");
+    }
+    out->path += kind;
+    body.erase("kind");
+  }
+  out->body = body.dump();
+  out->not_after = 0;
+  if (j.contains("not_after")) {
+    if (!j["not_after"].is_string() || !host::ParseTime(j["not_after"].get<std::string>(), &out->not_after)) {
+      return refuse("not_after is not an RFC 3339 time", "/not_after");
+    }
+  }
+  return true;
+}
+
+std::string UplinkTopic(const std::string& site, const std::string& register_name, const std::string& leaf) {
+  return "fr/v1/" + site + "/" + register_name + "/" + leaf;
+}
+
+Uplink::Uplink(const UplinkOptions& options, Server* server, Worker* worker, Journal* journal, Events* events, Log* log)
+    : options_(options),
+      server_(server),
+      worker_(worker),
+      journal_(journal),
+      events_(events),
+      log_(log),
+      name_(worker->config().name) {}
+
+Uplink::~Uplink() {
+  Stop();
+  if (mosq_ != nullptr) mosquitto_destroy(mosq_);
+}
+
+host::Status Uplink::Start() {
+  std::call_once(library_once, [] { mosquitto_lib_init(); });
+  const std::string id = "fr-bridge." + options_.site + "." + name_;
+  mosq_ = mosquitto_new(id.c_str(), /*clean_session=*/false, this);
+  if (mosq_ == nullptr) return host::Status::IoError("the uplink's MQTT client cannot be made");
+  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_max_inflight_messages_set(mosq_, kWindow);
+  mosquitto_connect_callback_set(mosq_, OnConnect);
+  mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
+  mosquitto_publish_callback_set(mosq_, OnPublish);
+  mosquitto_message_callback_set(mosq_, OnMessage);
+  if (!options_.user.empty() &&
+      mosquitto_username_pw_set(mosq_, options_.user.c_str(), options_.password.c_str()) != MOSQ_ERR_SUCCESS) {
+    return host::Status::Invalid("the uplink's credentials are refused by the MQTT client");
+  }
+  if (options_.tls) {
+    const int rc = options_.ca_file.empty()
+                       ? mosquitto_tls_set(mosq_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+                       : mosquitto_tls_set(mosq_, options_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) return host::Status::Invalid(std::string("--uplink-ca: ") + mosquitto_strerror(rc));
+  }
+  const std::string will = nlohmann::json{{"register", name_}, {"site", options_.site}, {"online", false}}.dump();
+  const std::string status_topic = UplinkTopic(options_.site, name_, "status");
+  if (mosquitto_will_set(mosq_, status_topic.c_str(), static_cast<int>(will.size()), will.data(), 1, true) !=
+      MOSQ_ERR_SUCCESS) {
+    return host::Status::Invalid("the uplink's last will is refused");
+  }
+  mosquitto_reconnect_delay_set(mosq_, 1, 60, true);
+  // A broker that is not there yet is tried again by the client's loop.
+  const int rc = mosquitto_connect_async(mosq_, options_.host.c_str(), options_.port, kKeepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    log_->Write({{"register", name_}, {"uplink", "not connected"}, {"error", mosquitto_strerror(rc)}});
+  }
+  if (mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS) return host::Status::IoError("the uplink's thread");
+  thread_ = std::thread([this] { Run(); });
+  answerer_ = std::thread([this] { Answer(); });
+  return host::Status::OK();
+}
+
+void Uplink::Stop() {
+  if (stopping_.exchange(true) || mosq_ == nullptr) return;
+  {
+    std::lock_guard<std::mutex> l(mu_);  // the answerer is waiting, or sees stopping_
+  }
+  requests_cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  if (answerer_.joinable()) answerer_.join();
+  if (connected_) PublishStatus(false, true);
+  mosquitto_disconnect(mosq_);
+  mosquitto_loop_stop(mosq_, false);
+}
+
+void Uplink::OnConnect(struct mosquitto*, void* self, int rc) {
+  auto* u = static_cast<Uplink*>(self);
+  if (rc != 0) {
+    u->log_->Write({{"register", u->name_}, {"uplink", "refused"}, {"error", mosquitto_connack_string(rc)}});
+    return;
+  }
+  u->log_->Write({{"register", u->name_}, {"uplink", "connected"}});
+  const std::string requests = UplinkTopic(u->options_.site, u->name_, "requests/+");
+  mosquitto_subscribe(u->mosq_, nullptr, requests.c_str(), 1);
+  u->reconnected_ = true;
+  u->connected_ = true;
+}
+
+void Uplink::OnDisconnect(struct mosquitto*, void* self, int rc) {
+  auto* u = static_cast<Uplink*>(self);
+  u->connected_ = false;
+  if (!u->stopping_)
+    u->log_->Write({{"register", u->name_}, {"uplink", "disconnected"}, {"error", mosquitto_strerror(rc)}});
+}
+
+void Uplink::OnPublish(struct mosquitto*, void* self, int mid) {
+  auto* u = static_cast<Uplink*>(self);
+  std::lock_guard<std::mutex> l(u->mu_);
+  const auto it = u->inflight_.find(mid);
+  if (it == u->inflight_.end()) return;  // the status, or a document sent before a reconnect
+  if (!u->journal_->Delivered(u->name_, it->second)) {
+    u->log_->Write({{"register", u->name_}, {"uplink", "outbox"}, {"journal", u->journal_->last_error()}});
+  }
+  u->inflight_.erase(it);
+}
+
+void Uplink::OnMessage(struct mosquitto*, void* self, const struct mosquitto_message* message) {
+  auto* u = static_cast<Uplink*>(self);
+  const std::string prefix = UplinkTopic(u->options_.site, u->name_, "requests/");
+  const std::string topic = message->topic;
+  if (topic.compare(0, prefix.size(), prefix) != 0) return;
+  const std::string id = topic.substr(prefix.size());
+  if (!ValidRequestId(id)) {
+    u->log_->Write({{"register", u->name_}, {"uplink", "request"}, {"error", "an id that is no Idempotency-Key"}});
+    return;  // no reply topic to answer on
+  }
+  const std::string payload(static_cast<const char*>(message->payload), static_cast<size_t>(message->payloadlen));
+  {
+    std::lock_guard<std::mutex> l(u->mu_);
+    if (u->requests_.size() < kMaxWaiting) {
+      u->requests_.emplace_back(id, payload);
+      u->requests_cv_.notify_one();
+      return;
+    }
+  }
+  u->Reply(id, ProblemOutcome(MakeProblem(503, "bridge.busy", "too many requests wait; nothing was sent"), u->name_));
+}
+
+void Uplink::Answer() {
+  for (;;) {
+    std::string id, payload;
+    {
+      std::unique_lock<std::mutex> l(mu_);
+      requests_cv_.wait(l, [&] { return stopping_ || !requests_.empty(); });
+      if (stopping_) return;
+      id = requests_.front().first;
+      payload = requests_.front().second;
+      requests_.pop_front();
+    }
+    UplinkRequest r;
+    Problem p;
+    if (!DecodeUplinkRequest(name_, payload, options_.max_request_bytes, &r, &p)) {
+      Reply(id, ProblemOutcome(p, name_));
+      continue;
+    }
+    // Past its time a request is refused, unless it ran before: then its
+    // answer is the one it had.
+    JournalEntry done;
+    bool failed = false;
+    if (r.not_after != 0 && static_cast<uint32_t>(time(nullptr)) > r.not_after && !journal_->Find(id, &done, &failed)) {
+      Reply(id, ProblemOutcome(MakeProblem(422, "request.expired",
+                                           "the request came after its not_after time; "
+                                           "nothing was sent"),
+                               name_));
+      continue;
+    }
+    Outcome o = server_->Serve("POST", r.path, id, r.body);
+    // Not settled within the bridge's wait: asked again with the same key,
+    // which follows the job already running.
+    while (o.status == 504 && !stopping_) o = server_->Serve("POST", r.path, id, r.body);
+    if (!stopping_) Reply(id, o);
+  }
+}
+
+void Uplink::Reply(const std::string& id, const Outcome& o) {
+  nlohmann::json body = nlohmann::json::parse(o.body, nullptr, false);
+  const std::string payload = nlohmann::json{{"status", o.status}, {"body", body}}.dump();
+  const std::string topic = UplinkTopic(options_.site, name_, "replies/" + id);
+  mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+  log_->Write({{"register", name_}, {"uplink", "request"}, {"key", id}, {"status", o.status}});
+}
+
+void Uplink::Run() {
+  uint64_t seen = events_->last_id();
+  auto status_at = std::chrono::steady_clock::time_point();
+  while (!stopping_ && !events_->closed()) {
+    if (reconnected_.exchange(false)) {
+      // Whatever the broker had not acknowledged goes again, in order; a
+      // document it receives twice is the ledger's to recognise.
+      std::lock_guard<std::mutex> l(mu_);
+      inflight_.clear();
+      next_after_ = 0;
+      last_status_.clear();
+    }
+    bool backlog = false;
+    if (connected_) {
+      Drain();
+      const auto now = std::chrono::steady_clock::now();
+      if (PublishStatus(true, now - status_at >= kStatusEvery)) status_at = now;
+      std::lock_guard<std::mutex> l(mu_);
+      backlog = !inflight_.empty();
+    }
+    // Any event may be a new document or a changed status; an outbox that
+    // is being emptied is looked at again soon.
+    std::vector<Event> events;
+    if (!events_->Since(seen, backlog ? 20 : 1000, &events)) seen = events_->last_id();
+    if (!events.empty()) seen = events.back().id;
+  }
+}
+
+bool Uplink::PublishStatus(bool online, bool even_unchanged) {
+  nlohmann::json status = worker_->StatusJson();
+  status["site"] = options_.site;
+  if (!online) status["online"] = false;
+  nlohmann::json unaged = status;
+  unaged.erase("age_ms");
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    std::string compare = unaged.dump();
+    if (!even_unchanged && compare == last_status_) return false;
+    last_status_ = std::move(compare);
+  }
+  const std::string payload = status.dump();
+  const std::string topic = UplinkTopic(options_.site, name_, "status");
+  return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, true) ==
+         MOSQ_ERR_SUCCESS;
+}
+
+void Uplink::Drain() {
+  std::lock_guard<std::mutex> l(mu_);
+  if (inflight_.size() >= kWindow) return;
+  std::vector<JournalDocument> documents;
+  if (!journal_->Outbox(name_, next_after_, kWindow - inflight_.size(), &documents)) return;
+  const std::string topic = UplinkTopic(options_.site, name_, "documents");
+  for (const JournalDocument& d : documents) {
+    int mid = 0;
+    if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(d.body.size()), d.body.data(), 1, false) !=
+        MOSQ_ERR_SUCCESS) {
+      return;  // tried again after the next reconnect
+    }
+    inflight_[mid] = d.number;
+    next_after_ = d.number;
+  }
+}
+
+}  // namespace bridge

@@ -1,0 +1,136 @@
+// The uplink: a register behind this bridge, reached by a back office
+// through an MQTT broker. The shop connects out (it sits behind NAT), so
+// each register holds one MQTT session of its own, persistent, whose last
+// will marks that register offline. Under fr/v1/{site}/{register}/ it
+// publishes
+//   status     the status JSON, retained, on change and at least every 60 s;
+//   documents  every document the register stored through this bridge, QoS 1,
+//              in number order, from the journal's outbox: a document leaves
+//              the outbox only when the broker acknowledged it, so a backlog
+//              survives broker and bridge restarts and goes out in order.
+// and it carries out the back office's requests, published to
+//   requests/{id}  {"action": "receipt", "body": {...}, "not_after": RFC 3339}
+// with the body as the HTTP route of that action takes it ({id} is the
+// Idempotency-Key, in the journal beside the tills' keys), answering each on
+// replies/{id} with {"status", "body"} as HTTP would. The client library
+// acknowledges a request as it arrives, so a back office that hears no
+// reply sends the request again with the same id: it runs once.
+// It never holds up a till's request: it reads the journal and the events
+// on a thread of its own, and the MQTT client library reconnects with
+// back-off on another.
+//
+// Thread-safe.
+#ifndef FR_BRIDGE_UPLINK_H_
+#define FR_BRIDGE_UPLINK_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "bridge/events.h"
+#include "bridge/journal.h"
+#include "bridge/log.h"
+#include "bridge/request.h"
+#include "bridge/server.h"
+#include "bridge/worker.h"
+#include "host/status.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace bridge {
+
+struct UplinkOptions {
+  std::string host;
+  int port = 1883;
+  bool tls = false;
+  std::string site;
+  std::string user, password;  // none when user is empty
+  std::string ca_file;         // TLS: the broker's CA; empty: the system's
+  size_t max_request_bytes = 1024 * 1024;
+};
+
+// `url` is mqtt://HOST:PORT or mqtts://HOST:PORT (the port defaults to 1883
+// and 8883); a site is 1 to 64 of [a-z0-9_-].
+host::Status ParseUplinkUrl(const std::string& url, UplinkOptions* out);
+bool ValidSite(const std::string& site);
+// One line "USER PASSWORD".
+host::Status ParseUplinkCredentials(const std::string& text, UplinkOptions* out);
+
+// A back-office request, decoded: the route under /v1/registers/{name} and
+// the body it takes.
+struct UplinkRequest {
+  std::string path;
+  std::string body;
+  uint32_t not_after = 0;  // seconds since 1970; 0: none
+};
+// 1 to 128 of A-Z a-z 0-9 . _ - (one topic level, and an Idempotency-Key).
+bool ValidRequestId(const std::string& id);
+// False with *problem (a 400) for anything that must not reach the register.
+bool DecodeUplinkRequest(const std::string& register_name, const std::string& payload, size_t max_bytes,
+                         UplinkRequest* out, Problem* problem);
+
+// The topic under fr/v1/{site}/{register}/.
+std::string UplinkTopic(const std::string& site, const std::string& register_name, const std::string& leaf);
+
+class Uplink {
+ public:
+  // Documents published and not yet acknowledged, at most.
+  static constexpr size_t kWindow = 100;
+
+  // Requests waiting to be carried out, at most; more are answered 503.
+  static constexpr size_t kMaxWaiting = 1000;
+
+  Uplink(const UplinkOptions& options, Server* server, Worker* worker, Journal* journal, Events* events, Log* log);
+  Uplink(const Uplink&) = delete;
+  Uplink& operator=(const Uplink&) = delete;
+  ~Uplink();
+
+  host::Status Start();
+  // Says "offline" (retained) when it can, and disconnects.
+  void Stop();
+
+ private:
+  void Run();
+  // True when it went out.
+  bool PublishStatus(bool online, bool even_unchanged);
+  void Drain();
+  void Answer();  // the requests' thread
+  void Reply(const std::string& id, const Outcome& o);
+  // From the MQTT client's thread.
+  static void OnConnect(struct mosquitto* m, void* self, int rc);
+  static void OnDisconnect(struct mosquitto* m, void* self, int rc);
+  static void OnPublish(struct mosquitto* m, void* self, int mid);
+  static void OnMessage(struct mosquitto* m, void* self, const struct mosquitto_message* message);
+
+  const UplinkOptions options_;
+  Server* const server_;
+  Worker* const worker_;
+  Journal* const journal_;
+  Events* const events_;
+  Log* const log_;
+  const std::string name_;
+  struct mosquitto* mosq_ = nullptr;
+  std::thread thread_;
+  std::thread answerer_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> connected_{false};
+  std::atomic<bool> reconnected_{false};
+
+  std::mutex mu_;                     // guards what follows
+  std::map<int, uint32_t> inflight_;  // message id -> document number
+  uint32_t next_after_ = 0;           // the last document handed to the client library
+  std::string last_status_;           // as published, without its age
+  std::condition_variable requests_cv_;
+  std::deque<std::pair<std::string, std::string>> requests_;  // id, payload
+};
+
+}  // namespace bridge
+
+#endif  // FR_BRIDGE_UPLINK_H_
