@@ -22,7 +22,7 @@ SOURCES=(
   link/host_link.cpp
   host/frame.cpp host/protocol.cpp host/names.cpp host/status.cpp host/client.cpp host/host_line.cpp host/session.cpp
   host/model/document.cpp
-  bridge/request.cpp
+  bridge/request.cpp bridge/uplink_message.cpp
   tools/common/archive_check.cpp tools/common/print_decoder.cpp tools/archive/archive_tool.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
   app/codes.cpp app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp

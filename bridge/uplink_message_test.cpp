@@ -1,4 +1,4 @@
-#include "bridge/uplink.h"
+#include "bridge/uplink_message.h"
 
 #include <gtest/gtest.h>
 
