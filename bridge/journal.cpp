@@ -84,7 +84,9 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
   }
   sqlite3_busy_timeout(db_, 5000);
   // WAL with FULL synchronous: each commit is fsynced before it returns.
-  const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") && Intact() &&
+  const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") &&
+                  // The inbox holds requests with cashiers' passwords until answered.
+                  Exec("PRAGMA secure_delete=ON") && Intact() &&
                   Exec(
                       "CREATE TABLE IF NOT EXISTS jobs (key TEXT PRIMARY KEY, register TEXT NOT NULL, "
                       "action TEXT NOT NULL, hash TEXT NOT NULL, done INTEGER NOT NULL, "
@@ -101,7 +103,11 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
                   // Documents the uplink has not yet seen acknowledged.
                   Exec(
                       "CREATE TABLE IF NOT EXISTS outbox (register TEXT NOT NULL, number INTEGER NOT NULL, "
-                      "PRIMARY KEY (register, number)) WITHOUT ROWID");
+                      "PRIMARY KEY (register, number)) WITHOUT ROWID") &&
+                  // The back office's requests, kept until their reply was acknowledged.
+                  Exec(
+                      "CREATE TABLE IF NOT EXISTS inbox (register TEXT NOT NULL, id TEXT NOT NULL, "
+                      "payload BLOB NOT NULL, UNIQUE (register, id))");
   if (!ok && lost_.empty()) {
     return host::Status::IoError(path + ": " + last_error_);
   }
@@ -304,6 +310,33 @@ bool Journal::Outbox(const std::string& register_name, uint32_t after, size_t li
                                    static_cast<uint32_t>(s.IntColumn(2)), s.Column(3)});
   }
   return rc == SQLITE_DONE || Fail("outbox");
+}
+
+bool Journal::AddRequest(const std::string& register_name, const std::string& id, const std::string& payload) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_, "INSERT OR IGNORE INTO inbox (register, id, payload) VALUES (?, ?, ?)");
+  s.Text(1, register_name).Text(2, id).Text(3, payload);
+  return s.Step() == SQLITE_DONE || Fail("inbox");
+}
+
+bool Journal::Requests(const std::string& register_name, size_t limit,
+                       std::vector<std::pair<std::string, std::string>>* out) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_, "SELECT id, payload FROM inbox WHERE register = ? ORDER BY rowid LIMIT ?");
+  s.Text(1, register_name).Int(2, static_cast<int64_t>(limit));
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) out->emplace_back(s.Column(0), s.Column(1));
+  return rc == SQLITE_DONE || Fail("inbox");
+}
+
+bool Journal::Answered(const std::string& register_name, const std::string& id) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_, "DELETE FROM inbox WHERE register = ? AND id = ?");
+  s.Text(1, register_name).Text(2, id);
+  return s.Step() == SQLITE_DONE || Fail("answered");
 }
 
 bool Journal::Delivered(const std::string& register_name, uint32_t number) {

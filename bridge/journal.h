@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/status.h"
@@ -96,6 +97,13 @@ class Journal {
   void KeepOutbox(bool on);
   bool Outbox(const std::string& register_name, uint32_t after, size_t limit, std::vector<JournalDocument>* out);
   bool Delivered(const std::string& register_name, uint32_t number);
+
+  // The uplink's inbox: a back-office request is kept from its arrival
+  // until its reply was acknowledged, so that a bridge that died between
+  // the two answers it after its restart (by its key: it runs once).
+  bool AddRequest(const std::string& register_name, const std::string& id, const std::string& payload);
+  bool Requests(const std::string& register_name, size_t limit, std::vector<std::pair<std::string, std::string>>* out);
+  bool Answered(const std::string& register_name, const std::string& id);
 
   // Newest first, at most q.limit + 1 of them: one more than asked tells
   // that the limit cut the list.

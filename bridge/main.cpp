@@ -340,12 +340,14 @@ int ReadUplink(const Source& setting, Settings* s) {
     return 0;
   }
   bridge::UplinkOptions& u = s->uplink_options;
-  const host::Status parsed = bridge::ParseUplinkUrl(url, &u);
-  if (!parsed.ok()) return Fail(parsed.ToString());
+  const host::Status parsed = host::ParseBrokerUrl(url, &u.broker);
+  if (!parsed.ok()) return Fail("--uplink: " + parsed.ToString());
   u.site = setting("site", "site");
   if (!bridge::ValidSite(u.site)) return Fail("--site NAME: 1 to 64 of a-z 0-9 _ -, not '" + u.site + "'");
-  u.ca_file = setting("uplink-ca", "uplink_ca");
-  if (!u.ca_file.empty() && access(u.ca_file.c_str(), R_OK) != 0) return Fail("cannot read " + u.ca_file);
+  u.broker.ca_file = setting("uplink-ca", "uplink_ca");
+  if (!u.broker.ca_file.empty() && access(u.broker.ca_file.c_str(), R_OK) != 0) {
+    return Fail("cannot read " + u.broker.ca_file);
+  }
   const std::string credentials = setting("uplink-credentials", "uplink_credentials");
   if (!credentials.empty()) {
     std::string text;
@@ -355,7 +357,7 @@ int ReadUplink(const Source& setting, Settings* s) {
       std::fprintf(stderr, "fr-bridge: WARNING: %s is open to other users (mode %03o); chmod 600 it\n",
                    credentials.c_str(), static_cast<unsigned>(st.st_mode & 0777));
     }
-    const host::Status read = bridge::ParseUplinkCredentials(text, &u);
+    const host::Status read = host::ParseBrokerCredentials(text, &u.broker);
     if (!read.ok()) return Fail(credentials + ": " + read.ToString());
   }
   for (bridge::RegisterConfig& r : s->registers) r.uplink = true;

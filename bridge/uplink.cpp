@@ -42,14 +42,15 @@ host::Status Uplink::Start() {
   mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
   mosquitto_publish_callback_set(mosq_, OnPublish);
   mosquitto_message_callback_set(mosq_, OnMessage);
-  if (!options_.user.empty() &&
-      mosquitto_username_pw_set(mosq_, options_.user.c_str(), options_.password.c_str()) != MOSQ_ERR_SUCCESS) {
+  if (!options_.broker.user.empty() &&
+      mosquitto_username_pw_set(mosq_, options_.broker.user.c_str(), options_.broker.password.c_str()) !=
+          MOSQ_ERR_SUCCESS) {
     return host::Status::Invalid("the uplink's credentials are refused by the MQTT client");
   }
-  if (options_.tls) {
-    const int rc = options_.ca_file.empty()
+  if (options_.broker.tls) {
+    const int rc = options_.broker.ca_file.empty()
                        ? mosquitto_tls_set(mosq_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
-                       : mosquitto_tls_set(mosq_, options_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+                       : mosquitto_tls_set(mosq_, options_.broker.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
     if (rc != MOSQ_ERR_SUCCESS) return host::Status::Invalid(std::string("--uplink-ca: ") + mosquitto_strerror(rc));
   }
   const std::string will = nlohmann::json{{"register", name_}, {"site", options_.site}, {"online", false}}.dump();
@@ -60,7 +61,7 @@ host::Status Uplink::Start() {
   }
   mosquitto_reconnect_delay_set(mosq_, 1, 60, true);
   // A broker that is not there yet is tried again by the client's loop.
-  const int rc = mosquitto_connect_async(mosq_, options_.host.c_str(), options_.port, kKeepAliveSeconds);
+  const int rc = mosquitto_connect_async(mosq_, options_.broker.host.c_str(), options_.broker.port, kKeepAliveSeconds);
   if (rc != MOSQ_ERR_SUCCESS) {
     log_->Write({{"register", name_}, {"uplink", "not connected"}, {"error", mosquitto_strerror(rc)}});
   }
@@ -106,6 +107,13 @@ void Uplink::OnDisconnect(struct mosquitto*, void* self, int rc) {
 void Uplink::OnPublish(struct mosquitto*, void* self, int mid) {
   auto* u = static_cast<Uplink*>(self);
   std::lock_guard<std::mutex> l(u->mu_);
+  const auto reply = u->replies_.find(mid);
+  if (reply != u->replies_.end()) {
+    u->journal_->Answered(u->name_, reply->second);
+    u->replied_.erase(reply->second);  // a later request with this id is answered again
+    u->replies_.erase(reply);
+    return;
+  }
   const auto it = u->inflight_.find(mid);
   if (it == u->inflight_.end()) return;  // the status, or a document sent before a reconnect
   if (!u->journal_->Delivered(u->name_, it->second)) {
@@ -125,58 +133,78 @@ void Uplink::OnMessage(struct mosquitto*, void* self, const struct mosquitto_mes
     return;  // no reply topic to answer on
   }
   const std::string payload(static_cast<const char*>(message->payload), static_cast<size_t>(message->payloadlen));
-  {
-    std::lock_guard<std::mutex> l(u->mu_);
-    if (u->requests_.size() < kMaxWaiting) {
-      u->requests_.emplace_back(id, payload);
-      u->requests_cv_.notify_one();
-      return;
-    }
+  if (payload.size() > u->options_.max_request_bytes) {
+    // Refused before it is kept: nothing that large reaches the journal.
+    UplinkRequest unused;
+    Problem p;
+    DecodeUplinkRequest(u->name_, payload, u->options_.max_request_bytes, &unused, &p);
+    u->Reply(id, ProblemOutcome(p, u->name_));
+    return;
   }
-  u->Reply(id, ProblemOutcome(MakeProblem(503, "bridge.busy", "too many requests wait; nothing was sent"), u->name_));
+  if (!u->journal_->AddRequest(u->name_, id, payload)) {
+    u->Reply(id, ProblemOutcome(MakeProblem(503, "bridge.journal", "the request cannot be kept; nothing was sent"),
+                                u->name_));
+    return;
+  }
+  std::lock_guard<std::mutex> l(u->mu_);
+  u->requests_cv_.notify_one();
 }
 
 void Uplink::Answer() {
-  for (;;) {
+  while (!stopping_) {
+    // The oldest request not yet answered on this connection.
+    std::vector<std::pair<std::string, std::string>> waiting;
+    journal_->Requests(name_, kMaxWaiting, &waiting);
     std::string id, payload;
     {
       std::unique_lock<std::mutex> l(mu_);
-      requests_cv_.wait(l, [&] { return stopping_ || !requests_.empty(); });
-      if (stopping_) return;
-      id = requests_.front().first;
-      payload = requests_.front().second;
-      requests_.pop_front();
+      for (const auto& w : waiting) {
+        if (replied_.count(w.first) == 0) {
+          id = w.first;
+          payload = w.second;
+          break;
+        }
+      }
+      // Kept requests wait for the register as well as for the broker: one
+      // that came while the bridge was away runs once both are back.
+      if (id.empty() || !connected_ || !worker_->online()) {
+        requests_cv_.wait_for(l, std::chrono::seconds(1));
+        continue;
+      }
     }
-    UplinkRequest r;
-    Problem p;
-    if (!DecodeUplinkRequest(name_, payload, options_.max_request_bytes, &r, &p)) {
-      Reply(id, ProblemOutcome(p, name_));
-      continue;
-    }
-    // Past its time a request is refused, unless it ran before: then its
-    // answer is the one it had.
-    JournalEntry done;
-    bool failed = false;
-    if (r.not_after != 0 && static_cast<uint32_t>(time(nullptr)) > r.not_after && !journal_->Find(id, &done, &failed)) {
-      Reply(id, ProblemOutcome(MakeProblem(422, "request.expired",
-                                           "the request came after its not_after time; "
-                                           "nothing was sent"),
-                               name_));
-      continue;
-    }
-    Outcome o = server_->Serve("POST", r.path, id, r.body);
-    // Not settled within the bridge's wait: asked again with the same key,
-    // which follows the job already running.
-    while (o.status == 504 && !stopping_) o = server_->Serve("POST", r.path, id, r.body);
-    if (!stopping_) Reply(id, o);
+    Reply(id, Outcome(id, payload));
   }
 }
 
-void Uplink::Reply(const std::string& id, const Outcome& o) {
+Outcome Uplink::Outcome(const std::string& id, const std::string& payload) {
+  UplinkRequest r;
+  Problem p;
+  if (!DecodeUplinkRequest(name_, payload, options_.max_request_bytes, &r, &p)) return ProblemOutcome(p, name_);
+  // Past its time a request is refused, unless it ran before: then its
+  // answer is the one it had.
+  JournalEntry done;
+  bool failed = false;
+  if (r.not_after != 0 && static_cast<uint32_t>(time(nullptr)) > r.not_after && !journal_->Find(id, &done, &failed)) {
+    return ProblemOutcome(
+        MakeProblem(422, "request.expired", "the request came after its not_after time; nothing was sent"), name_);
+  }
+  bridge::Outcome o = server_->Serve("POST", r.path, id, r.body);
+  // Not settled within the bridge's wait: asked again with the same key,
+  // which follows the job already running.
+  while (o.status == 504 && !stopping_) o = server_->Serve("POST", r.path, id, r.body);
+  return o;
+}
+
+void Uplink::Reply(const std::string& id, const bridge::Outcome& o) {
   nlohmann::json body = nlohmann::json::parse(o.body, nullptr, false);
   const std::string payload = nlohmann::json{{"status", o.status}, {"body", body}}.dump();
   const std::string topic = UplinkTopic(options_.site, name_, "replies/" + id);
-  mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+  // The request leaves the inbox when the broker has the reply.
+  std::lock_guard<std::mutex> l(mu_);
+  int mid = 0;
+  mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+  replies_[mid] = id;
+  replied_.insert(id);
   log_->Write({{"register", name_}, {"uplink", "request"}, {"key", id}, {"status", o.status}});
 }
 
@@ -191,6 +219,10 @@ void Uplink::Run() {
       inflight_.clear();
       next_after_ = 0;
       last_status_.clear();
+      // Replies not acknowledged go again too (their requests replay by key).
+      replies_.clear();
+      replied_.clear();
+      requests_cv_.notify_all();
     }
     bool backlog = false;
     if (connected_) {
@@ -227,14 +259,22 @@ bool Uplink::PublishStatus(bool online, bool even_unchanged) {
 }
 
 void Uplink::Drain() {
+  // A ledger tells registers apart by their serial numbers, which a document
+  // does not carry: it waits until the register said its own.
+  const nlohmann::json status = worker_->StatusJson();
+  if (!status.contains("serial") || !status["serial"].is_string()) return;
   std::lock_guard<std::mutex> l(mu_);
   if (inflight_.size() >= kWindow) return;
   std::vector<JournalDocument> documents;
   if (!journal_->Outbox(name_, next_after_, kWindow - inflight_.size(), &documents)) return;
   const std::string topic = UplinkTopic(options_.site, name_, "documents");
   for (const JournalDocument& d : documents) {
+    nlohmann::json document = nlohmann::json::parse(d.body, nullptr, false);
+    if (!document.is_object()) continue;  // not from this bridge's own answers: left in the outbox
+    document["serial"] = status["serial"];
+    const std::string payload = document.dump();
     int mid = 0;
-    if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(d.body.size()), d.body.data(), 1, false) !=
+    if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false) !=
         MOSQ_ERR_SUCCESS) {
       return;  // tried again after the next reconnect
     }

@@ -4,7 +4,8 @@
 // will marks that register offline. Under fr/v1/{site}/{register}/ it
 // publishes
 //   status     the status JSON, retained, on change and at least every 60 s;
-//   documents  every document the register stored through this bridge, QoS 1,
+//   documents  every document the register stored through this bridge, with
+//              the register's serial number beside its fields, QoS 1,
 //              in number order, from the journal's outbox: a document leaves
 //              the outbox only when the broker acknowledged it, so a backlog
 //              survives broker and bridge restarts and goes out in order.
@@ -12,9 +13,11 @@
 //   requests/{id}  {"action": "receipt", "body": {...}, "not_after": RFC 3339}
 // with the body as the HTTP route of that action takes it ({id} is the
 // Idempotency-Key, in the journal beside the tills' keys), answering each on
-// replies/{id} with {"status", "body"} as HTTP would. The client library
-// acknowledges a request as it arrives, so a back office that hears no
-// reply sends the request again with the same id: it runs once.
+// replies/{id} with {"status", "body"} as HTTP would. A request is kept in
+// the journal's inbox from its arrival until the broker has its reply; the
+// client library acknowledges a request before the bridge has kept it, so a
+// back office that hears no reply sends the request again with the same id:
+// it runs once.
 // It never holds up a till's request: it reads the journal and the events
 // on a thread of its own, and the MQTT client library reconnects with
 // back-off on another.
@@ -26,10 +29,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -52,8 +55,8 @@ class Uplink {
   // Documents published and not yet acknowledged, at most.
   static constexpr size_t kWindow = 100;
 
-  // Requests waiting to be carried out, at most; more are answered 503.
-  static constexpr size_t kMaxWaiting = 1000;
+  // Requests read from the inbox at a time.
+  static constexpr size_t kMaxWaiting = 100;
 
   Uplink(const UplinkOptions& options, Server* server, Worker* worker, Journal* journal, Events* events, Log* log);
   Uplink(const Uplink&) = delete;
@@ -70,7 +73,8 @@ class Uplink {
   bool PublishStatus(bool online, bool even_unchanged);
   void Drain();
   void Answer();  // the requests' thread
-  void Reply(const std::string& id, const Outcome& o);
+  bridge::Outcome Outcome(const std::string& id, const std::string& payload);
+  void Reply(const std::string& id, const bridge::Outcome& o);
   // From the MQTT client's thread.
   static void OnConnect(struct mosquitto* m, void* self, int rc);
   static void OnDisconnect(struct mosquitto* m, void* self, int rc);
@@ -91,12 +95,13 @@ class Uplink {
   std::atomic<bool> connected_{false};
   std::atomic<bool> reconnected_{false};
 
-  std::mutex mu_;                     // guards what follows
-  std::map<int, uint32_t> inflight_;  // message id -> document number
-  uint32_t next_after_ = 0;           // the last document handed to the client library
-  std::string last_status_;           // as published, without its age
-  std::condition_variable requests_cv_;
-  std::deque<std::pair<std::string, std::string>> requests_;  // id, payload
+  std::mutex mu_;                        // guards what follows
+  std::map<int, uint32_t> inflight_;     // message id -> document number
+  uint32_t next_after_ = 0;              // the last document handed to the client library
+  std::string last_status_;              // as published, without its age
+  std::condition_variable requests_cv_;  // a request came, or a reconnect asks for replies again
+  std::map<int, std::string> replies_;   // message id -> request id
+  std::set<std::string> replied_;        // on this connection
 };
 
 }  // namespace bridge

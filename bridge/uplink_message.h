@@ -1,5 +1,5 @@
 // The uplink's messages and settings, apart from the MQTT client: the
-// broker's address, the site's name, the credentials file, the topics, and a
+// site's name, the topics, and a
 // back-office request decoded into the HTTP route that serves it.
 #ifndef FR_BRIDGE_UPLINK_MESSAGE_H_
 #define FR_BRIDGE_UPLINK_MESSAGE_H_
@@ -9,26 +9,19 @@
 #include <string>
 
 #include "bridge/request.h"
+#include "host/broker.h"
 #include "host/status.h"
 
 namespace bridge {
 
 struct UplinkOptions {
-  std::string host;
-  int port = 1883;
-  bool tls = false;
+  host::Broker broker;
   std::string site;
-  std::string user, password;  // none when user is empty
-  std::string ca_file;         // TLS: the broker's CA; empty: the system's
   size_t max_request_bytes = 1024 * 1024;
 };
 
-// `url` is mqtt://HOST:PORT or mqtts://HOST:PORT (the port defaults to 1883
-// and 8883); a site is 1 to 64 of [a-z0-9_-].
-host::Status ParseUplinkUrl(const std::string& url, UplinkOptions* out);
+// A site is 1 to 64 of [a-z0-9_-].
 bool ValidSite(const std::string& site);
-// One line "USER PASSWORD".
-host::Status ParseUplinkCredentials(const std::string& text, UplinkOptions* out);
 
 // A back-office request, decoded: the route under /v1/registers/{name} and
 // the body it takes.

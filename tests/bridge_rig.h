@@ -181,8 +181,8 @@ inline json Line(const std::string& name, int64_t price, json quantity, int tax,
 }
 
 // Serial number, registration with two tax rates, a 5 % discount.
-inline void Prepare(BridgeRig* rig) {
-  ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/serial-number", {{"serial", "4200012345"}}).status, 200);
+inline void Prepare(BridgeRig* rig, const std::string& serial = "4200012345") {
+  ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/serial-number", {{"serial", serial}}).status, 200);
   const json reg = {{"inn", "7701234567"},
                     {"fn", "9999078900012345"},
                     {"texts", {"ООО Ромашка", "ул. Лесная, 1", "Москва"}},

@@ -1,11 +1,11 @@
-#include "bridge/uplink_message.h"
+#include "host/broker.h"
 
 #include <gtest/gtest.h>
 
-namespace bridge {
+namespace host {
 namespace {
 
-TEST(UplinkTest, UrlsAndSites) {
+TEST(BrokerTest, Urls) {
   struct Case {
     const char* url;
     bool ok;
@@ -25,29 +25,25 @@ TEST(UplinkTest, UrlsAndSites) {
       {"mqtt://user@broker:1883", false, "", 0, false},
   };
   for (const Case& c : cases) {
-    UplinkOptions o;
-    const host::Status s = ParseUplinkUrl(c.url, &o);
+    Broker o;
+    const Status s = ParseBrokerUrl(c.url, &o);
     ASSERT_EQ(s.ok(), c.ok) << c.url << ": " << s.ToString();
     if (!c.ok) continue;
     EXPECT_EQ(o.host, c.host) << c.url;
     EXPECT_EQ(o.port, c.port) << c.url;
     EXPECT_EQ(o.tls, c.tls) << c.url;
   }
-  for (const char* site : {"shop-1", "a", "north_03"}) EXPECT_TRUE(ValidSite(site)) << site;
-  for (const std::string& site : std::vector<std::string>{"", "Shop", "a/b", "a+", "#", std::string(65, 'a')}) {
-    EXPECT_FALSE(ValidSite(site)) << site;
-  }
 }
 
-TEST(UplinkTest, CredentialsAreOneLineOfUserAndPassword) {
-  UplinkOptions o;
-  ASSERT_TRUE(ParseUplinkCredentials("shop1 s3cret with space\r\nignored\n", &o).ok());
+TEST(BrokerTest, CredentialsAreOneLineOfUserAndPassword) {
+  Broker o;
+  ASSERT_TRUE(ParseBrokerCredentials("shop1 s3cret with space\r\nignored\n", &o).ok());
   EXPECT_EQ(o.user, "shop1");
   EXPECT_EQ(o.password, "s3cret with space");
   for (const char* bad : {"", "shop1", "shop1 ", " secret"}) {
-    EXPECT_FALSE(ParseUplinkCredentials(bad, &o).ok()) << bad;
+    EXPECT_FALSE(ParseBrokerCredentials(bad, &o).ok()) << bad;
   }
 }
 
 }  // namespace
-}  // namespace bridge
+}  // namespace host
