@@ -3,10 +3,12 @@
 // in number order, across a broker restart and a bridge killed outright;
 // the status is retained and the last will reads offline.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "tests/fleet_rig.h"
 
@@ -122,6 +124,39 @@ TEST(BridgeUplinkTest, EveryDocumentReachesTheBrokerOnceAcknowledgedInOrder) {
   }
   EXPECT_TRUE(office.LastStatus().value("online", false)) << office.LastStatus().dump();
   EXPECT_TRUE(Eventually([&] { return Waiting(rig.state()) == 0; }, 10000)) << Waiting(rig.state());
+}
+
+// The broker's ACL of docs/fleet.md: a site's account reaches its own topics
+// only; the back office's requests and the bridge's own credentials work.
+TEST(BridgeUplinkTest, TheAclKeepsEachSiteToItsOwnTopics) {
+  BridgeRig rig;
+  Broker broker(rig.dir() + "/broker");
+  broker.Secure({{"shop1", "pw-shop1"}, {"shop2", "pw-shop2"}, {"office", "pw-office"}},
+                "pattern readwrite fr/v1/%u/#\n"
+                "user office\ntopic write fr/v1/+/+/requests/#\ntopic read fr/v1/+/+/replies/#\n"
+                "topic read fr/v1/+/+/status\n");
+  ASSERT_TRUE(broker.Start());
+  const std::string credentials = rig.dir() + "/credentials";
+  std::ofstream(credentials) << "shop2 pw-shop2\n";
+  chmod(credentials.c_str(), 0600);
+  rig.AddBridgeArgs({"--uplink", "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--site", "shop2",
+                     "--uplink-credentials", credentials});
+  ASSERT_NO_FATAL_FAILURE(rig.Start());
+  ASSERT_NO_FATAL_FAILURE(Prepare(&rig));
+  Office office(broker.port(), "fr/v1/shop2/main", "office", "pw-office");
+  Office intruder(broker.port(), "fr/v1/shop2/main", "shop1", "pw-shop1");
+  ASSERT_TRUE(Eventually([&] { return office.LastStatus().value("online", false); }, 10000));
+  const size_t stored = rig.Archive().summary.documents.size();
+
+  intruder.Request("intruder", {{"action", "shift-open"}, {"body", {{"cashier", Cashier()}}}});
+  office.Request("office", {{"action", "shift-open"}, {"body", {{"cashier", Cashier()}}}});
+  ASSERT_TRUE(Eventually([&] { return !office.Replies("office").empty(); }, 30000));
+  EXPECT_EQ(office.Replies("office")[0]["status"], 201) << office.Replies("office")[0].dump();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_TRUE(office.Replies("intruder").empty()) << office.Replies("intruder")[0].dump();
+  EXPECT_TRUE(intruder.Got().empty()) << "shop1 read shop2's topics";
+  EXPECT_EQ(rig.Archive().summary.documents.size(), stored + 1);
+  EXPECT_EQ(ReadAll(rig.log()).find("pw-shop2"), std::string::npos) << "the password is in the log";
 }
 
 }  // namespace

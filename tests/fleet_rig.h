@@ -27,14 +27,33 @@ class Broker {
     const struct passwd* pw = getuid() == 0 ? getpwnam("mosquitto") : nullptr;
     if (pw != nullptr && chown(data_.c_str(), pw->pw_uid, pw->pw_gid) != 0) ADD_FAILURE() << "chown " << data_;
     std::ofstream(dir_ + "/mosquitto.conf")
-        << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n"
+        << "listener " << port_ << " 127.0.0.1\n"
         << "log_type all\npersistence true\npersistence_location " << data_ << "/\n";
   }
   ~Broker() {
     process_.Kill(SIGTERM);
     fs::remove_all(data_);
   }
+  // From the next start on: these accounts only, confined by `acl`.
+  void Secure(const std::vector<std::pair<std::string, std::string>>& accounts, const std::string& acl) {
+    const std::string passwords = data_ + "/passwd", rules = data_ + "/acl";
+    std::ofstream(passwords).close();
+    for (const auto& [user, password] : accounts) {
+      const std::string add = "mosquitto_passwd -b " + passwords + " " + user + " " + password;
+      ASSERT_EQ(std::system(add.c_str()), 0) << add;
+    }
+    std::ofstream(rules) << acl;
+    const struct passwd* pw = getuid() == 0 ? getpwnam("mosquitto") : nullptr;
+    for (const std::string& f : {passwords, rules}) {
+      if (pw != nullptr && chown(f.c_str(), pw->pw_uid, pw->pw_gid) != 0) ADD_FAILURE() << "chown " << f;
+    }
+    access_said_ = true;
+    std::ofstream(dir_ + "/mosquitto.conf", std::ios::app)
+        << "allow_anonymous false\npassword_file " << passwords << "\nacl_file " << rules << "\n";
+  }
   bool Start() {
+    if (!access_said_) std::ofstream(dir_ + "/mosquitto.conf", std::ios::app) << "allow_anonymous true\n";
+    access_said_ = true;
     return process_.Start("/usr/sbin/mosquitto", {"-c", dir_ + "/mosquitto.conf"}, dir_, dir_) &&
            Eventually([&] { return process_.Stderr().find("Opening ipv4 listen socket") != std::string::npos; }, 10000);
   }
@@ -45,6 +64,7 @@ class Broker {
  private:
   const std::string dir_;
   std::string data_;
+  bool access_said_ = false;  // who may connect is in the configuration
   const int port_ = sim::FreeLoopbackPort();
   sim::DeviceProcess process_;
 };
@@ -118,9 +138,11 @@ class Postgres {
 class Office {
  public:
   // `base` is one register's fr/v1/{site}/{register}.
-  Office(int port, const std::string& base) : base_(base), topics_(base + "/#") {
+  Office(int port, const std::string& base, const std::string& user = "", const std::string& password = "")
+      : base_(base), topics_(base + "/#") {
     mosquitto_lib_init();
-    m_ = mosquitto_new(("office " + base).c_str(), false, this);
+    m_ = mosquitto_new(("office " + user + " " + base).c_str(), false, this);
+    if (!user.empty()) mosquitto_username_pw_set(m_, user.c_str(), password.c_str());
     mosquitto_message_callback_set(m_, [](struct mosquitto*, void* self, const struct mosquitto_message* msg) {
       auto* o = static_cast<Office*>(self);
       std::lock_guard<std::mutex> l(o->mu_);
@@ -167,7 +189,7 @@ class Office {
     return numbers;
   }
   json LastStatus() {
-    json last;
+    json last = json::object();
     for (const auto& [topic, payload] : Got()) {
       if (topic == base_ + "/status") last = json::parse(payload);
     }
