@@ -3,9 +3,11 @@
 //   fr-ledger run --mqtt URL --db CONNINFO [--credentials FILE] [--ca FILE]
 //   fr-ledger gaps --db CONNINFO
 //   fr-ledger import --db CONNINFO --site S --register R [--serial N] FILE
-// `run` takes fr/v1/+/+/documents with a persistent session and
-// acknowledges a message only once its document is committed: a ledger
-// killed in between gets it again, and a second delivery changes nothing.
+// `run` takes fr/v1/+/+/documents with a persistent session: what comes
+// while it is away waits at the broker, and a second delivery changes
+// nothing. The MQTT client acknowledges a message as it arrives, before the
+// commit, so a ledger killed in that moment loses the message; `gaps` shows
+// it and `import` of the card's export fills it.
 #include <MQTTClient.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -42,7 +44,8 @@ struct Consumer {
   uint64_t added = 0, repeated = 0;
 };
 
-// Called by the MQTT client for each message; true (1) acknowledges it.
+// Called by the MQTT client for each message; 0 has the client hand it over
+// again (the broker has had its acknowledgement already).
 int Arrived(void* context, char* topic, int topic_len, MQTTClient_message* m) {
   auto* c = static_cast<Consumer*>(context);
   const std::string name = topic_len > 0 ? std::string(topic, static_cast<size_t>(topic_len)) : std::string(topic);
@@ -60,8 +63,8 @@ int Arrived(void* context, char* topic, int topic_len, MQTTClient_message* m) {
     } else if (s.kind() == host::Status::Kind::kInvalid) {
       std::fprintf(stderr, "fr-ledger: %s: %s; dropped\n", name.c_str(), s.ToString().c_str());
     } else {
-      // The database is away: the message stays unacknowledged and comes
-      // again; the connection is made anew meanwhile.
+      // The database is away: the client hands the message over again, and
+      // the connection is made anew meanwhile.
       std::fprintf(stderr, "fr-ledger: %s; the message comes again\n", s.ToString().c_str());
       std::this_thread::sleep_for(std::chrono::seconds(1));
       c->ledger->Connect(c->conninfo);
