@@ -172,11 +172,11 @@ void Uplink::Answer() {
         continue;
       }
     }
-    Reply(id, Outcome(id, payload));
+    Reply(id, CarryOut(id, payload));
   }
 }
 
-Outcome Uplink::Outcome(const std::string& id, const std::string& payload) {
+Outcome Uplink::CarryOut(const std::string& id, const std::string& payload) {
   UplinkRequest r;
   Problem p;
   if (!DecodeUplinkRequest(name_, payload, options_.max_request_bytes, &r, &p)) return ProblemOutcome(p, name_);
@@ -188,14 +188,14 @@ Outcome Uplink::Outcome(const std::string& id, const std::string& payload) {
     return ProblemOutcome(
         MakeProblem(422, "request.expired", "the request came after its not_after time; nothing was sent"), name_);
   }
-  bridge::Outcome o = server_->Serve("POST", r.path, id, r.body);
+  Outcome o = server_->Serve("POST", r.path, id, r.body);
   // Not settled within the bridge's wait: asked again with the same key,
   // which follows the job already running.
   while (o.status == 504 && !stopping_) o = server_->Serve("POST", r.path, id, r.body);
   return o;
 }
 
-void Uplink::Reply(const std::string& id, const bridge::Outcome& o) {
+void Uplink::Reply(const std::string& id, const Outcome& o) {
   nlohmann::json body = nlohmann::json::parse(o.body, nullptr, false);
   const std::string payload = nlohmann::json{{"status", o.status}, {"body", body}}.dump();
   const std::string topic = UplinkTopic(options_.site, name_, "replies/" + id);

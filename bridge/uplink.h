@@ -73,8 +73,9 @@ class Uplink {
   bool PublishStatus(bool online, bool even_unchanged);
   void Drain();
   void Answer();  // the requests' thread
-  bridge::Outcome Outcome(const std::string& id, const std::string& payload);
-  void Reply(const std::string& id, const bridge::Outcome& o);
+  // The answer HTTP would give the request.
+  Outcome CarryOut(const std::string& id, const std::string& payload);
+  void Reply(const std::string& id, const Outcome& o);
   // From the MQTT client's thread.
   static void OnConnect(struct mosquitto* m, void* self, int rc);
   static void OnDisconnect(struct mosquitto* m, void* self, int rc);
