@@ -267,6 +267,7 @@ bool Journal::Finish(const std::string& key, int status, const std::string& resp
 
 bool Journal::Keep(const std::string& register_name, const JournalDocument& document) {
   std::lock_guard<std::mutex> l(mu_);
+  if (!outbox_) return true;
   if (!Usable() || !Exec("BEGIN IMMEDIATE")) return false;
   return Commit(InsertDocument(register_name, document));
 }

@@ -86,8 +86,8 @@ class Journal {
   // The outcome, and the document it stored (may be null), in one commit.
   bool Finish(const std::string& key, int status, const std::string& response,
               const JournalDocument* document = nullptr);
-  // A document stored by a job without a key: kept for listings and the
-  // uplink like the others.
+  // A document stored by a job without a key: kept like the others while
+  // the outbox is on (for the uplink), else left to the register alone.
   bool Keep(const std::string& register_name, const JournalDocument& document);
 
   // The outbox: with it on, every document kept from now on also waits

@@ -360,7 +360,6 @@ int ReadUplink(const Source& setting, Settings* s) {
     const host::Status read = host::ParseBrokerCredentials(text, &u.broker);
     if (!read.ok()) return Fail(credentials + ": " + read.ToString());
   }
-  for (bridge::RegisterConfig& r : s->registers) r.uplink = true;
   u.max_request_bytes = s->so.limits.body_bytes;
   s->uplink = true;
   return 0;

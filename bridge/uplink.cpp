@@ -147,32 +147,39 @@ void Uplink::OnMessage(struct mosquitto*, void* self, const struct mosquitto_mes
     return;
   }
   std::lock_guard<std::mutex> l(u->mu_);
+  u->inbox_changed_ = true;
   u->requests_cv_.notify_one();
 }
 
 void Uplink::Answer() {
   while (!stopping_) {
-    // The oldest request not yet answered on this connection.
+    {
+      // Kept requests wait for the register as well as for the broker: one
+      // that came while the bridge was away runs once both are back. The
+      // inbox is read again only when something may have changed in it.
+      std::unique_lock<std::mutex> l(mu_);
+      if (!inbox_changed_ || !connected_ || !worker_->online()) {
+        requests_cv_.wait_for(l, std::chrono::seconds(1));
+        continue;
+      }
+      inbox_changed_ = false;
+    }
     std::vector<std::pair<std::string, std::string>> waiting;
     journal_->Requests(name_, kMaxWaiting, &waiting);
     std::string id, payload;
     {
-      std::unique_lock<std::mutex> l(mu_);
+      // The oldest request not yet answered on this connection.
+      std::lock_guard<std::mutex> l(mu_);
       for (const auto& w : waiting) {
         if (replied_.count(w.first) == 0) {
           id = w.first;
           payload = w.second;
+          inbox_changed_ = true;  // the next one may wait behind it
           break;
         }
       }
-      // Kept requests wait for the register as well as for the broker: one
-      // that came while the bridge was away runs once both are back.
-      if (id.empty() || !connected_ || !worker_->online()) {
-        requests_cv_.wait_for(l, std::chrono::seconds(1));
-        continue;
-      }
     }
-    Reply(id, CarryOut(id, payload));
+    if (!id.empty()) Reply(id, CarryOut(id, payload));
   }
 }
 
@@ -222,6 +229,7 @@ void Uplink::Run() {
       // Replies not acknowledged go again too (their requests replay by key).
       replies_.clear();
       replied_.clear();
+      inbox_changed_ = true;
       requests_cv_.notify_all();
     }
     bool backlog = false;

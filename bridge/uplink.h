@@ -103,6 +103,7 @@ class Uplink {
   std::condition_variable requests_cv_;  // a request came, or a reconnect asks for replies again
   std::map<int, std::string> replies_;   // message id -> request id
   std::set<std::string> replied_;        // on this connection
+  bool inbox_changed_ = true;            // read it again: a request came, or replies go again
 };
 
 }  // namespace bridge

@@ -398,7 +398,7 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
       const Outcome o = JsonOutcome(201, doc);
       const JournalDocument kept = Kept(doc, o.body);
       if (keyed && !journal_->Finish(t->key, o.status, o.body, &kept)) return InDoubt(t, entry);
-      if (!keyed && config_.uplink && kept.number != 0 && !journal_->Keep(config_.name, kept)) {
+      if (!keyed && kept.number != 0 && !journal_->Keep(config_.name, kept)) {
         log_->Write({{"register", config_.name}, {"document", kept.number}, {"journal", journal_->last_error()}});
       }
       Stored(job.action, r.close);

@@ -37,7 +37,6 @@ struct RegisterConfig {
   host::Login service;      // for admin requests that name no cashier, and the preview's table reads
   std::string preview_dir;  // a private directory for the receipt preview's tables
   size_t max_queue = 256;   // jobs waiting for the register; more are refused
-  bool uplink = false;      // documents of jobs without a key are kept too, for the uplink's outbox
 };
 
 // A job's outcome: the HTTP status and the body.
