@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlohmann-json3-dev \
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev \
-           libmosquitto-dev mosquitto libpaho-mqtt-dev libpq-dev postgresql
+           libmosquitto-dev mosquitto libpq-dev postgresql
 
 .PHONY: all build deps configure test check format-check openapi console board-check install tarball sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
 

@@ -145,6 +145,26 @@ host::Status Ledger::Migrate(int* from, int* to) {
 }
 
 host::Status Ledger::Store(const Origin& origin, const json& document, bool* added) {
+  std::vector<Entry> one = {Entry{origin, document}};
+  const host::Status s = StoreAll(&one);
+  *added = one[0].added;
+  return s;
+}
+
+host::Status Ledger::StoreAll(std::vector<Entry>* entries) {
+  host::Status s = Exec("BEGIN");
+  if (!s.ok()) return s;
+  for (Entry& e : *entries) {
+    if (!(s = Insert(e.origin, e.document, &e.added)).ok()) {
+      for (Entry& undone : *entries) undone.added = false;
+      Exec("ROLLBACK");
+      return s;
+    }
+  }
+  return Exec("COMMIT");
+}
+
+host::Status Ledger::Insert(const Origin& origin, const json& document, bool* added) {
   *added = false;
   if (!document.is_object() || !document.contains("number") || !document["number"].is_number_unsigned() ||
       !document.contains("document") || !document.contains("time") || !document.contains("fiscal_sign")) {
@@ -152,19 +172,18 @@ host::Status Ledger::Store(const Origin& origin, const json& document, bool* add
   }
   const std::string number = document["number"].dump();
   const std::string body = document.dump();
-  host::Status s = Exec("BEGIN");
-  if (!s.ok()) return s;
   // A statement the database refused while it stays reachable is the
   // document's fault: taking it again would fail again.
   auto fail = [&](const char* what) {
-    const std::string error = PQerrorMessage(db_);
-    Exec("ROLLBACK");
-    const std::string message = std::string(what) + ": " + error;
+    const std::string message = std::string(what) + ": " + PQerrorMessage(db_);
     return PQstatus(db_) == CONNECTION_OK ? host::Status::Invalid(message) : host::Status::IoError(message);
   };
+  // Updated only when the serial changed: a row rewritten for every
+  // document would only churn.
   Result r = Run(db_,
                  "INSERT INTO registers (site, register, serial) VALUES ($1, $2, $3) "
-                 "ON CONFLICT (site, register) DO UPDATE SET serial = excluded.serial",
+                 "ON CONFLICT (site, register) DO UPDATE SET serial = excluded.serial "
+                 "WHERE registers.serial <> excluded.serial",
                  {origin.site, origin.register_name, origin.serial});
   if (!Ok(r)) return fail("register");
   r = Run(db_,
@@ -185,7 +204,7 @@ host::Status Ledger::Store(const Origin& origin, const json& document, bool* add
             {origin.serial, number, body});
     if (!Ok(r)) return fail("lines");
   }
-  return Exec("COMMIT");
+  return host::Status::OK();
 }
 
 host::Status Ledger::Gaps(std::vector<Gap>* out) {
@@ -209,6 +228,18 @@ host::Status Ledger::SerialOf(const std::string& site, const std::string& regist
   if (PQntuples(r.get()) == 0)
     return host::Status::NotFound("no serial number known for " + site + "/" + register_name);
   *serial = PQgetvalue(r.get(), 0, 0);
+  return host::Status::OK();
+}
+
+host::Status Ledger::Latest(std::vector<Held>* out) {
+  Result r(PQexec(db_,
+                  "SELECT r.site, r.register, r.serial, max(d.number) FROM registers r "
+                  "JOIN documents d ON d.serial = r.serial GROUP BY r.site, r.register, r.serial"));
+  if (!Ok(r)) return host::Status::IoError(PQerrorMessage(db_));
+  for (int i = 0; i < PQntuples(r.get()); ++i) {
+    out->push_back(Held{Origin{PQgetvalue(r.get(), i, 0), PQgetvalue(r.get(), i, 1), PQgetvalue(r.get(), i, 2)},
+                        static_cast<uint32_t>(std::stoul(PQgetvalue(r.get(), i, 3)))});
+  }
   return host::Status::OK();
 }
 

@@ -25,6 +25,20 @@ struct Origin {
   std::string serial;
 };
 
+// A document on its way in: where it came from, and after StoreAll
+// whether it was new.
+struct Entry {
+  Origin origin;
+  nlohmann::json document;
+  bool added = false;
+};
+
+// A register's newest document held.
+struct Held {
+  Origin origin;
+  uint32_t number = 0;
+};
+
 // The numbers missing between a register's first and last document held.
 struct Gap {
   std::string serial;
@@ -48,12 +62,20 @@ class Ledger {
   // with its lines. *added is false when it was there already: a second
   // delivery changes nothing.
   host::Status Store(const Origin& origin, const nlohmann::json& document, bool* added);
+  // Stores several documents in one transaction, each with its lines: all
+  // or none. kInvalid names a document the database refuses; Store them
+  // one by one to keep the others.
+  host::Status StoreAll(std::vector<Entry>* entries);
   host::Status Gaps(std::vector<Gap>* out);
   // The serial number the uplink said this register has, when it said so.
   host::Status SerialOf(const std::string& site, const std::string& register_name, std::string* serial);
+  // Each register's newest document, under the serial it has now.
+  host::Status Latest(std::vector<Held>* out);
 
  private:
   host::Status Exec(const char* sql);
+  // One document's rows, inside the caller's transaction.
+  host::Status Insert(const Origin& origin, const nlohmann::json& document, bool* added);
   pg_conn* db_ = nullptr;
 };
 

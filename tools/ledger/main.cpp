@@ -5,19 +5,20 @@
 //   fr-ledger import --db CONNINFO --site S --register R [--serial N] FILE
 // `run` takes fr/v1/+/+/documents with a persistent session: what comes
 // while it is away waits at the broker, and a second delivery changes
-// nothing. The MQTT client acknowledges a message as it arrives, before the
-// commit, so a ledger killed in that moment loses the message; `gaps` shows
-// it and `import` of the card's export fills it.
-#include <MQTTClient.h>
+// nothing.
+#include <mosquitto.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -36,52 +37,134 @@ int Fail(const std::string& why) {
 }
 
 std::atomic<bool> g_stop{false};
-std::atomic<bool> g_lost{false};
 
-struct Consumer {
-  ledger::Ledger* ledger;
-  std::string conninfo;
-  uint64_t added = 0, repeated = 0;
-};
+// Messages go from the MQTT client's thread to the writer through a short
+// queue; a full queue holds the client back, so the broker keeps the rest.
+// The writer commits what waits in one transaction: one commit per
+// document would bound the ledger by the disk's flushes.
+class Consumer {
+ public:
+  static constexpr size_t kQueue = 2000;
+  static constexpr size_t kBatch = 500;
 
-// Called by the MQTT client for each message; 0 has the client hand it over
-// again (the broker has had its acknowledgement already).
-int Arrived(void* context, char* topic, int topic_len, MQTTClient_message* m) {
-  auto* c = static_cast<Consumer*>(context);
-  const std::string name = topic_len > 0 ? std::string(topic, static_cast<size_t>(topic_len)) : std::string(topic);
-  const std::string payload(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen));
-  ledger::Origin origin;
-  json document;
-  int done = 1;
-  if (!ledger::DocumentMessage(name, payload, &origin, &document)) {
-    std::fprintf(stderr, "fr-ledger: %s: not a document message; dropped\n", name.c_str());
-  } else {
-    bool added = false;
-    const host::Status s = c->ledger->Store(origin, document, &added);
-    if (s.ok()) {
-      ++(added ? c->added : c->repeated);
-    } else if (s.kind() == host::Status::Kind::kInvalid) {
-      std::fprintf(stderr, "fr-ledger: %s: %s; dropped\n", name.c_str(), s.ToString().c_str());
-    } else {
-      // The database is away: the client hands the message over again, and
-      // the connection is made anew meanwhile.
-      std::fprintf(stderr, "fr-ledger: %s; the message comes again\n", s.ToString().c_str());
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      c->ledger->Connect(c->conninfo);
-      done = 0;
+  Consumer(ledger::Ledger* ledger, std::string conninfo) : ledger_(ledger), conninfo_(std::move(conninfo)) {}
+
+  void Take(std::string topic, std::string payload) {
+    std::unique_lock<std::mutex> l(mu_);
+    room_.wait(l, [&] { return queue_.size() < kQueue || stopping_; });
+    queue_.emplace_back(std::move(topic), std::move(payload));
+    ready_.notify_one();
+  }
+
+  // Until Finish(), and then until the queue is empty.
+  void Write() {
+    for (;;) {
+      std::vector<ledger::Entry> batch;
+      {
+        std::unique_lock<std::mutex> l(mu_);
+        ready_.wait(l, [&] { return !queue_.empty() || finished_; });
+        if (queue_.empty()) return;
+        while (!queue_.empty() && batch.size() < kBatch) {
+          ledger::Entry e;
+          if (ledger::DocumentMessage(queue_.front().first, queue_.front().second, &e.origin, &e.document)) {
+            batch.push_back(std::move(e));
+          } else {
+            std::fprintf(stderr, "fr-ledger: %s: not a document message; dropped\n", queue_.front().first.c_str());
+          }
+          queue_.pop_front();
+        }
+        room_.notify_all();
+      }
+      Commit(&batch);
     }
   }
-  if (done) {
-    MQTTClient_freeMessage(&m);
-    MQTTClient_free(topic);
+
+  // Take() no longer waits for room.
+  void Stop() {
+    std::lock_guard<std::mutex> l(mu_);
+    stopping_ = true;
+    room_.notify_all();
   }
-  return done;
+  // Nothing more comes.
+  void Finish() {
+    std::lock_guard<std::mutex> l(mu_);
+    finished_ = true;
+    ready_.notify_all();
+  }
+
+  uint64_t added() const { return added_; }
+  uint64_t repeated() const { return repeated_; }
+
+ private:
+  void Commit(std::vector<ledger::Entry>* batch) {
+    host::Status s;
+    // The database away: the batch waits for it, however long.
+    while (!(s = ledger_->StoreAll(batch)).ok() && s.kind() != host::Status::Kind::kInvalid) {
+      std::fprintf(stderr, "fr-ledger: %s; trying again\n", s.ToString().c_str());
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      ledger_->Connect(conninfo_);
+    }
+    if (!s.ok() && batch->size() == 1) {
+      std::fprintf(stderr, "fr-ledger: document %s: %s; dropped\n",
+                   (*batch)[0].document.value("number", json()).dump().c_str(), s.ToString().c_str());
+      return;
+    }
+    if (!s.ok()) {
+      // One document the database refuses: the others go in one by one.
+      for (ledger::Entry& e : *batch) {
+        std::vector<ledger::Entry> one = {std::move(e)};
+        Commit(&one);
+      }
+      return;
+    }
+    for (const ledger::Entry& e : *batch) ++(e.added ? added_ : repeated_);
+  }
+
+  ledger::Ledger* const ledger_;
+  const std::string conninfo_;
+  std::mutex mu_;
+  std::condition_variable ready_, room_;
+  std::deque<std::pair<std::string, std::string>> queue_;
+  bool stopping_ = false;
+  bool finished_ = false;
+  std::atomic<uint64_t> added_{0}, repeated_{0};
+};
+
+// The MQTT client acknowledges a message as it arrives, before the commit:
+// a ledger that ends in between has lost what it held. So when it starts it
+// asks each register's bridge to send again every document after the newest
+// it holds (the bridge keeps them in its journal); what comes twice changes
+// nothing. Sent once, on the first connection.
+struct Session {
+  Consumer* consumer;
+  std::vector<ledger::Held> held;
+  bool asked = false;
+};
+
+void OnConnect(struct mosquitto* m, void* self, int rc) {
+  auto* session = static_cast<Session*>(self);
+  if (rc != 0) {
+    std::fprintf(stderr, "fr-ledger: the broker refused us: %s\n", mosquitto_connack_string(rc));
+    return;
+  }
+  mosquitto_subscribe(m, nullptr, "fr/v1/+/+/documents", 1);
+  std::fprintf(stderr, "fr-ledger: taking documents\n");
+  if (session->asked) return;
+  session->asked = true;
+  for (const ledger::Held& h : session->held) {
+    const std::string topic = "fr/v1/" + h.origin.site + "/" + h.origin.register_name + "/resend";
+    const std::string payload = json{{"serial", h.origin.serial}, {"after", h.number}}.dump();
+    mosquitto_publish(m, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+  }
 }
 
-void Lost(void*, char* cause) {
-  std::fprintf(stderr, "fr-ledger: the broker went away%s%s\n", cause != nullptr ? ": " : "",
-               cause != nullptr ? cause : "");
-  g_lost = true;
+void OnDisconnect(struct mosquitto*, void*, int rc) {
+  if (!g_stop) std::fprintf(stderr, "fr-ledger: the broker went away (%s)\n", mosquitto_strerror(rc));
+}
+
+void OnMessage(struct mosquitto*, void* self, const struct mosquitto_message* m) {
+  static_cast<Session*>(self)->consumer->Take(
+      m->topic, std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)));
 }
 
 int Run(const cxxopts::ParseResult& p, ledger::Ledger* ledger, const std::string& conninfo) {
@@ -102,47 +185,47 @@ int Run(const cxxopts::ParseResult& p, ledger::Ledger* ledger, const std::string
   }
   if (p.count("ca")) broker.ca_file = p["ca"].as<std::string>();
 
-  const std::string address =
-      std::string(broker.tls ? "ssl://" : "tcp://") + broker.host + ":" + std::to_string(broker.port);
+  Consumer consumer(ledger, conninfo);
+  Session session{&consumer};
+  if (!(s = ledger->Latest(&session.held)).ok()) return Fail(s.ToString());
+  mosquitto_lib_init();
   const std::string id = p.count("client-id") ? p["client-id"].as<std::string>() : "fr-ledger";
-  MQTTClient client;
-  if (MQTTClient_create(&client, address.c_str(), id.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr) !=
-      MQTTCLIENT_SUCCESS) {
-    return Fail("cannot make an MQTT client for " + address);
+  // A persistent session: what comes while the ledger is away waits for it.
+  struct mosquitto* m = mosquitto_new(id.c_str(), /*clean_session=*/false, &session);
+  if (m == nullptr) return Fail("cannot make an MQTT client");
+  mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_connect_callback_set(m, OnConnect);
+  mosquitto_disconnect_callback_set(m, OnDisconnect);
+  mosquitto_message_callback_set(m, OnMessage);
+  if (!broker.user.empty() &&
+      mosquitto_username_pw_set(m, broker.user.c_str(), broker.password.c_str()) != MOSQ_ERR_SUCCESS) {
+    return Fail("the credentials are refused by the MQTT client");
   }
-  Consumer consumer{ledger, conninfo};
-  MQTTClient_setCallbacks(client, &consumer, Lost, Arrived, nullptr);
-  MQTTClient_connectOptions options = MQTTClient_connectOptions_initializer;
-  options.keepAliveInterval = 30;
-  options.cleansession = 0;  // what came while the ledger was away waits for it
-  if (!broker.user.empty()) {
-    options.username = broker.user.c_str();
-    options.password = broker.password.c_str();
-  }
-  MQTTClient_SSLOptions tls = MQTTClient_SSLOptions_initializer;
   if (broker.tls) {
-    tls.trustStore = broker.ca_file.empty() ? nullptr : broker.ca_file.c_str();
-    tls.CApath = broker.ca_file.empty() ? "/etc/ssl/certs" : nullptr;
-    options.ssl = &tls;
+    const int rc = broker.ca_file.empty()
+                       ? mosquitto_tls_set(m, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+                       : mosquitto_tls_set(m, broker.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) return Fail(std::string("--ca: ") + mosquitto_strerror(rc));
   }
-  int pause = 1;
-  while (!g_stop) {
-    const int rc = MQTTClient_connect(client, &options);
-    if (rc == MQTTCLIENT_SUCCESS && MQTTClient_subscribe(client, "fr/v1/+/+/documents", 1) == MQTTCLIENT_SUCCESS) {
-      std::fprintf(stderr, "fr-ledger: taking documents from %s\n", address.c_str());
-      pause = 1;
-      g_lost = false;
-      while (!g_stop && !g_lost) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      if (!g_lost) MQTTClient_disconnect(client, 1000);
-      continue;
-    }
-    std::fprintf(stderr, "fr-ledger: %s does not take us (%d); again in %d s\n", address.c_str(), rc, pause);
-    for (int i = 0; i < pause * 5 && !g_stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    pause = std::min(pause * 2, 60);
+  mosquitto_reconnect_delay_set(m, 1, 60, true);
+  // A broker not there yet is tried again by the client's loop.
+  const int rc = mosquitto_connect_async(m, broker.host.c_str(), broker.port, 30);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    std::fprintf(stderr, "fr-ledger: %s:%d: %s; trying again\n", broker.host.c_str(), broker.port,
+                 mosquitto_strerror(rc));
   }
-  MQTTClient_destroy(&client);
+  if (mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) return Fail("the MQTT client's thread");
+  std::thread writer([&] { consumer.Write(); });
+  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  mosquitto_disconnect(m);
+  consumer.Stop();  // a message held back by a full queue is let through
+  mosquitto_loop_stop(m, false);
+  consumer.Finish();  // and all that came is written
+  writer.join();
+  mosquitto_destroy(m);
+  mosquitto_lib_cleanup();
   std::fprintf(stderr, "fr-ledger: stopped; %llu documents added, %llu came again\n",
-               static_cast<unsigned long long>(consumer.added), static_cast<unsigned long long>(consumer.repeated));
+               static_cast<unsigned long long>(consumer.added()), static_cast<unsigned long long>(consumer.repeated()));
   return 0;
 }
 
