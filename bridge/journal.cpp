@@ -348,6 +348,21 @@ bool Journal::Delivered(const std::string& register_name, uint32_t number) {
   return s.Step() == SQLITE_DONE || Fail("delivered");
 }
 
+bool Journal::Resend(const std::string& register_name, uint32_t after, int64_t* count) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Usable()) return false;
+  Statement s(db_,
+              "INSERT OR IGNORE INTO outbox (register, number) SELECT register, number FROM documents "
+              "WHERE register = ? AND number > ?");
+  s.Text(1, register_name).Int(2, after);
+  if (s.Step() != SQLITE_DONE) return Fail("resend");
+  Statement c(db_, "SELECT count(*) FROM outbox WHERE register = ?");
+  c.Text(1, register_name);
+  if (c.Step() != SQLITE_ROW) return Fail("resend");
+  *count = c.IntColumn(0);
+  return true;
+}
+
 bool Journal::Documents(const DocumentQuery& q, std::vector<JournalDocument>* out) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Usable()) return false;

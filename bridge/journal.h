@@ -97,6 +97,9 @@ class Journal {
   void KeepOutbox(bool on);
   bool Outbox(const std::string& register_name, uint32_t after, size_t limit, std::vector<JournalDocument>* out);
   bool Delivered(const std::string& register_name, uint32_t number);
+  // Puts the register's kept documents numbered above `after` back into the
+  // outbox (a ledger lost them); *count says how many it holds now.
+  bool Resend(const std::string& register_name, uint32_t after, int64_t* count);
 
   // The uplink's inbox: a back-office request is kept from its arrival
   // until its reply was acknowledged, so that a bridge that died between

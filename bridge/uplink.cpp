@@ -1,6 +1,8 @@
 #include "bridge/uplink.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <vector>
 
@@ -12,6 +14,7 @@ namespace {
 
 constexpr int kKeepAliveSeconds = 30;  // a dropped shop shows offline within 1.5 times this
 constexpr auto kStatusEvery = std::chrono::seconds(60);
+constexpr size_t kMaxResendBytes = 256;  // {"serial", "after"} fits many times
 
 std::once_flag library_once;
 
@@ -93,6 +96,8 @@ void Uplink::OnConnect(struct mosquitto*, void* self, int rc) {
   u->log_->Write({{"register", u->name_}, {"uplink", "connected"}});
   const std::string requests = UplinkTopic(u->options_.site, u->name_, "requests/+");
   mosquitto_subscribe(u->mosq_, nullptr, requests.c_str(), 1);
+  const std::string resend = UplinkTopic(u->options_.site, u->name_, "resend");
+  mosquitto_subscribe(u->mosq_, nullptr, resend.c_str(), 1);
   u->reconnected_ = true;
   u->connected_ = true;
 }
@@ -126,13 +131,17 @@ void Uplink::OnMessage(struct mosquitto*, void* self, const struct mosquitto_mes
   auto* u = static_cast<Uplink*>(self);
   const std::string prefix = UplinkTopic(u->options_.site, u->name_, "requests/");
   const std::string topic = message->topic;
+  const std::string payload(static_cast<const char*>(message->payload), static_cast<size_t>(message->payloadlen));
+  if (topic == UplinkTopic(u->options_.site, u->name_, "resend")) {
+    u->Resend(payload);
+    return;
+  }
   if (topic.compare(0, prefix.size(), prefix) != 0) return;
   const std::string id = topic.substr(prefix.size());
   if (!ValidRequestId(id)) {
     u->log_->Write({{"register", u->name_}, {"uplink", "request"}, {"error", "an id that is no Idempotency-Key"}});
     return;  // no reply topic to answer on
   }
-  const std::string payload(static_cast<const char*>(message->payload), static_cast<size_t>(message->payloadlen));
   if (payload.size() > u->options_.max_request_bytes) {
     // Refused before it is kept: nothing that large reaches the journal.
     UplinkRequest unused;
@@ -149,6 +158,28 @@ void Uplink::OnMessage(struct mosquitto*, void* self, const struct mosquitto_mes
   std::lock_guard<std::mutex> l(u->mu_);
   u->inbox_changed_ = true;
   u->requests_cv_.notify_one();
+}
+
+void Uplink::Resend(const std::string& payload) {
+  const nlohmann::json asked =
+      payload.size() <= kMaxResendBytes ? nlohmann::json::parse(payload, nullptr, false) : nlohmann::json();
+  const nlohmann::json status = worker_->StatusJson();
+  if (!asked.is_object() || !asked.contains("after") || !asked["after"].is_number_unsigned() ||
+      asked["after"].get<uint64_t>() > UINT32_MAX || !asked.contains("serial") || !status.contains("serial") ||
+      asked["serial"] != status["serial"]) {
+    // Another register's ledger entry, or none: nothing of ours to send.
+    log_->Write({{"register", name_}, {"uplink", "resend"}, {"error", "not for this register"}});
+    return;
+  }
+  const auto after = asked["after"].get<uint32_t>();
+  int64_t waiting = 0;
+  if (!journal_->Resend(name_, after, &waiting)) {
+    log_->Write({{"register", name_}, {"uplink", "resend"}, {"journal", journal_->last_error()}});
+    return;
+  }
+  log_->Write({{"register", name_}, {"uplink", "resend"}, {"after", after}, {"waiting", waiting}});
+  std::lock_guard<std::mutex> l(mu_);
+  next_after_ = std::min(next_after_, after);
 }
 
 void Uplink::Answer() {

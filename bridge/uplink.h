@@ -9,6 +9,10 @@
 //              in number order, from the journal's outbox: a document leaves
 //              the outbox only when the broker acknowledged it, so a backlog
 //              survives broker and bridge restarts and goes out in order.
+//              The broker's acknowledgement is not the ledger's commit: a
+//              ledger that lost documents publishes to
+//   resend     {"serial", "after": N}: the kept documents numbered above N
+//              go into the outbox again.
 // and it carries out the back office's requests, published to
 //   requests/{id}  {"action": "receipt", "body": {...}, "not_after": RFC 3339}
 // with the body as the HTTP route of that action takes it ({id} is the
@@ -73,6 +77,8 @@ class Uplink {
   bool PublishStatus(bool online, bool even_unchanged);
   void Drain();
   void Answer();  // the requests' thread
+  // A ledger asks for the documents after the newest it holds.
+  void Resend(const std::string& payload);
   // The answer HTTP would give the request.
   Outcome CarryOut(const std::string& id, const std::string& payload);
   void Reply(const std::string& id, const Outcome& o);
