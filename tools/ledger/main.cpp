@@ -18,7 +18,9 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -42,12 +44,35 @@ std::atomic<bool> g_stop{false};
 // queue; a full queue holds the client back, so the broker keeps the rest.
 // The writer commits what waits in one transaction: one commit per
 // document would bound the ledger by the disk's flushes.
+//
+// The client acknowledges a message as it arrives, before the commit, and a
+// broker that crashes loses what it had not saved: a document can be lost
+// on the way. Each register's bridge keeps its documents, so the ledger asks
+// it to send again those after the newest it holds (on resend: the
+// bridge's outbox takes them again; what comes twice changes nothing):
+// - at every connection to the broker, for every register it knows: a
+//   ledger that was killed, or a broker that restarted, lost at most the
+//   newest documents;
+// - when a register's document skips numbers: the ones between were lost,
+//   or made by a program other than the bridge (then `gaps` lists them and
+//   `import` fills them). Asked once per hole.
 class Consumer {
  public:
   static constexpr size_t kQueue = 2000;
   static constexpr size_t kBatch = 500;
 
-  Consumer(ledger::Ledger* ledger, std::string conninfo) : ledger_(ledger), conninfo_(std::move(conninfo)) {}
+  Consumer(ledger::Ledger* ledger, std::string conninfo, const std::vector<ledger::Held>& held)
+      : ledger_(ledger), conninfo_(std::move(conninfo)) {
+    for (const ledger::Held& h : held) latest_[h.origin.serial] = h;
+  }
+
+  void Attach(struct mosquitto* client) { client_ = client; }
+
+  // Every register's documents after the newest held.
+  void AskAll() {
+    std::lock_guard<std::mutex> l(latest_mu_);
+    for (const auto& [serial, h] : latest_) Ask(h);
+  }
 
   void Take(std::string topic, std::string payload) {
     std::unique_lock<std::mutex> l(mu_);
@@ -117,7 +142,28 @@ class Consumer {
       }
       return;
     }
-    for (const ledger::Entry& e : *batch) ++(e.added ? added_ : repeated_);
+    std::lock_guard<std::mutex> l(latest_mu_);
+    for (const ledger::Entry& e : *batch) {
+      ++(e.added ? added_ : repeated_);
+      const uint32_t number = e.document["number"].get<uint32_t>();
+      auto it = latest_.find(e.origin.serial);
+      if (it == latest_.end()) {
+        latest_[e.origin.serial] = ledger::Held{e.origin, number};
+        continue;
+      }
+      if (number <= it->second.number) continue;
+      if (number > it->second.number + 1 && holes_asked_.insert({e.origin.serial, it->second.number}).second) {
+        Ask(it->second);
+      }
+      it->second = ledger::Held{e.origin, number};
+    }
+  }
+
+  // Under latest_mu_.
+  void Ask(const ledger::Held& h) {
+    const std::string topic = "fr/v1/" + h.origin.site + "/" + h.origin.register_name + "/resend";
+    const std::string payload = json{{"serial", h.origin.serial}, {"after", h.number}}.dump();
+    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
   }
 
   ledger::Ledger* const ledger_;
@@ -128,34 +174,20 @@ class Consumer {
   bool stopping_ = false;
   bool finished_ = false;
   std::atomic<uint64_t> added_{0}, repeated_{0};
-};
-
-// The MQTT client acknowledges a message as it arrives, before the commit:
-// a ledger that ends in between has lost what it held. So when it starts it
-// asks each register's bridge to send again every document after the newest
-// it holds (the bridge keeps them in its journal); what comes twice changes
-// nothing. Sent once, on the first connection.
-struct Session {
-  Consumer* consumer;
-  std::vector<ledger::Held> held;
-  bool asked = false;
+  struct mosquitto* client_ = nullptr;
+  std::mutex latest_mu_;                                    // guards what follows
+  std::map<std::string, ledger::Held> latest_;              // serial -> newest held
+  std::set<std::pair<std::string, uint32_t>> holes_asked_;  // serial, last held before the hole
 };
 
 void OnConnect(struct mosquitto* m, void* self, int rc) {
-  auto* session = static_cast<Session*>(self);
   if (rc != 0) {
     std::fprintf(stderr, "fr-ledger: the broker refused us: %s\n", mosquitto_connack_string(rc));
     return;
   }
   mosquitto_subscribe(m, nullptr, "fr/v1/+/+/documents", 1);
   std::fprintf(stderr, "fr-ledger: taking documents\n");
-  if (session->asked) return;
-  session->asked = true;
-  for (const ledger::Held& h : session->held) {
-    const std::string topic = "fr/v1/" + h.origin.site + "/" + h.origin.register_name + "/resend";
-    const std::string payload = json{{"serial", h.origin.serial}, {"after", h.number}}.dump();
-    mosquitto_publish(m, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
-  }
+  static_cast<Consumer*>(self)->AskAll();
 }
 
 void OnDisconnect(struct mosquitto*, void*, int rc) {
@@ -163,7 +195,7 @@ void OnDisconnect(struct mosquitto*, void*, int rc) {
 }
 
 void OnMessage(struct mosquitto*, void* self, const struct mosquitto_message* m) {
-  static_cast<Session*>(self)->consumer->Take(
+  static_cast<Consumer*>(self)->Take(
       m->topic, std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)));
 }
 
@@ -185,14 +217,15 @@ int Run(const cxxopts::ParseResult& p, ledger::Ledger* ledger, const std::string
   }
   if (p.count("ca")) broker.ca_file = p["ca"].as<std::string>();
 
-  Consumer consumer(ledger, conninfo);
-  Session session{&consumer};
-  if (!(s = ledger->Latest(&session.held)).ok()) return Fail(s.ToString());
+  std::vector<ledger::Held> held;
+  if (!(s = ledger->Latest(&held)).ok()) return Fail(s.ToString());
+  Consumer consumer(ledger, conninfo, held);
   mosquitto_lib_init();
   const std::string id = p.count("client-id") ? p["client-id"].as<std::string>() : "fr-ledger";
   // A persistent session: what comes while the ledger is away waits for it.
-  struct mosquitto* m = mosquitto_new(id.c_str(), /*clean_session=*/false, &session);
+  struct mosquitto* m = mosquitto_new(id.c_str(), /*clean_session=*/false, &consumer);
   if (m == nullptr) return Fail("cannot make an MQTT client");
+  consumer.Attach(m);
   mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_connect_callback_set(m, OnConnect);
   mosquitto_disconnect_callback_set(m, OnDisconnect);
