@@ -42,9 +42,11 @@ json RecordJson(const Record& r) {
 
 }  // namespace
 
-host::Document RequestedDocument(const Job& job) {
+host::Document RequestedDocument(const Job& job, const host::Login& service) {
   host::Document doc;
   doc.type = InfoOf(job.action).document;
+  doc.cashier = job.has_login ? job.login.cashier : service.cashier;
+  if (job.has_login) doc.cashier_name = job.cashier_name;
   if (job.action == Action::kReceipt) {
     doc.receipt_type = job.receipt_type;
     doc.has_lines = true;
@@ -55,8 +57,9 @@ host::Document RequestedDocument(const Job& job) {
   return doc;
 }
 
-json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c) {
-  json j = host::DocumentJson(host::DocumentOfClose(RequestedDocument(job), c));
+json DocumentJson(const std::string& register_name, const Job& job, const host::Login& service,
+                  const host::CloseReply& c) {
+  json j = host::DocumentJson(host::DocumentOfClose(RequestedDocument(job, service), c));
   j["register"] = register_name;
   return j;
 }

@@ -20,12 +20,15 @@ using nlohmann::json;
 
 using host::PutAmount;
 
-// What the request told of its document: its type, a receipt's type, lines
-// and cashless part, a cash document's amount.
-host::Document RequestedDocument(const Job& job);
+// What the request told of its document: its type, its cashier, a receipt's
+// type, lines and cashless part, a cash document's amount. `service` is the
+// login of a job that names no cashier: its number only, as the register
+// keeps its own name for it.
+host::Document RequestedDocument(const Job& job, const host::Login& service);
 // A document the register closed and answered, in the one document form,
 // with the register's name.
-json DocumentJson(const std::string& register_name, const Job& job, const host::CloseReply& c);
+json DocumentJson(const std::string& register_name, const Job& job, const host::Login& service,
+                  const host::CloseReply& c);
 
 // A receipt's preview: the lines' figures in the request's order, the taxes,
 // the total and change, and "refusal", the problem the register would

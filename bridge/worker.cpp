@@ -394,7 +394,7 @@ Outcome Worker::RunDocument(const std::shared_ptr<Ticket>& t) {
       return o;
     }
     case host::RunResult::Kind::kDone: {
-      const json doc = DocumentJson(config_.name, job, r.close);
+      const json doc = DocumentJson(config_.name, job, config_.service, r.close);
       const Outcome o = JsonOutcome(201, doc);
       const JournalDocument kept = Kept(doc, o.body);
       if (keyed && !journal_->Finish(t->key, o.status, o.body, &kept)) return InDoubt(t, entry);
@@ -655,7 +655,8 @@ Worker::Settled Worker::Settle(Doubt* d, Outcome* out) {
       how = "last reply";
       break;
     case host::Settlement::Kind::kStored:
-      doc = s.whole ? DocumentJson(config_.name, job, s.close) : SettledJson(s, job, d->ticket->job_known);
+      doc = s.whole ? DocumentJson(config_.name, job, config_.service, s.close)
+                    : SettledJson(s, job, d->ticket->job_known);
       if (!d->ticket->job_known) ForgetRequest(&doc, action);
       *out = JsonOutcome(201, doc);
       how = s.whole ? "last reply" : "stored";
@@ -702,7 +703,7 @@ json Worker::SettledJson(const host::Settlement& s, const Job& job, bool known) 
   // Stored, its reply lost: what the register still tells, nothing guessed.
   const Action action = job.action;
   host::Document d;
-  if (known) d = RequestedDocument(job);
+  if (known) d = RequestedDocument(job, config_.service);
   d.type = InfoOf(action).document;
   d.number = s.status.last_document;
   d.time = s.status.last_time > 0 ? static_cast<uint32_t>(s.status.last_time) : 0;
@@ -736,6 +737,9 @@ void Worker::ForgetRequest(json* doc, Action action) {
     doc->erase(field);
     if (std::find(missing.begin(), missing.end(), field) == missing.end()) missing.push_back(field);
   };
+  // Without its request the job reads as the service cashier's, which it
+  // may not have been.
+  drop("cashier");
   if (action == Action::kReceipt) {
     for (const char* field : {"receipt_type", "lines", "payment"}) drop(field);
   } else if (action == Action::kCashIn || action == Action::kCashOut) {

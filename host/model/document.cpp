@@ -59,6 +59,8 @@ json DocumentJson(const Document& d) {
             {"time", FormatTime(d.time)},
             {"fiscal_sign", d.fiscal_sign}};
   if (d.has_shift) j["shift"] = d.shift;
+  if (d.cashier != 0) j["cashier"] = d.cashier;
+  if (!d.cashier_name.empty()) j["cashier_name"] = util::Cp866ToUtf8(d.cashier_name);
   if (d.is_receipt()) {
     const char* kind = ReceiptTypeName(d.receipt_type);
     j["receipt_type"] = kind != nullptr ? std::string(kind) : "type " + std::to_string(d.receipt_type);

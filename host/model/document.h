@@ -23,6 +23,10 @@ struct Document {
   bool has_shift = false;
   uint16_t shift = 0;
   uint32_t fiscal_sign = 0;
+  // Who made it: the cashier's number (0 when not known) and name as the
+  // document keeps it (CP866; empty when not known). Never the password.
+  uint8_t cashier = 0;
+  std::string cashier_name;
 
   // Receipts.
   uint8_t receipt_type = 0;

@@ -78,6 +78,8 @@ host::Document DocumentOf(const BaseWorkDocument& stored) {
   d.has_shift = true;
   d.shift = stored.shiftNumber();
   d.fiscal_sign = stored.fiscalSign();
+  d.cashier = stored.cashier().number;
+  d.cashier_name = stored.cashier().name;
   if (const auto* receipt = dynamic_cast<const ReceiptDoc*>(&stored)) {
     d.receipt_type = receipt->receiptType();
     d.receipt_number = receipt->receiptNumber();
@@ -106,6 +108,8 @@ json DocumentJson(const sim::StoredDocument& doc) {
   d.has_shift = true;
   d.shift = doc.shift;
   d.fiscal_sign = doc.fiscal_sign;
+  d.cashier = doc.cashier;
+  d.cashier_name = doc.cashier_name;
   d.receipt_type = doc.receipt_type;
   d.receipt_number = doc.receipt_number;
   d.total = doc.total;

@@ -248,6 +248,7 @@ bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
   doc.time = util::GetFixed32(desc, d::kDateTimeOffset);
   doc.shift = util::GetFixed16(desc, d::kShiftNumberOffset);
   doc.fiscal_sign = util::GetFixed32(desc, d::kFiscalSignOffset);
+  doc.cashier = static_cast<uint8_t>(desc[d::kCashierNumberOffset]);
   const uint16_t length = util::GetFixed16(desc, d::kLengthOffset);
   const uint64_t offset = util::GetFixed64(desc, d::kDataOffsetOffset);
   const uint32_t fiscalisation = util::GetFixed32(desc, d::kFiscalisationOffset);
@@ -273,6 +274,12 @@ bool Checker::CheckDocument(uint32_t n, const std::string& desc) {
   }
   std::vector<Element> elements;
   if (!Split(block, 1, &elements)) Problem(Doc(n) + " data does not divide into elements");
+  for (const Element& e : elements) {
+    if (e.tag == tag::kCashierName) {
+      doc.cashier_name = e.value;
+      break;
+    }
+  }
 
   const size_t main = CheckSeals(n, doc, desc, block, elements);
 

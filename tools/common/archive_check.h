@@ -32,6 +32,8 @@ struct StoredDocument {
   uint32_t time = 0;
   uint16_t shift = 0;
   uint32_t fiscal_sign = 0;
+  uint8_t cashier = 0;
+  std::string cashier_name;  // CP866
   // Receipts (type 3).
   uint8_t receipt_type = 0;
   uint16_t receipt_number = 0;
