@@ -63,15 +63,31 @@ host::Status Uplink::Start() {
     return host::Status::Invalid("the uplink's last will is refused");
   }
   mosquitto_reconnect_delay_set(mosq_, 1, 60, true);
-  // A broker that is not there yet is tried again by the client's loop.
-  const int rc = mosquitto_connect_async(mosq_, options_.broker.host.c_str(), options_.broker.port, kKeepAliveSeconds);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    log_->Write({{"register", name_}, {"uplink", "not connected"}, {"error", mosquitto_strerror(rc)}});
-  }
-  if (mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS) return host::Status::IoError("the uplink's thread");
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    if (Connect()) Run();
+  });
   answerer_ = std::thread([this] { Answer(); });
   return host::Status::OK();
+}
+
+bool Uplink::Connect() {
+  // The client's loop reconnects only once it was connected: a broker not
+  // there yet is tried here, with the same back-off.
+  for (int pause = 1; !stopping_; pause = std::min(pause * 2, 60)) {
+    const int rc =
+        mosquitto_connect_async(mosq_, options_.broker.host.c_str(), options_.broker.port, kKeepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS) break;
+    log_->Write(
+        {{"register", name_}, {"uplink", "not connected"}, {"error", mosquitto_strerror(rc)}, {"again_s", pause}});
+    std::unique_lock<std::mutex> l(mu_);
+    requests_cv_.wait_for(l, std::chrono::seconds(pause), [&] { return stopping_.load(); });
+  }
+  if (stopping_) return false;
+  if (mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS) {
+    log_->Write({{"register", name_}, {"uplink", "not connected"}, {"error", "the MQTT client's thread"}});
+    return false;
+  }
+  return true;
 }
 
 void Uplink::Stop() {

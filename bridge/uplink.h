@@ -72,6 +72,9 @@ class Uplink {
   void Stop();
 
  private:
+  // Until the first connection is made (or Stop); then the client's own
+  // thread keeps it. False when stopped first.
+  bool Connect();
   void Run();
   // True when it went out.
   bool PublishStatus(bool online, bool even_unchanged);

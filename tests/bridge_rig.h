@@ -55,17 +55,26 @@ struct Got {
   std::string error;  // why there was no answer
 };
 
-// fr-emu on a fresh board and fr-bridge in front of it, each a process.
+// fr-emu on a fresh board and fr-bridge in front of it, each a process;
+// with more registers, one fr-emu each, named main, main2, main3...
 class BridgeRig {
  public:
-  BridgeRig() {
+  explicit BridgeRig(int registers = 1) {
     fs::create_directories(state_);
     std::ofstream(state_ + "/tokens") << "# test tokens\nadmin " << kAdmin << " tests\npos " << kPos << " till 1\n";
+    for (int i = 1; i < registers; ++i) {
+      others_.push_back({"main" + std::to_string(i + 1), board_ + std::to_string(i + 1),
+                         std::make_unique<sim::DeviceProcess>()});
+    }
   }
 
   void Start() {
     ASSERT_TRUE(emu_.Start(kBin + "/fr-emu", {board_}, board_, tmp_.dir() + "/emu-log"));
     ASSERT_TRUE(emu_.WaitForStdout("host line: " + board_ + "/host", 10000)) << emu_.Stderr();
+    for (Other& o : others_) {
+      ASSERT_TRUE(o.emu->Start(kBin + "/fr-emu", {o.board}, o.board, o.board + "-log"));
+      ASSERT_TRUE(o.emu->WaitForStdout("host line: " + o.board + "/host", 10000)) << o.emu->Stderr();
+    }
     StartBridge();
   }
 
@@ -83,12 +92,17 @@ class BridgeRig {
     std::vector<std::string> args = {"--emu", "main=" + board_, "--state", state_, "--listen",
                                      "127.0.0.1:" + std::to_string(port_), "--allow-origin", "http://till.example",
                                      "--log", log_, "--wait", "20"};
+    for (const Other& o : others_) args.insert(args.end(), {"--emu", o.name + "=" + o.board});
     args.insert(args.end(), extra_args_.begin(), extra_args_.end());
     ASSERT_TRUE(bridge_.Start(kBin + "/fr-bridge", args, board_, tmp_.dir() + "/bridge-log" + std::to_string(starts_++)));
     ASSERT_TRUE(Eventually(
         [&] {
           const Got h = Call("GET", "/healthz");
-          return h.body.is_object() && h.body["registers"]["main"] == "online";  // degraded too
+          if (!h.body.is_object() || h.body["registers"]["main"] != "online") return false;  // degraded too
+          for (const Other& o : others_) {
+            if (h.body["registers"][o.name] != "online") return false;
+          }
+          return true;
         },
         20000))
         << bridge_.Stderr();
@@ -120,13 +134,17 @@ class BridgeRig {
     return g;
   }
   Got Post(const std::string& path, const json& body, const std::string& key = "", const char* token = kAdmin) {
+    return PostTo("main", path, body, key, token);
+  }
+  Got PostTo(const std::string& register_name, const std::string& path, const json& body, const std::string& key = "",
+             const char* token = kAdmin) {
     httplib::Headers h;
     if (!key.empty()) h.emplace("Idempotency-Key", key);
-    return Call("POST", "/v1/registers/main" + path, body, h, token);
+    return Call("POST", "/v1/registers/" + register_name + path, body, h, token);
   }
 
-  sim::ArchiveCheck Archive() {
-    auto env = platform::NewSandboxEnv(board_);
+  sim::ArchiveCheck Archive(const std::string& register_name = "main") {
+    auto env = platform::NewSandboxEnv(board(register_name));
     return sim::CheckArchive(env.get());
   }
   // Lines of the bridge's log that describe a job on the register.
@@ -142,6 +160,17 @@ class BridgeRig {
   sim::DeviceProcess& bridge() { return bridge_; }
   const std::string& dir() const { return tmp_.dir(); }
   const std::string& board() const { return board_; }
+  const std::string& board(const std::string& register_name) const {
+    for (const Other& o : others_) {
+      if (o.name == register_name) return o.board;
+    }
+    return board_;
+  }
+  std::vector<std::string> registers() const {
+    std::vector<std::string> names = {"main"};
+    for (const Other& o : others_) names.push_back(o.name);
+    return names;
+  }
   const std::string& state() const { return state_; }
   const std::string& log() const { return log_; }
 
@@ -170,6 +199,11 @@ class BridgeRig {
   std::string scheme_ = "http";
   sim::DeviceProcess emu_;
   sim::DeviceProcess bridge_;
+  struct Other {
+    std::string name, board;
+    std::unique_ptr<sim::DeviceProcess> emu;
+  };
+  std::vector<Other> others_;  // registers beyond main
 };
 
 inline json Cashier(int password = 30) { return {{"number", 20}, {"password", password}, {"name", "Иванова"}}; }
@@ -181,16 +215,17 @@ inline json Line(const std::string& name, int64_t price, json quantity, int tax,
 }
 
 // Serial number, registration with two tax rates, a 5 % discount.
-inline void Prepare(BridgeRig* rig, const std::string& serial = "4200012345") {
-  ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/serial-number", {{"serial", serial}}).status, 200);
+inline void Prepare(BridgeRig* rig, const std::string& serial = "4200012345", const std::string& register_name = "main") {
+  const std::string base = "/v1/registers/" + register_name;
+  ASSERT_EQ(rig->Call("PUT", base + "/serial-number", {{"serial", serial}}).status, 200);
   const json reg = {{"inn", "7701234567"},
                     {"fn", "9999078900012345"},
                     {"texts", {"ООО Ромашка", "ул. Лесная, 1", "Москва"}},
                     {"tax_rates", {{{"number", 1}, {"type", 1}, {"rate", 2000}, {"name", "НДС 20%"}},
                                    {{"number", 2}, {"type", 1}, {"rate", 1000}, {"name", "НДС 10%"}}}}};
-  const Got r = rig->Post("/registration", reg, "registration-1");
+  const Got r = rig->PostTo(register_name, "/registration", reg, "registration-" + register_name);
   ASSERT_EQ(r.status, 201) << r.body.dump();
-  ASSERT_EQ(rig->Call("PUT", "/v1/registers/main/tables/discounts/1",
+  ASSERT_EQ(rig->Call("PUT", base + "/tables/discounts/1",
                       {{"type", "percent"}, {"value", 500}, {"name", "СКИДКА 5%"}})
                 .status,
             200);

@@ -39,11 +39,12 @@ json Sale(int64_t price) {
 TEST(BridgeUplinkTest, EveryDocumentReachesTheBrokerOnceAcknowledgedInOrder) {
   BridgeRig rig;
   Broker broker(rig.dir() + "/broker");
-  ASSERT_TRUE(broker.Start());
-  Office office(broker.port(), "fr/v1/shop1/main");
+  // The bridge comes up before the broker: it keeps trying.
   rig.AddBridgeArgs({"--uplink", "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--site", "shop1"});
   ASSERT_NO_FATAL_FAILURE(rig.Start());
   ASSERT_NO_FATAL_FAILURE(Prepare(&rig));
+  ASSERT_TRUE(broker.Start());
+  Office office(broker.port(), "fr/v1/shop1/main");
   ASSERT_EQ(rig.Post("/shift/open", {{"cashier", Cashier()}}, "open").status, 201);
   ASSERT_EQ(rig.Post("/receipts", Sale(100), "a").status, 201);
   ASSERT_EQ(rig.Post("/receipts", Sale(200), "b").status, 201);
@@ -123,6 +124,20 @@ TEST(BridgeUplinkTest, EveryDocumentReachesTheBrokerOnceAcknowledgedInOrder) {
     }
   }
   EXPECT_TRUE(office.LastStatus().value("online", false)) << office.LastStatus().dump();
+  EXPECT_TRUE(Eventually([&] { return Waiting(rig.state()) == 0; }, 10000)) << Waiting(rig.state());
+
+  // A ledger that lost documents asks for them again: those after the
+  // number it names come again, in order; a request naming another
+  // register's serial, or none, sends nothing.
+  const size_t published = office.Documents().size();
+  office.Publish("fr/v1/shop1/main/resend", json{{"serial", "4200099999"}, {"after", 0}}.dump());
+  office.Publish("fr/v1/shop1/main/resend", "{\"after\": 0}");
+  office.Publish("fr/v1/shop1/main/resend", json{{"serial", "4200012345"}, {"after", stored.back() - 2}}.dump());
+  ASSERT_TRUE(Eventually([&] { return office.Documents().size() >= published + 2; }, 10000));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const std::vector<uint32_t> all = office.Documents();
+  const std::vector<uint32_t> again(all.begin() + static_cast<std::ptrdiff_t>(published), all.end());
+  EXPECT_EQ(again, (std::vector<uint32_t>{stored.back() - 1, stored.back()}));
   EXPECT_TRUE(Eventually([&] { return Waiting(rig.state()) == 0; }, 10000)) << Waiting(rig.state());
 }
 

@@ -1,9 +1,15 @@
-// Shops, a broker and the back office's ledger: bridges with virtual
-// registers publish through a real Mosquitto into fr-ledger and a real
-// PostgreSQL while the ledger is away (killed between messages), the broker
-// restarts and a bridge is killed; at the end the ledger holds exactly each
-// register's archive, once.
-// FR_FLEET_BRIDGES (default 2) sets how many shops.
+// Shops, a broker and the back office's ledger: bridges with two virtual
+// registers each publish through a real Mosquitto into fr-ledger and a real
+// PostgreSQL while the ledger is killed in the middle of the traffic, the
+// broker is away for a while, and a bridge is killed; at the end the ledger
+// holds exactly each register's archive, once.
+// FR_FLEET_BRIDGES (default 3) sets how many shops, FR_FLEET_ROUNDS
+// (default 1) how many receipts each register takes at the till and from the
+// back office at each step, FR_FLEET_BROKER_DOWN (default 30) how many
+// seconds the broker stays away.
+#include <thread>
+
+#include "documents/base_document.h"
 #include "tests/fleet_rig.h"
 
 namespace bridgetest {
@@ -30,8 +36,17 @@ int RunLedger(const std::vector<std::string>& args, const std::string& log_dir, 
   return status;
 }
 
+// A register of a shop, and the back office's session on its topics.
+struct Till {
+  BridgeRig* rig;
+  std::string site, name, serial;
+  std::unique_ptr<Office> office;
+};
+
 TEST(FleetTest, EveryRegistersArchiveReachesTheLedgerOnce) {
-  const int bridges = EnvInt("FR_FLEET_BRIDGES", 2);
+  const int bridges = EnvInt("FR_FLEET_BRIDGES", 3);
+  const int rounds = EnvInt("FR_FLEET_ROUNDS", 1);
+  const int broker_down_s = EnvInt("FR_FLEET_BROKER_DOWN", 30);
   sim::Sandbox tmp = sim::Sandbox::Temp();
   Postgres db;
   ASSERT_TRUE(db.Start());
@@ -41,64 +56,87 @@ TEST(FleetTest, EveryRegistersArchiveReachesTheLedgerOnce) {
   std::string said;
   ASSERT_EQ(RunLedger({"migrate", "--db", db.conninfo()}, tmp.dir() + "/migrate", &said), 0) << said;
   ASSERT_EQ(RunLedger({"migrate", "--db", db.conninfo()}, tmp.dir() + "/migrate", &said), 0) << said;
-  EXPECT_NE(said.find("schema version 1, as it was"), std::string::npos) << said;
+  EXPECT_NE(said.find(", as it was"), std::string::npos) << said;
 
   sim::DeviceProcess ledger;
   const std::vector<std::string> ledger_args = {"run", "--mqtt", mqtt, "--db", db.conninfo()};
   ASSERT_TRUE(ledger.Start(LedgerPath(), ledger_args, tmp.dir(), tmp.dir() + "/ledger"));
 
   std::vector<std::unique_ptr<BridgeRig>> rigs;
-  std::vector<std::unique_ptr<Office>> offices;
+  std::vector<Till> tills;
   for (int i = 0; i < bridges; ++i) {
-    rigs.push_back(std::make_unique<BridgeRig>());
+    rigs.push_back(std::make_unique<BridgeRig>(2));
     BridgeRig& rig = *rigs.back();
     const std::string site = "shop" + std::to_string(i + 1);
     rig.AddBridgeArgs({"--uplink", mqtt, "--site", site});
     ASSERT_NO_FATAL_FAILURE(rig.Start());
-    ASSERT_NO_FATAL_FAILURE(Prepare(&rig, "42000" + std::to_string(10000 + i)));
-    offices.push_back(std::make_unique<Office>(broker.port(), "fr/v1/" + site + "/main"));
-    ASSERT_EQ(rig.Post("/shift/open", {{"cashier", Cashier()}}, "open").status, 201);
+    for (const std::string& name : rig.registers()) {
+      const std::string serial = "42000" + std::to_string(10000 + tills.size());
+      ASSERT_NO_FATAL_FAILURE(Prepare(&rig, serial, name));
+      ASSERT_EQ(rig.PostTo(name, "/shift/open", {{"cashier", Cashier()}}, "open-" + name).status, 201);
+      tills.push_back({&rig, site, name, serial,
+                       std::make_unique<Office>(broker.port(), "fr/v1/" + site + "/" + name)});
+    }
   }
-  // Receipts at the tills and from the back office, through the faults.
-  auto day = [&](const std::string& round) {
-    for (size_t i = 0; i < rigs.size(); ++i) {
-      ASSERT_EQ(rigs[i]->Post("/receipts", Sale(1000 + 10 * i), round + "-till").status, 201);
-      offices[i]->Request(round + "-office", {{"action", "receipt"}, {"body", Sale(2000)}});
+  // Receipts at the tills and from the back office.
+  std::vector<std::string> requests;
+  auto day = [&](const std::string& step) {
+    for (int r = 0; r < rounds; ++r) {
+      // Keys are one bridge's: each register's its own.
+      const std::string round = step + std::to_string(r);
+      requests.push_back(round + "-office");
+      for (size_t i = 0; i < tills.size(); ++i) {
+        const Till& t = tills[i];
+        EXPECT_EQ(t.rig->PostTo(t.name, "/receipts", Sale(1000 + 10 * i), round + "-till-" + t.name).status, 201);
+        t.office->Request(round + "-office-" + t.name, {{"action", "receipt"}, {"body", Sale(2000)}});
+      }
     }
   };
   ASSERT_NO_FATAL_FAILURE(day("a"));
-  // Killed between messages: what comes while it is away waits in its
-  // session. (A ledger killed in the middle of a message can lose it: the
-  // client library acknowledged it on arrival; gaps and import mend that.)
-  for (size_t i = 0; i < rigs.size(); ++i) {
-    ASSERT_TRUE(Eventually([&] { return !offices[i]->Replies("a-office").empty(); }, 60000));
-    const std::string serial = "42000" + std::to_string(10000 + i);
-    const size_t stored = rigs[i]->Archive().summary.documents.size();
-    ASSERT_TRUE(Eventually(
-        [&] { return db.Rows("SELECT number FROM documents WHERE serial = '" + serial + "'").size() == stored; },
-        60000));
-  }
+  // The ledger killed in the middle of the traffic, whatever it was doing.
+  std::thread traffic([&] { day("b"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ledger.Kill(SIGKILL);
-  ASSERT_NO_FATAL_FAILURE(day("b"));
+  traffic.join();
   ASSERT_TRUE(ledger.Start(LedgerPath(), ledger_args, tmp.dir(), tmp.dir() + "/ledger"));
+  // The broker away for a while: the tills go on, the back office's
+  // requests wait in its client.
   broker.Stop();
+  const auto stopped = std::chrono::steady_clock::now();
   ASSERT_NO_FATAL_FAILURE(day("c"));
+  std::this_thread::sleep_until(stopped + std::chrono::seconds(broker_down_s));
   ASSERT_TRUE(broker.Start());
+  // A shop's bridge killed: its registers read offline until it is back.
+  ASSERT_TRUE(Eventually([&] { return tills[0].office->LastStatus().value("online", false); }, 60000));
   rigs[0]->KillBridge();
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_TRUE(Eventually([&] { return tills[i].office->LastStatus().value("online", true) == false; }, 20000))
+        << tills[i].office->LastStatus().dump();
+  }
   ASSERT_NO_FATAL_FAILURE(rigs[0]->StartBridge());
   ASSERT_NO_FATAL_FAILURE(day("d"));
 
-  for (size_t i = 0; i < rigs.size(); ++i) {
-    for (const char* round : {"a-office", "b-office", "c-office", "d-office"}) {
-      ASSERT_TRUE(Eventually([&] { return !offices[i]->Replies(round).empty(); }, 60000)) << i << " " << round << "\n"
-                                                                                          << ReadAll(rigs[i]->log());
-      EXPECT_EQ(offices[i]->Replies(round).front()["status"], 201) << offices[i]->Replies(round).front().dump();
+  for (const Till& t : tills) {
+    // Each request answered (a reply the broker had not acknowledged comes
+    // again, the same), and one receipt on the register for each.
+    for (const std::string& request : requests) {
+      const std::string id = request + "-" + t.name;
+      ASSERT_TRUE(Eventually([&] { return !t.office->Replies(id).empty(); }, 60000))
+          << t.site << "/" << t.name << " " << id << "\n"
+          << ReadAll(t.rig->log());
+      for (const json& reply : t.office->Replies(id)) {
+        EXPECT_EQ(reply, t.office->Replies(id).front());
+        EXPECT_EQ(reply["status"], 201) << reply.dump();
+      }
     }
-    const std::string serial = "42000" + std::to_string(10000 + i);
-    const std::vector<std::string> stored = Numbers(rigs[i]->Archive());
-    const std::string query = "SELECT number FROM documents WHERE serial = '" + serial + "' ORDER BY number";
+    const sim::ArchiveCheck archive = t.rig->Archive(t.name);
+    const auto receipts = std::count_if(archive.summary.documents.begin(), archive.summary.documents.end(),
+                                        [](const sim::StoredDocument& d) { return d.type == doc::kReceipt; });
+    EXPECT_EQ(static_cast<size_t>(receipts), 2 * requests.size()) << t.site << "/" << t.name;
+    const std::vector<std::string> stored = Numbers(archive);
+    const std::string query = "SELECT number FROM documents WHERE serial = '" + t.serial + "' ORDER BY number";
     EXPECT_TRUE(Eventually([&] { return db.Rows(query) == stored; }, 60000))
-        << "shop " << i + 1 << ": " << ::testing::PrintToString(db.Rows(query)) << " vs "
+        << t.site << "/" << t.name << ": " << ::testing::PrintToString(db.Rows(query)) << " vs "
         << ::testing::PrintToString(stored) << "\nledger: " << ledger.Stderr() << "\nbroker: " << broker.log();
   }
   ASSERT_EQ(RunLedger({"gaps", "--db", db.conninfo()}, tmp.dir() + "/gaps", &said), 0) << said;

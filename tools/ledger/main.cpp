@@ -241,11 +241,14 @@ int Run(const cxxopts::ParseResult& p, ledger::Ledger* ledger, const std::string
     if (rc != MOSQ_ERR_SUCCESS) return Fail(std::string("--ca: ") + mosquitto_strerror(rc));
   }
   mosquitto_reconnect_delay_set(m, 1, 60, true);
-  // A broker not there yet is tried again by the client's loop.
-  const int rc = mosquitto_connect_async(m, broker.host.c_str(), broker.port, 30);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    std::fprintf(stderr, "fr-ledger: %s:%d: %s; trying again\n", broker.host.c_str(), broker.port,
-                 mosquitto_strerror(rc));
+  // The client's loop reconnects only once it was connected: a broker not
+  // there yet is tried here, with the same back-off.
+  for (int pause = 1, rc;
+       !g_stop && (rc = mosquitto_connect_async(m, broker.host.c_str(), broker.port, 30)) != MOSQ_ERR_SUCCESS;
+       pause = std::min(pause * 2, 60)) {
+    std::fprintf(stderr, "fr-ledger: %s:%d: %s; again in %d s\n", broker.host.c_str(), broker.port,
+                 mosquitto_strerror(rc), pause);
+    for (int i = 0; i < pause * 5 && !g_stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   if (mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) return Fail("the MQTT client's thread");
   std::thread writer([&] { consumer.Write(); });
