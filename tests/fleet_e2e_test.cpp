@@ -9,7 +9,6 @@
 // seconds the broker stays away.
 #include <thread>
 
-#include "documents/base_document.h"
 #include "tests/fleet_rig.h"
 
 namespace bridgetest {
@@ -20,9 +19,25 @@ json Sale(int64_t price) {
       {"type", "sale"}, {"cashier", Cashier()}, {"lines", {Line("Чай", price, 1, 1)}}, {"payment", {{"cash", price}}}};
 }
 
-std::vector<std::string> Numbers(const sim::ArchiveCheck& archive) {
+// What fr-archive export says of a register's card.
+std::string Export(const std::string& board, const std::string& log_dir) {
+  sim::DeviceProcess exporter;
+  int status = -1;
+  if (!exporter.Start(kBin + "/fr-archive", {"export", board + "/mnt/sd/V0XD24TX", "--format", "json"}, log_dir,
+                      log_dir) ||
+      !exporter.Wait(60000, &status) || status != 0) {
+    ADD_FAILURE() << "fr-archive export: " << exporter.Stderr();
+  }
+  return exporter.Stdout();
+}
+
+// Each document as the ledger's rows show it: number|type|fiscal sign|time.
+std::vector<std::string> Rows(const json& exported) {
   std::vector<std::string> out;
-  for (const sim::StoredDocument& d : archive.summary.documents) out.push_back(std::to_string(d.number));
+  for (const json& d : exported) {
+    out.push_back(d["number"].dump() + "|" + d["document"].get<std::string>() + "|" + d["fiscal_sign"].dump() + "|" +
+                  d["time"].get<std::string>());
+  }
   return out;
 }
 
@@ -129,15 +144,17 @@ TEST(FleetTest, EveryRegistersArchiveReachesTheLedgerOnce) {
         EXPECT_EQ(reply["status"], 201) << reply.dump();
       }
     }
-    const sim::ArchiveCheck archive = t.rig->Archive(t.name);
-    const auto receipts = std::count_if(archive.summary.documents.begin(), archive.summary.documents.end(),
-                                        [](const sim::StoredDocument& d) { return d.type == doc::kReceipt; });
-    EXPECT_EQ(static_cast<size_t>(receipts), 2 * requests.size()) << t.site << "/" << t.name;
-    const std::vector<std::string> stored = Numbers(archive);
-    const std::string query = "SELECT number FROM documents WHERE serial = '" + t.serial + "' ORDER BY number";
-    EXPECT_TRUE(Eventually([&] { return db.Rows(query) == stored; }, 60000))
+    const json exported = json::parse(Export(t.rig->board(t.name), tmp.dir() + "/export-" + t.serial));
+    EXPECT_EQ(std::count_if(exported.begin(), exported.end(), [](const json& d) { return d["document"] == "receipt"; }),
+              static_cast<std::ptrdiff_t>(2 * requests.size()))
+        << t.site << "/" << t.name;
+    // Exactly the card's documents, each once.
+    const std::string query =
+        "SELECT number, document, fiscal_sign, to_char(time AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') "
+        "FROM documents WHERE serial = '" + t.serial + "' ORDER BY number";
+    EXPECT_TRUE(Eventually([&] { return db.Rows(query) == Rows(exported); }, 60000))
         << t.site << "/" << t.name << ": " << ::testing::PrintToString(db.Rows(query)) << " vs "
-        << ::testing::PrintToString(stored) << "\nledger: " << ledger.Stderr() << "\nbroker: " << broker.log();
+        << ::testing::PrintToString(Rows(exported)) << "\nledger: " << ledger.Stderr() << "\nbroker: " << broker.log();
   }
   ASSERT_EQ(RunLedger({"gaps", "--db", db.conninfo()}, tmp.dir() + "/gaps", &said), 0) << said;
   // Sales by site and day add up the receipts held.
@@ -151,13 +168,7 @@ TEST(FleetTest, EveryRegistersArchiveReachesTheLedgerOnce) {
   ASSERT_EQ(RunLedger({"gaps", "--db", db.conninfo()}, tmp.dir() + "/gaps", &said), 3) << said;
   EXPECT_NE(said.find("shop1/main (serial 4200010000): 3-4"), std::string::npos) << said;
   const std::string export_file = tmp.dir() + "/shop1.json";
-  sim::DeviceProcess exporter;
-  int status = -1;
-  ASSERT_TRUE(exporter.Start(kBin + "/fr-archive",
-                             {"export", rigs[0]->board() + "/mnt/sd/V0XD24TX", "--format", "json"}, tmp.dir(),
-                             tmp.dir() + "/export"));
-  ASSERT_TRUE(exporter.Wait(60000, &status) && status == 0) << exporter.Stderr();
-  std::ofstream(export_file) << exporter.Stdout();
+  std::ofstream(export_file) << Export(rigs[0]->board(), tmp.dir());
   const std::vector<std::string> import = {"import", "--db",       db.conninfo(), "--site",
                                            "shop1",  "--register", "main",        export_file};
   ASSERT_EQ(RunLedger(import, tmp.dir() + "/import", &said), 0) << said;
