@@ -48,6 +48,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "bench/bench_proc.h"
 #include "tools/common/device_process.h"
 #include "tools/sim/raw_client.h"
 #include "tools/common/sandbox.h"
@@ -58,6 +59,9 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
+using bench::ProcCpuMs;
+using bench::ProcStatusMb;
+using bench::Quantile;
 
 const std::string kBin = fs::path(FR_CORE_PATH).parent_path().string();
 constexpr const char* kAdmin = "admin-token-bench-0123456789abcdef";
@@ -71,39 +75,6 @@ constexpr long kMemoryAfter = 10000;  // requests in all before the memory is re
 std::atomic<long> g_requests{0};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// The value at fraction q of sorted `v` (0.5: median), as the other benches take it.
-double Quantile(const std::vector<double>& v, double q) {
-  if (v.empty()) return 0;
-  return v[std::min(v.size() - 1, static_cast<size_t>(static_cast<double>(v.size()) * q))];
-}
-
-// A "VmRSS:   1234 kB" line of /proc/PID/status, in MB; -1 if absent.
-double ProcStatusMb(pid_t pid, const std::string& field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.compare(0, field.size() + 1, field + ":") == 0) {
-      return std::atof(line.c_str() + field.size() + 1) / 1024.0;
-    }
-  }
-  return -1;
-}
-
-// The process's user + system CPU time so far, in milliseconds.
-double ProcCpuMs(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t close = text.rfind(')');  // the name may hold spaces
-  if (close == std::string::npos) return 0;
-  std::istringstream rest(text.substr(close + 2));
-  std::string field;
-  double utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::atof(field.c_str());
-    if (i == 15) stime = std::atof(field.c_str());
-  }
-  return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 httplib::Headers Auth(const char* token) { return {{"Authorization", std::string("Bearer ") + token}}; }
 
@@ -369,12 +340,8 @@ void BM_ReceiptOwnTime(benchmark::State& state) {
   state.counters["bridge_cpu_ms_per_receipt"] =
       (ProcCpuMs(rig->bridge_pid()) - cpu_before) / static_cast<double>(std::max<size_t>(1, total.size()));
   for (auto* v : {&total, &own, &reg, &queued}) std::sort(v->begin(), v->end());
-  state.counters["own_p50_ms"] = Quantile(own, 0.5);
-  state.counters["own_p99_ms"] = Quantile(own, 0.99);
-  state.counters["own_max_ms"] = own.empty() ? 0 : own.back();
-  state.counters["total_p50_ms"] = Quantile(total, 0.5);
-  state.counters["total_p99_ms"] = Quantile(total, 0.99);
-  state.counters["total_max_ms"] = total.empty() ? 0 : total.back();
+  bench::PutQuantiles(&state, "own", own);
+  bench::PutQuantiles(&state, "total", total);
   state.counters["register_p50_ms"] = Quantile(reg, 0.5);
   state.counters["queue_p99_ms"] = Quantile(queued, 0.99);
 }
