@@ -18,7 +18,9 @@ namespace bridgetest {
 // that a restart keeps the back office's session and what waits for it.
 class Broker {
  public:
-  explicit Broker(const std::string& dir) : dir_(dir) {
+  // `settings`: configuration lines of the caller's; the tests log every
+  // packet, a benchmark sets its own limits and logs less.
+  explicit Broker(const std::string& dir, const std::string& settings = "log_type all\n") : dir_(dir) {
     // Started as root, Mosquitto runs as its own user, who must reach and
     // write its persistence directory: one of its own outside ours.
     fs::create_directories(dir_);
@@ -28,7 +30,7 @@ class Broker {
     if (pw != nullptr && chown(data_.c_str(), pw->pw_uid, pw->pw_gid) != 0) ADD_FAILURE() << "chown " << data_;
     std::ofstream(dir_ + "/mosquitto.conf")
         << "listener " << port_ << " 127.0.0.1\n"
-        << "log_type all\npersistence true\npersistence_location " << data_ << "/\n";
+        << settings << "persistence true\npersistence_location " << data_ << "/\n";
   }
   ~Broker() {
     process_.Kill(SIGTERM);
@@ -59,6 +61,7 @@ class Broker {
   }
   void Stop() { process_.Kill(SIGTERM); }  // an orderly end writes the persistence file
   int port() const { return port_; }
+  pid_t pid() const { return process_.pid(); }
   std::string log() const { return process_.Stderr(); }
 
  private:
