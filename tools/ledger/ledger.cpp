@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <memory>
+#include <set>
+#include <utility>
 
 namespace ledger {
 
@@ -130,11 +132,6 @@ Result Run(pg_conn* db, const char* sql, const std::vector<std::string>& params)
   return Result(PQexecParams(db, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
 }
 
-std::string Text(const json& j, const char* key) {
-  if (!j.contains(key) || j[key].is_null()) return "";
-  return j[key].is_string() ? j[key].get<std::string>() : j[key].dump();
-}
-
 }  // namespace
 
 Ledger::~Ledger() {
@@ -186,57 +183,61 @@ host::Status Ledger::Store(const Origin& origin, const json& document, bool* add
 }
 
 host::Status Ledger::StoreAll(std::vector<Entry>* entries) {
-  host::Status s = Exec("BEGIN");
-  if (!s.ok()) return s;
+  json batch = json::array();
   for (Entry& e : *entries) {
-    if (!(s = Insert(e.origin, e.document, &e.added)).ok()) {
-      for (Entry& undone : *entries) undone.added = false;
-      Exec("ROLLBACK");
-      return s;
+    e.added = false;
+    const json& d = e.document;
+    if (!d.is_object() || !d.contains("number") || !d["number"].is_number_unsigned() || !d.contains("document") ||
+        !d.contains("time") || !d.contains("fiscal_sign")) {
+      return host::Status::Invalid("document " + d.value("number", json()).dump() + " is not a document");
     }
+    batch.push_back(
+        {{"site", e.origin.site}, {"register", e.origin.register_name}, {"serial", e.origin.serial}, {"body", d}});
   }
-  return Exec("COMMIT");
-}
-
-host::Status Ledger::Insert(const Origin& origin, const json& document, bool* added) {
-  *added = false;
-  if (!document.is_object() || !document.contains("number") || !document["number"].is_number_unsigned() ||
-      !document.contains("document") || !document.contains("time") || !document.contains("fiscal_sign")) {
-    return host::Status::Invalid("not a document");
-  }
-  const std::string number = document["number"].dump();
-  const std::string body = document.dump();
-  // A statement the database refused while it stays reachable is the
-  // document's fault: taking it again would fail again.
-  auto fail = [&](const char* what) {
-    const std::string message = std::string(what) + ": " + PQerrorMessage(db_);
+  // One statement, so one transaction, for the whole batch: the statements
+  // of each document one by one would bound the ledger by the database's
+  // work per statement. A document held already, or twice in the batch,
+  // adds nothing; only the added ones get their lines.
+  Result r =
+      Run(db_,
+          "WITH input AS ("
+          "  SELECT e->>'site' AS site, e->>'register' AS register, e->>'serial' AS serial, e->'body' AS body, n "
+          "  FROM jsonb_array_elements($1::jsonb) WITH ORDINALITY AS i(e, n)), "
+          // A register's serial is updated only when it changed: a
+          // row rewritten for every document would only churn.
+          "known AS ("
+          "  INSERT INTO registers (site, register, serial) "
+          "  SELECT DISTINCT ON (site, register) site, register, serial FROM input ORDER BY site, register, n DESC "
+          "  ON CONFLICT (site, register) DO UPDATE SET serial = excluded.serial "
+          "  WHERE registers.serial <> excluded.serial), "
+          "added AS ("
+          "  INSERT INTO documents (site, register, serial, number, document, fiscal_sign, time, shift, "
+          "    receipt_type, total, body) "
+          "  SELECT site, register, serial, (body->>'number')::bigint, body->>'document', "
+          "    (body->>'fiscal_sign')::bigint, (body->>'time')::timestamptz, (body->>'shift')::integer, "
+          "    body->>'receipt_type', (body->>'total')::bigint, body FROM input ORDER BY n "
+          "  ON CONFLICT (serial, number) DO NOTHING RETURNING serial, number, body), "
+          "lines_added AS ("
+          "  INSERT INTO lines (serial, number, line, name, price, quantity, tax, section, amount) "
+          "  SELECT a.serial, a.number, l.n - 1, l.v->>'name', (l.v->>'price')::bigint, "
+          "    (l.v->>'quantity')::numeric, (l.v->>'tax')::integer, (l.v->>'section')::integer, "
+          "    (l.v->>'amount')::bigint "
+          "  FROM added a, jsonb_array_elements(coalesce(a.body->'lines', '[]')) WITH ORDINALITY AS l(v, n)) "
+          "SELECT serial, number FROM added",
+          {batch.dump()});
+  if (!Ok(r)) {
+    // Refused while the database stays reachable: a document's fault,
+    // which taking it again would not mend.
+    const std::string message = std::string("documents: ") + PQerrorMessage(db_);
     return PQstatus(db_) == CONNECTION_OK ? host::Status::Invalid(message) : host::Status::IoError(message);
-  };
-  // Updated only when the serial changed: a row rewritten for every
-  // document would only churn.
-  Result r = Run(db_,
-                 "INSERT INTO registers (site, register, serial) VALUES ($1, $2, $3) "
-                 "ON CONFLICT (site, register) DO UPDATE SET serial = excluded.serial "
-                 "WHERE registers.serial <> excluded.serial",
-                 {origin.site, origin.register_name, origin.serial});
-  if (!Ok(r)) return fail("register");
-  r = Run(db_,
-          "INSERT INTO documents (site, register, serial, number, document, fiscal_sign, time, shift, receipt_type, "
-          "total, body) VALUES ($1, $2, $3, $4, $5, $6, $7, NULLIF($8, '')::integer, NULLIF($9, ''), "
-          "NULLIF($10, '')::bigint, $11::jsonb) ON CONFLICT (serial, number) DO NOTHING RETURNING number",
-          {origin.site, origin.register_name, origin.serial, number, Text(document, "document"),
-           Text(document, "fiscal_sign"), Text(document, "time"), Text(document, "shift"),
-           Text(document, "receipt_type"), Text(document, "total"), body});
-  if (!Ok(r)) return fail("document");
-  *added = PQntuples(r.get()) == 1;
-  if (*added && document.contains("lines")) {
-    r = Run(db_,
-            "INSERT INTO lines (serial, number, line, name, price, quantity, tax, section, amount) "
-            "SELECT $1, $2, l.n - 1, l.v->>'name', (l.v->>'price')::bigint, (l.v->>'quantity')::numeric, "
-            "(l.v->>'tax')::integer, (l.v->>'section')::integer, (l.v->>'amount')::bigint "
-            "FROM jsonb_array_elements($3::jsonb->'lines') WITH ORDINALITY AS l(v, n)",
-            {origin.serial, number, body});
-    if (!Ok(r)) return fail("lines");
+  }
+  std::set<std::pair<std::string, uint64_t>> added;
+  for (int i = 0; i < PQntuples(r.get()); ++i) {
+    added.emplace(PQgetvalue(r.get(), i, 0), std::stoull(PQgetvalue(r.get(), i, 1)));
+  }
+  for (Entry& e : *entries) {
+    // The first of two alike in one batch is the one added.
+    e.added = added.erase({e.origin.serial, e.document["number"].get<uint64_t>()}) == 1;
   }
   return host::Status::OK();
 }

@@ -74,8 +74,6 @@ class Ledger {
 
  private:
   host::Status Exec(const char* sql);
-  // One document's rows, inside the caller's transaction.
-  host::Status Insert(const Origin& origin, const nlohmann::json& document, bool* added);
   pg_conn* db_ = nullptr;
 };
 
