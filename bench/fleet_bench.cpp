@@ -118,7 +118,8 @@ int RunLedger(const std::vector<std::string>& args, const std::string& log_dir) 
 // PostgreSQL, the broker and a running fr-ledger; empty error() when ready.
 class BackOffice {
  public:
-  explicit BackOffice(const std::string& dir) : broker_(dir + "/broker", kBrokerSettings) {
+  // The database flushes each commit to the disk, as in production.
+  explicit BackOffice(const std::string& dir) : db_(/*durable=*/true), broker_(dir + "/broker", kBrokerSettings) {
     if (!db_.Start()) error_ = "PostgreSQL did not start";
     if (error_.empty() && !broker_.Start()) error_ = "Mosquitto did not start: " + broker_.log();
     if (error_.empty() && RunLedger({"migrate", "--db", db_.conninfo()}, dir + "/migrate") != 0) {

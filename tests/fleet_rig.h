@@ -76,7 +76,8 @@ class Broker {
 // run as root (it refuses to run as root), with trust on loopback.
 class Postgres {
  public:
-  Postgres() {
+  // Not durable, the tests' default: a commit does not wait for the disk.
+  explicit Postgres(bool durable = false) : durable_(durable) {
     char name[] = "/tmp/fr-pg-XXXXXX";
     dir_ = mkdtemp(name);
     const struct passwd* pw = getuid() == 0 ? getpwnam("postgres") : nullptr;
@@ -101,7 +102,7 @@ class Postgres {
     }
     return Launch(&server_, bin + "postgres",
                   {"-D", dir_ + "/data", "-k", dir_, "-p", std::to_string(port_), "-c", "listen_addresses=127.0.0.1",
-                   "-c", "fsync=off"},
+                   "-c", durable_ ? "fsync=on" : "fsync=off"},
                   "server") &&
            Eventually([&] { return PQping(conninfo().c_str()) == PQPING_OK; }, 30000);
   }
@@ -131,6 +132,7 @@ class Postgres {
     all.insert(all.end(), args.begin(), args.end());
     return p->Start(as_[0], all, dir_, dir_ + "/" + log);
   }
+  const bool durable_;
   std::string dir_;
   std::vector<std::string> as_;  // how to run as the postgres user, when we are root
   const int port_ = sim::FreeLoopbackPort();
