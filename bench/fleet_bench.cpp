@@ -278,6 +278,10 @@ void BM_LedgerIntake(benchmark::State& state) {
     // Both cores busy means the machine is the bound, else waiting is.
     const std::pair<double, double> machine_end = MachineTicks();
     state.counters["machine_busy"] = (machine_end.first - machine.first) / (machine_end.second - machine.second);
+    // The database's room for a document with its lines and indexes.
+    const std::vector<std::string> size = office.db().Rows(
+        "SELECT pg_total_relation_size('documents') + pg_total_relation_size('lines')");
+    state.counters["db_bytes_per_doc"] = size.empty() ? -1 : std::atof(size[0].c_str()) / static_cast<double>(total);
     const std::string log = office.broker().log();
     state.counters["broker_dropped"] = log.find("being dropped") != std::string::npos;
     registers.clear();
