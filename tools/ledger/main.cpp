@@ -250,7 +250,8 @@ int Run(const cxxopts::ParseResult& p, ledger::Ledger* ledger, const std::string
                  mosquitto_strerror(rc), pause);
     for (int i = 0; i < pause * 5 && !g_stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  if (mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) return Fail("the MQTT client's thread");
+  // Stopped before any connection: no loop to start (it would keep trying).
+  if (!g_stop && mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) return Fail("the MQTT client's thread");
   std::thread writer([&] { consumer.Write(); });
   while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(200));
   mosquitto_disconnect(m);
