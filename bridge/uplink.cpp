@@ -179,23 +179,38 @@ void Uplink::OnMessage(struct mosquitto*, void* self, const struct mosquitto_mes
 void Uplink::Resend(const std::string& payload) {
   const nlohmann::json asked =
       payload.size() <= kMaxResendBytes ? nlohmann::json::parse(payload, nullptr, false) : nlohmann::json();
-  const nlohmann::json status = worker_->StatusJson();
   if (!asked.is_object() || !asked.contains("after") || !asked["after"].is_number_unsigned() ||
-      asked["after"].get<uint64_t>() > UINT32_MAX || !asked.contains("serial") || !status.contains("serial") ||
-      asked["serial"] != status["serial"]) {
-    // Another register's ledger entry, or none: nothing of ours to send.
-    log_->Write({{"register", name_}, {"uplink", "resend"}, {"error", "not for this register"}});
+      asked["after"].get<uint64_t>() > UINT32_MAX || !asked.contains("serial") || !asked["serial"].is_string()) {
+    log_->Write({{"register", name_}, {"uplink", "resend"}, {"error", "not a resend request"}});
     return;
   }
-  const auto after = asked["after"].get<uint32_t>();
-  int64_t waiting = 0;
-  if (!journal_->Resend(name_, after, &waiting)) {
-    log_->Write({{"register", name_}, {"uplink", "resend"}, {"journal", journal_->last_error()}});
-    return;
-  }
-  log_->Write({{"register", name_}, {"uplink", "resend"}, {"after", after}, {"waiting", waiting}});
+  // Carried out by Drain, once the register has said its serial: one that
+  // comes as the bridge starts is not lost for coming early.
   std::lock_guard<std::mutex> l(mu_);
-  next_after_ = std::min(next_after_, after);
+  resends_.emplace_back(asked["serial"].get<std::string>(), asked["after"].get<uint32_t>());
+}
+
+void Uplink::ResendNow(const std::string& serial) {
+  std::vector<std::pair<std::string, uint32_t>> asked;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    asked.swap(resends_);
+  }
+  for (const auto& [whose, after] : asked) {
+    if (whose != serial) {
+      log_->Write(
+          {{"register", name_}, {"uplink", "resend"}, {"error", "for serial " + whose + ", not this register"}});
+      continue;
+    }
+    int64_t waiting = 0;
+    if (!journal_->Resend(name_, after, &waiting)) {
+      log_->Write({{"register", name_}, {"uplink", "resend"}, {"journal", journal_->last_error()}});
+      continue;
+    }
+    log_->Write({{"register", name_}, {"uplink", "resend"}, {"after", after}, {"waiting", waiting}});
+    std::lock_guard<std::mutex> l(mu_);
+    next_after_ = std::min(next_after_, after);
+  }
 }
 
 void Uplink::Answer() {
@@ -318,6 +333,7 @@ void Uplink::Drain() {
   // does not carry: it waits until the register said its own.
   const nlohmann::json status = worker_->StatusJson();
   if (!status.contains("serial") || !status["serial"].is_string()) return;
+  ResendNow(status["serial"].get<std::string>());
   std::lock_guard<std::mutex> l(mu_);
   if (inflight_.size() >= kWindow) return;
   std::vector<JournalDocument> documents;

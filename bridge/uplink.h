@@ -39,6 +39,8 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bridge/events.h"
 #include "bridge/journal.h"
@@ -80,8 +82,10 @@ class Uplink {
   bool PublishStatus(bool online, bool even_unchanged);
   void Drain();
   void Answer();  // the requests' thread
-  // A ledger asks for the documents after the newest it holds.
+  // A ledger asks for the documents after the newest it holds: kept here,
+  // carried out by ResendNow for the register's serial.
   void Resend(const std::string& payload);
+  void ResendNow(const std::string& serial);
   // The answer HTTP would give the request.
   Outcome CarryOut(const std::string& id, const std::string& payload);
   void Reply(const std::string& id, const Outcome& o);
@@ -105,14 +109,15 @@ class Uplink {
   std::atomic<bool> connected_{false};
   std::atomic<bool> reconnected_{false};
 
-  std::mutex mu_;                        // guards what follows
-  std::map<int, uint32_t> inflight_;     // message id -> document number
-  uint32_t next_after_ = 0;              // the last document handed to the client library
-  std::string last_status_;              // as published, without its age
-  std::condition_variable requests_cv_;  // a request came, or a reconnect asks for replies again
-  std::map<int, std::string> replies_;   // message id -> request id
-  std::set<std::string> replied_;        // on this connection
-  bool inbox_changed_ = true;            // read it again: a request came, or replies go again
+  std::mutex mu_;                                          // guards what follows
+  std::map<int, uint32_t> inflight_;                       // message id -> document number
+  uint32_t next_after_ = 0;                                // the last document handed to the client library
+  std::string last_status_;                                // as published, without its age
+  std::condition_variable requests_cv_;                    // a request came, or a reconnect asks for replies again
+  std::map<int, std::string> replies_;                     // message id -> request id
+  std::set<std::string> replied_;                          // on this connection
+  bool inbox_changed_ = true;                              // read it again: a request came, or replies go again
+  std::vector<std::pair<std::string, uint32_t>> resends_;  // serial, after: asked, not yet done
 };
 
 }  // namespace bridge

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -96,9 +97,19 @@ TEST(BridgeUplinkTest, EveryDocumentReachesTheBrokerOnceAcknowledgedInOrder) {
       },
       60000))
       << office.LastStatus().dump();
-  // A request that came while the bridge was away runs once it is back.
+  // A request that came while the bridge was away runs once it is back; so
+  // does a ledger's resend.
   office.Request("office-2", {{"action", "receipt"}, {"body", Sale(700)}});
+  const auto times_seen = [&](uint32_t n) {
+    const std::vector<uint32_t> got = office.Documents();
+    return std::count(got.begin(), got.end(), n);
+  };
+  const uint32_t last = rig.Archive().summary.documents.back().number;
+  const auto seen_before = times_seen(last);
+  office.Publish("fr/v1/shop1/main/resend", json{{"serial", "4200012345"}, {"after", last - 1}}.dump());
   ASSERT_NO_FATAL_FAILURE(rig.StartBridge());
+  EXPECT_TRUE(Eventually([&] { return times_seen(last) > seen_before; }, 30000))
+      << ::testing::PrintToString(office.Documents());
   ASSERT_EQ(rig.Post("/receipts", Sale(400), "d").status, 201);
   ASSERT_TRUE(Eventually([&] { return !office.Replies("office-2").empty(); }, 30000));
   EXPECT_EQ(office.Replies("office-2")[0]["status"], 201) << office.Replies("office-2")[0].dump();
