@@ -1,9 +1,12 @@
 // The virtual register: its paper output, and fr-emu driven as a POS program
 // would drive it, through <dir>/host.
+#include <arpa/inet.h>
 #include <cairo.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -161,6 +164,66 @@ TEST(EmuTest, ServesThePosLineAndCutsPaper) {
   ASSERT_EQ(0, kill(again.pid(), SIGINT));
   ASSERT_TRUE(again.Wait(10000, &status));
   EXPECT_EQ(0, status);
+}
+
+// A client of the line's TCP port, as a POS program behind a serial device
+// server would be; -1 if it cannot connect.
+int ConnectTcp(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+TEST(EmuTest, ServesItsLineOnATcpPortToOneClientAtATime) {
+  signal(SIGPIPE, SIG_IGN);  // a closed client's write fails instead
+  const std::string emu_path = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
+  sim::Sandbox tmp = sim::Sandbox::Temp();
+  const std::string dir = tmp.dir() + "/board";
+  const int port = sim::FreeLoopbackPort();
+  sim::DeviceProcess emu;
+  ASSERT_TRUE(emu.Start(emu_path, {dir, "--tcp", std::to_string(port)}, dir, tmp.dir() + "/emu-log"));
+  ASSERT_TRUE(emu.WaitForStdout("tcp line: 127.0.0.1:" + std::to_string(port), 10000)) << emu.Stderr();
+
+  const int fd = ConnectTcp(port);
+  ASSERT_GE(fd, 0);
+  host::HostLine pos(fd);
+  ASSERT_TRUE(WaitServing(&pos)) << emu.Stderr();
+  // Held by the TCP client: a second client is closed at once, and the
+  // line itself is busy for a POS program.
+  const int second = ConnectTcp(port);
+  ASSERT_GE(second, 0);
+  char byte;
+  EXPECT_EQ(read(second, &byte, 1), 0);
+  close(second);
+  host::HostLine local;
+  EXPECT_FALSE(local.Open(dir + "/host").ok());
+  host::Reply reply;
+  ASSERT_TRUE(pos.Request(0x33, 7, "", &reply, 3000));
+  EXPECT_EQ(reply.code, 0);
+  EXPECT_EQ(reply.id, 7u);
+  close(fd);
+
+  // Given up, the line serves the next client (one that comes while the
+  // first is still being let go is closed, and tries again).
+  EXPECT_TRUE(Eventually(
+      [&] {
+        const int next = ConnectTcp(port);
+        host::HostLine again(next);
+        const bool served = next >= 0 && again.Request(0x33, 8, "", &reply, 1000) && reply.code == 0;
+        if (next >= 0) close(next);
+        return served;
+      },
+      10000))
+      << emu.Stderr();
+  ASSERT_EQ(0, kill(emu.pid(), SIGTERM));
+  int status = -1;
+  ASSERT_TRUE(emu.Wait(10000, &status));
+  EXPECT_EQ(0, status) << emu.Stderr();
 }
 
 TEST(EmuTest, OptionsAreNeverTakenForItsFolder) {

@@ -1,4 +1,5 @@
-// fr-emu DIR: the virtual register for POS developers. See emulator.h.
+// fr-emu DIR [--tcp PORT]: the virtual register for POS developers. See
+// emulator.h and tcp_line.h.
 // Ctrl-C or SIGTERM stops it; SIGHUP (or creating DIR/restart) restarts
 // fr-core as a power cut would; DIR/lose-replies loses replies on the way.
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "tools/emu/emulator.h"
+#include "tools/emu/tcp_line.h"
 
 namespace {
 
@@ -20,10 +22,12 @@ void OnSignal(int) { g_stop = 1; }
 void OnHangUp(int) { g_restart = 1; }
 
 const char kUsage[] =
-    "usage: fr-emu DIR\n"
+    "usage: fr-emu DIR [--tcp PORT]\n"
     "Runs a virtual register on a sandbox board kept in DIR (made when missing,\n"
     "reopened with its archive, key and tables when not). Ctrl-C stops it.\n"
     "  DIR/host           the register's line, for a POS program\n"
+    "  --tcp PORT         the same line also on 127.0.0.1:PORT, one client at a\n"
+    "                     time, as a serial device server serves it\n"
     "  DIR/paper/         what it printed, one set of files per cut\n"
     "  DIR/log/           fr-core's output\n"
     "  DIR/printer-state  ready, near-end, paper-out or silent\n"
@@ -34,14 +38,22 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string arg = argc == 2 ? argv[1] : "";
-  if (arg == "--help" || arg == "-h") {
+  const std::string arg = argc >= 2 ? argv[1] : "";
+  if (argc == 2 && (arg == "--help" || arg == "-h")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
   // An option is never a folder's name: "./-x" names such a folder.
-  if (argc != 2 || arg.empty() || arg[0] == '-') {
+  int port = 0;
+  const bool tcp = argc == 4 && std::string(argv[2]) == "--tcp";
+  if (tcp) {
+    char* end = nullptr;
+    const long p = std::strtol(argv[3], &end, 10);
+    port = *argv[3] != '\0' && *end == '\0' && p > 0 && p < 65536 ? static_cast<int>(p) : 0;
+  }
+  if ((argc != 2 && !tcp) || arg.empty() || arg[0] == '-' || (tcp && port == 0)) {
     if (argc == 2 && !arg.empty()) std::fprintf(stderr, "fr-emu: unknown option %s\n", arg.c_str());
+    if (tcp && port == 0) std::fprintf(stderr, "fr-emu: --tcp takes a port, 1 to 65535\n");
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -61,7 +73,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fr-emu: %s\n", error.c_str());
     return 1;
   }
+  emu::TcpLine tcp_line(emulator.host_path(), port);
+  if (tcp) {
+    const std::string failed = tcp_line.Start();
+    if (!failed.empty()) {
+      std::fprintf(stderr, "fr-emu: %s\n", failed.c_str());
+      emulator.Stop();
+      return 1;
+    }
+  }
   std::printf("host line: %s\npaper: %s\n", emulator.host_path().c_str(), emulator.paper_dir().c_str());
+  if (tcp) std::printf("tcp line: 127.0.0.1:%d\n", port);
   std::fflush(stdout);
 
   int status = 0;
@@ -77,6 +99,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  tcp_line.Stop();
   emulator.Stop();
   return status;
 }

@@ -1,0 +1,127 @@
+#include "tools/emu/tcp_line.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "host/host_line.h"
+
+namespace emu {
+namespace {
+
+// Writes all of `n` bytes; false when the other end is gone.
+bool WriteAll(int fd, const char* data, size_t n) {
+  while (n > 0) {
+    const ssize_t w = send(fd, data, n, MSG_NOSIGNAL);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno == ENOTSOCK) {
+      const ssize_t v = write(fd, data, n);  // the line is a terminal
+      if (v < 0 && errno == EINTR) continue;
+      if (v <= 0) return false;
+      data += v;
+      n -= static_cast<size_t>(v);
+      continue;
+    }
+    if (w <= 0) return false;
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// Moves what `from` has to `to`; false when either end is gone.
+bool Pass(int from, int to) {
+  char buf[4096];
+  const ssize_t got = read(from, buf, sizeof buf);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+  return got > 0 && WriteAll(to, buf, static_cast<size_t>(got));
+}
+
+}  // namespace
+
+TcpLine::~TcpLine() { Stop(); }
+
+std::string TcpLine::Start() {
+  if (pipe2(stop_pipe_, O_CLOEXEC) != 0) return std::string("pipe: ") + strerror(errno);
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener_ < 0) return std::string("socket: ") + strerror(errno);
+  const int on = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  struct sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port_));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener_, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 4) != 0) {
+    return "cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " + strerror(errno);
+  }
+  thread_ = std::thread([this] { Serve(); });
+  return "";
+}
+
+void TcpLine::Stop() {
+  if (thread_.joinable()) {
+    const char b = 0;
+    while (write(stop_pipe_[1], &b, 1) < 0 && errno == EINTR) {}
+    thread_.join();
+  }
+  for (int* fd : {&listener_, &stop_pipe_[0], &stop_pipe_[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+void TcpLine::Serve() {
+  for (;;) {
+    struct pollfd p[2] = {{listener_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+    if (poll(p, 2, -1) < 0 && errno != EINTR) return;
+    if (p[1].revents != 0) return;
+    if ((p[0].revents & POLLIN) == 0) continue;
+    const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    // A frame goes as it comes; a client gone without a word (its network
+    // cut) is noticed within half a minute and frees the line.
+    const int on = 1, idle_s = 10, every_s = 5, tries = 3;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(client, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(client, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
+    setsockopt(client, IPPROTO_TCP, TCP_KEEPINTVL, &every_s, sizeof every_s);
+    setsockopt(client, IPPROTO_TCP, TCP_KEEPCNT, &tries, sizeof tries);
+    Relay(client);
+    close(client);
+  }
+}
+
+void TcpLine::Relay(int client) {
+  host::HostLine line;
+  const host::Status s = line.Open(line_path_);
+  if (!s.ok()) {
+    std::fprintf(stderr, "fr-emu: a TCP client is refused: %s\n", s.ToString().c_str());
+    return;
+  }
+  for (;;) {
+    struct pollfd p[4] = {
+        {client, POLLIN, 0}, {line.fd(), POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+    if (poll(p, 4, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (p[2].revents != 0) return;
+    // The client first: one that has just gone leaves the port to the next.
+    if (p[0].revents != 0 && !Pass(client, line.fd())) return;
+    if (p[1].revents != 0 && !Pass(line.fd(), client)) return;
+    if ((p[3].revents & POLLIN) != 0) {
+      const int other = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (other >= 0) close(other);  // one client at a time
+    }
+  }
+}
+
+}  // namespace emu
