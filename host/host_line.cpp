@@ -2,9 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -55,6 +59,64 @@ bool Configure(int fd) {
   return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
+constexpr char kTcpScheme[] = "tcp://";
+constexpr int kConnectMs = 3000;
+
+// A serial device server's port: connected within kConnectMs, frames sent
+// as they are written, and a server gone without a word (its power or its
+// network cut) noticed by the keep-alive within half a minute, and by a
+// write left unacknowledged within 15 s.
+Status ConnectTcp(const std::string& address, int* out) {
+  const std::string rest = address.substr(sizeof kTcpScheme - 1);
+  const size_t colon = rest.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
+    return Status::Invalid(address + ": not tcp://HOST:PORT");
+  }
+  std::string host = rest.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string port = rest.substr(colon + 1);
+  struct addrinfo hints = {};
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+  if (rc != 0) return Status::IoError(address + ": " + gai_strerror(rc));
+  std::string error = "no address";
+  int fd = -1;
+  for (struct addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) continue;
+    int err = connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+    if (err == EINPROGRESS) {
+      struct pollfd p = {fd, POLLOUT, 0};
+      socklen_t len = sizeof err;
+      err = poll(&p, 1, kConnectMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 ? err : ETIMEDOUT;
+    }
+    if (err != 0) {
+      error = strerror(err);
+      close(fd);
+      fd = -1;
+    }
+  }
+  freeaddrinfo(found);
+  if (fd < 0) return Status::IoError("cannot connect to " + address + ": " + error);
+  const int on = 1, idle_s = 10, every_s = 5, tries = 3;
+  const unsigned int unacked_ms = 15000;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &every_s, sizeof every_s) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &tries, sizeof tries) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked_ms, sizeof unacked_ms) != 0) {
+    const std::string why = strerror(errno);
+    close(fd);
+    return Status::IoError("cannot set up the connection to " + address + ": " + why);
+  }
+  *out = fd;
+  return Status::OK();
+}
+
 }  // namespace
 
 HostLine::HostLine(HostLine&& other) noexcept : fd_(other.fd_), owned_(other.owned_) {
@@ -75,6 +137,15 @@ HostLine::~HostLine() { Close(); }
 
 Status HostLine::Open(const std::string& path) {
   Close();
+  if (path.compare(0, sizeof kTcpScheme - 1, kTcpScheme) == 0) {
+    // The device server holds the serial port, one client at a time.
+    int fd = -1;
+    const Status s = ConnectTcp(path, &fd);
+    if (!s.ok()) return s;
+    fd_ = fd;
+    owned_ = true;
+    return Status::OK();
+  }
   const std::string busy = path +
                            " is in use by another program; only one program may hold "
                            "the register's line at a time";
@@ -115,7 +186,9 @@ void HostLine::Close() {
 bool HostLine::Send(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    // A connection the other end closed fails the send, not the program.
+    ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = write(fd_, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);

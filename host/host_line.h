@@ -1,6 +1,8 @@
 // The host's end of the register's line: a serial device (or pseudo-terminal)
-// held by one program at a time, raw at 115200 baud 8N1, with frames written
-// in one write and replies read against a deadline.
+// held by one program at a time, raw at 115200 baud 8N1, or a serial device
+// server's TCP port (tcp://HOST:PORT), with frames written in one write and
+// replies read against a deadline. A connection that ends reads as silence
+// and fails the next send: the caller opens the line again.
 //
 // REQUIRES: External synchronization (one thread uses a line at a time).
 #ifndef FR_HOST_HOST_LINE_H_
@@ -31,7 +33,8 @@ class HostLine {
   // Opens `path` for this program alone: an advisory lock (flock, which holds
   // against root too) and the terminal's exclusive mode (TIOCEXCL, which only
   // stops other users' opens). A failure names the path and the reason,
-  // another program holding the line among them.
+  // another program holding the line among them. tcp://HOST:PORT connects
+  // instead (within 3 s); the server keeps other clients out.
   Status Open(const std::string& path);
   // Gives the line up (exclusive mode off, lock released) when it was opened
   // here; a line made from a descriptor is only forgotten.

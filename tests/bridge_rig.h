@@ -68,8 +68,18 @@ class BridgeRig {
     }
   }
 
+  // From the next start: fr-emu serves main's line on `emu_port` too, and the
+  // bridge reaches it at tcp://127.0.0.1:`port` (the emulator's, or a
+  // proxy's in front of it).
+  void UseTcpLine(int emu_port, int port) {
+    emu_args_ = {"--tcp", std::to_string(emu_port)};
+    AddBridgeArgs({"--register", "main=tcp://127.0.0.1:" + std::to_string(port)});
+  }
+
   void Start() {
-    ASSERT_TRUE(emu_.Start(kBin + "/fr-emu", {board_}, board_, tmp_.dir() + "/emu-log"));
+    std::vector<std::string> emu_args = {board_};
+    emu_args.insert(emu_args.end(), emu_args_.begin(), emu_args_.end());
+    ASSERT_TRUE(emu_.Start(kBin + "/fr-emu", emu_args, board_, tmp_.dir() + "/emu-log"));
     ASSERT_TRUE(emu_.WaitForStdout("host line: " + board_ + "/host", 10000)) << emu_.Stderr();
     for (Other& o : others_) {
       ASSERT_TRUE(o.emu->Start(kBin + "/fr-emu", {o.board}, o.board, o.board + "-log"));
@@ -196,6 +206,7 @@ class BridgeRig {
   const int port_ = sim::FreeLoopbackPort();
   int starts_ = 0;
   std::vector<std::string> extra_args_;
+  std::vector<std::string> emu_args_;
   std::string scheme_ = "http";
   sim::DeviceProcess emu_;
   sim::DeviceProcess bridge_;
