@@ -1,8 +1,6 @@
 // A register behind a serial device server: the bridge reaches fr-emu's
 // line over TCP through a proxy that plays the faults of such a server and
 // its network. Each document is stored once and settled as on a serial line.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -12,32 +10,10 @@
 #include "host/frame.h"
 #include "host/protocol.h"
 #include "tests/bridge_rig.h"
+#include "tools/common/loopback.h"
 
 namespace bridgetest {
 namespace {
-
-int Listen(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  struct sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0) return -1;
-  return fd;
-}
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0) return fd;
-  close(fd);
-  return -1;
-}
 
 // Between the bridge and fr-emu's port. A new client replaces the one
 // before (both its connections closed). drop_after_close: the next
@@ -46,7 +22,7 @@ int Connect(int port) {
 // network hangs with the connection open.
 class Proxy {
  public:
-  explicit Proxy(int upstream) : upstream_(upstream), listener_(Listen(port_)) {
+  explicit Proxy(int upstream) : upstream_(upstream), listener_(sim::ListenLoopback(port_)) {
     thread_ = std::thread([this] { Run(); });
   }
   ~Proxy() {
@@ -76,7 +52,7 @@ class Proxy {
       if (p[0].revents & POLLIN) {
         end();
         client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        server = Connect(upstream_);
+        server = sim::ConnectLoopback(upstream_);
         if (server < 0) end();
         continue;
       }

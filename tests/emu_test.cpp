@@ -1,12 +1,9 @@
 // The virtual register: its paper output, and fr-emu driven as a POS program
 // would drive it, through <dir>/host.
-#include <arpa/inet.h>
 #include <cairo.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +22,7 @@
 #include "host/client.h"
 #include "host/host_line.h"
 #include "host/session.h"
+#include "tools/common/loopback.h"
 #include "tools/emu/emulator.h"
 #include "tools/emu/paper.h"
 #include "tools/common/device_process.h"
@@ -166,19 +164,6 @@ TEST(EmuTest, ServesThePosLineAndCutsPaper) {
   EXPECT_EQ(0, status);
 }
 
-// A client of the line's TCP port, as a POS program behind a serial device
-// server would be; -1 if it cannot connect.
-int ConnectTcp(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
-
 TEST(EmuTest, ServesItsLineOnATcpPortToOneClientAtATime) {
   signal(SIGPIPE, SIG_IGN);  // a closed client's write fails instead
   const std::string emu_path = fs::path(FR_CORE_PATH).parent_path().string() + "/fr-emu";
@@ -189,13 +174,13 @@ TEST(EmuTest, ServesItsLineOnATcpPortToOneClientAtATime) {
   ASSERT_TRUE(emu.Start(emu_path, {dir, "--tcp", std::to_string(port)}, dir, tmp.dir() + "/emu-log"));
   ASSERT_TRUE(emu.WaitForStdout("tcp line: 127.0.0.1:" + std::to_string(port), 10000)) << emu.Stderr();
 
-  const int fd = ConnectTcp(port);
+  const int fd = sim::ConnectLoopback(port);
   ASSERT_GE(fd, 0);
   host::HostLine pos(fd);
   ASSERT_TRUE(WaitServing(&pos)) << emu.Stderr();
   // Held by the TCP client: a second client is closed at once, and the
   // line itself is busy for a POS program.
-  const int second = ConnectTcp(port);
+  const int second = sim::ConnectLoopback(port);
   ASSERT_GE(second, 0);
   char byte;
   EXPECT_EQ(read(second, &byte, 1), 0);
@@ -212,7 +197,7 @@ TEST(EmuTest, ServesItsLineOnATcpPortToOneClientAtATime) {
   // first is still being let go is closed, and tries again).
   EXPECT_TRUE(Eventually(
       [&] {
-        const int next = ConnectTcp(port);
+        const int next = sim::ConnectLoopback(port);
         host::HostLine again(next);
         const bool served = next >= 0 && again.Request(0x33, 8, "", &reply, 1000) && reply.code == 0;
         if (next >= 0) close(next);

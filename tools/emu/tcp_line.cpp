@@ -1,6 +1,5 @@
 #include "tools/emu/tcp_line.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include "host/host_line.h"
+#include "tools/common/loopback.h"
 
 namespace emu {
 namespace {
@@ -51,17 +51,8 @@ TcpLine::~TcpLine() { Stop(); }
 
 std::string TcpLine::Start() {
   if (pipe2(stop_pipe_, O_CLOEXEC) != 0) return std::string("pipe: ") + strerror(errno);
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) return std::string("socket: ") + strerror(errno);
-  const int on = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  struct sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port_));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener_, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 4) != 0) {
-    return "cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " + strerror(errno);
-  }
+  listener_ = sim::ListenLoopback(port_);
+  if (listener_ < 0) return "cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " + strerror(errno);
   thread_ = std::thread([this] { Serve(); });
   return "";
 }
