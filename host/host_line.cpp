@@ -62,10 +62,7 @@ bool Configure(int fd) {
 constexpr char kTcpScheme[] = "tcp://";
 constexpr int kConnectMs = 3000;
 
-// A serial device server's port: connected within kConnectMs, frames sent
-// as they are written, and a server gone without a word (its power or its
-// network cut) noticed by the keep-alive within half a minute, and by a
-// write left unacknowledged within 15 s.
+// A serial device server's port, connected within kConnectMs.
 Status ConnectTcp(const std::string& address, int* out) {
   const std::string rest = address.substr(sizeof kTcpScheme - 1);
   const size_t colon = rest.rfind(':');
@@ -99,16 +96,8 @@ Status ConnectTcp(const std::string& address, int* out) {
   }
   freeaddrinfo(found);
   if (fd < 0) return Status::IoError("cannot connect to " + address + ": " + error);
-  const int on = 1, idle_s = 10, every_s = 5, tries = 3;
-  const unsigned int unacked_ms = 15000;
   const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 ||
-      setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 ||
-      setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) != 0 ||
-      setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &every_s, sizeof every_s) != 0 ||
-      setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &tries, sizeof tries) != 0 ||
-      setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked_ms, sizeof unacked_ms) != 0) {
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !SetUpTcpLine(fd)) {
     const std::string why = strerror(errno);
     close(fd);
     return Status::IoError("cannot set up the connection to " + address + ": " + why);
@@ -118,6 +107,17 @@ Status ConnectTcp(const std::string& address, int* out) {
 }
 
 }  // namespace
+
+bool SetUpTcpLine(int fd) {
+  const int on = 1, idle_s = 10, every_s = 5, tries = 3;
+  const unsigned int unacked_ms = 15000;
+  return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 &&
+         setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &every_s, sizeof every_s) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &tries, sizeof tries) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked_ms, sizeof unacked_ms) == 0;
+}
 
 HostLine::HostLine(HostLine&& other) noexcept : fd_(other.fd_), owned_(other.owned_) {
   other.fd_ = -1;

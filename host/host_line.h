@@ -64,6 +64,12 @@ class HostLine {
   bool owned_ = false;
 };
 
+// A serial line carried over TCP, at either end: each frame goes as it is
+// written (no delay), and a peer gone without a word (its power or its
+// network cut) is noticed by the keep-alive within half a minute, or by a
+// write left unacknowledged for 15 s. False with errno when refused.
+bool SetUpTcpLine(int fd);
+
 }  // namespace host
 
 #endif  // FR_HOST_HOST_LINE_H_

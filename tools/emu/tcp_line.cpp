@@ -2,8 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,32 +15,12 @@
 namespace emu {
 namespace {
 
-// Writes all of `n` bytes; false when the other end is gone.
-bool WriteAll(int fd, const char* data, size_t n) {
-  while (n > 0) {
-    const ssize_t w = send(fd, data, n, MSG_NOSIGNAL);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno == ENOTSOCK) {
-      const ssize_t v = write(fd, data, n);  // the line is a terminal
-      if (v < 0 && errno == EINTR) continue;
-      if (v <= 0) return false;
-      data += v;
-      n -= static_cast<size_t>(v);
-      continue;
-    }
-    if (w <= 0) return false;
-    data += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
 // Moves what `from` has to `to`; false when either end is gone.
-bool Pass(int from, int to) {
+bool Pass(int from, host::HostLine* to) {
   char buf[4096];
   const ssize_t got = read(from, buf, sizeof buf);
   if (got < 0 && (errno == EINTR || errno == EAGAIN)) return true;
-  return got > 0 && WriteAll(to, buf, static_cast<size_t>(got));
+  return got > 0 && to->Send(std::string(buf, static_cast<size_t>(got)));
 }
 
 }  // namespace
@@ -77,14 +55,7 @@ void TcpLine::Serve() {
     if ((p[0].revents & POLLIN) == 0) continue;
     const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    // A frame goes as it comes; a client gone without a word (its network
-    // cut) is noticed within half a minute and frees the line.
-    const int on = 1, idle_s = 10, every_s = 5, tries = 3;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    setsockopt(client, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    setsockopt(client, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
-    setsockopt(client, IPPROTO_TCP, TCP_KEEPINTVL, &every_s, sizeof every_s);
-    setsockopt(client, IPPROTO_TCP, TCP_KEEPCNT, &tries, sizeof tries);
+    host::SetUpTcpLine(client);  // best effort: the client is served all the same
     Relay(client);
     close(client);
   }
@@ -97,6 +68,7 @@ void TcpLine::Relay(int client) {
     std::fprintf(stderr, "fr-emu: a TCP client is refused: %s\n", s.ToString().c_str());
     return;
   }
+  host::HostLine to_client(client);  // not owned: closed by Serve
   for (;;) {
     struct pollfd p[4] = {
         {client, POLLIN, 0}, {line.fd(), POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
@@ -106,8 +78,8 @@ void TcpLine::Relay(int client) {
     }
     if (p[2].revents != 0) return;
     // The client first: one that has just gone leaves the port to the next.
-    if (p[0].revents != 0 && !Pass(client, line.fd())) return;
-    if (p[1].revents != 0 && !Pass(line.fd(), client)) return;
+    if (p[0].revents != 0 && !Pass(client, &line)) return;
+    if (p[1].revents != 0 && !Pass(line.fd(), &to_client)) return;
     if ((p[3].revents & POLLIN) != 0) {
       const int other = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (other >= 0) close(other);  // one client at a time
