@@ -29,7 +29,6 @@
 // when the registers publish faster) and 100 messages in flight to a client.
 // Everything runs in temporary directories ($TMPDIR or /tmp).
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 #include <atomic>
 #include <chrono>
@@ -108,12 +107,6 @@ std::pair<double, double> MachineTicks() {
   return {busy, all};
 }
 
-// `fr-ledger ARGS...` to its end; its exit status, -1 when it did not end.
-int RunLedger(const std::vector<std::string>& args, const std::string& log_dir) {
-  sim::DeviceProcess p;
-  int status = -1;
-  return p.Start(bridgetest::kBin + "/fr-ledger", args, log_dir, log_dir) && p.Wait(60000, &status) ? status : -1;
-}
 
 // PostgreSQL, the broker and a running fr-ledger; empty error() when ready.
 class BackOffice {
@@ -122,7 +115,7 @@ class BackOffice {
   explicit BackOffice(const std::string& dir) : db_(/*durable=*/true), broker_(dir + "/broker", kBrokerSettings) {
     if (!db_.Start()) error_ = "PostgreSQL did not start";
     if (error_.empty() && !broker_.Start()) error_ = "Mosquitto did not start: " + broker_.log();
-    if (error_.empty() && RunLedger({"migrate", "--db", db_.conninfo()}, dir + "/migrate") != 0) {
+    if (error_.empty() && bridgetest::RunLedger({"migrate", "--db", db_.conninfo()}, dir + "/migrate") != 0) {
       error_ = "fr-ledger migrate failed";
     }
     if (!error_.empty()) return;
@@ -404,18 +397,6 @@ void BM_StoreToLedger(benchmark::State& state) {
   }
 }
 
-// Documents waiting in the outbox of the journal at `path`; -1 unread.
-long Waiting(const std::string& path) {
-  sqlite3* db = nullptr;
-  long n = -1;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_exec(
-        db, "SELECT count(*) FROM outbox",
-        [](void* out, int, char** v, char**) { return *static_cast<long*>(out) = std::atol(v[0]), 0; }, &n, nullptr);
-  }
-  sqlite3_close(db);
-  return n;
-}
 
 void BM_BacklogMemory(benchmark::State& state) {
   const int backlog = EnvInt("FR_BENCH_BACKLOG", 100000);
@@ -455,7 +436,7 @@ void BM_BacklogMemory(benchmark::State& state) {
     rig.Start();
     const pid_t pid = rig.bridge().pid();
     const double rss_start = ProcStatusMb(pid, "VmRSS"), hwm_start = ProcStatusMb(pid, "VmHWM");
-    const long waiting_start = Waiting(journal_path);
+    const long waiting_start = bridgetest::Waiting(journal_path);
     // Until the register says its serial, nothing goes out.
     const auto drain_start = Clock::now();
     const double cpu_start = ProcCpuMs(pid);
@@ -468,7 +449,7 @@ void BM_BacklogMemory(benchmark::State& state) {
     while (waiting != 0 && Clock::now() - drain_start < std::chrono::seconds(limit_s)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       rss_max = std::max(rss_max, ProcStatusMb(pid, "VmRSS"));
-      waiting = Waiting(journal_path);
+      waiting = bridgetest::Waiting(journal_path);
     }
     const double drain_s = Seconds(Clock::now() - drain_start);
     // Against the drain's wall time: how much of it is the bridge's work.

@@ -43,13 +43,6 @@ std::vector<std::string> Rows(const json& exported) {
 
 std::string LedgerPath() { return kBin + "/fr-ledger"; }
 
-int RunLedger(const std::vector<std::string>& args, const std::string& log_dir, std::string* out = nullptr) {
-  sim::DeviceProcess p;
-  int status = -1;
-  if (!p.Start(LedgerPath(), args, log_dir, log_dir) || !p.Wait(60000, &status)) return -1;
-  if (out != nullptr) *out = p.Stdout() + p.Stderr();
-  return status;
-}
 
 // A register of a shop, and the back office's session on its topics.
 struct Till {

@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 #include <mosquitto.h>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -208,6 +209,32 @@ class Office {
   std::mutex mu_;
   std::vector<std::pair<std::string, std::string>> got_;
 };
+
+// `fr-ledger ARGS...` to its end: its exit status, -1 when it did not end;
+// *out (may be null) gets what it said.
+inline int RunLedger(const std::vector<std::string>& args, const std::string& log_dir, std::string* out = nullptr) {
+  sim::DeviceProcess p;
+  int status = -1;
+  if (!p.Start(kBin + "/fr-ledger", args, log_dir, log_dir) || !p.Wait(60000, &status)) return -1;
+  if (out != nullptr) *out = p.Stdout() + p.Stderr();
+  return status;
+}
+
+// Documents waiting in the outbox of the bridge's journal at `path`; -1
+// when it cannot be read.
+inline int64_t Waiting(const std::string& path) {
+  sqlite3* db = nullptr;
+  int64_t n = -1;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT count(*) FROM outbox", -1, &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    n = sqlite3_column_int64(s, 0);
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return n;
+}
 
 }  // namespace bridgetest
 
