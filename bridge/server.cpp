@@ -1,10 +1,5 @@
 #include "bridge/server.h"
 
-#include <openssl/crypto.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
-#include <openssl/sha.h>
-
 #include <strings.h>
 #include <sys/socket.h>
 
@@ -16,6 +11,7 @@
 #include <httplib.h>
 
 #include "bridge/console.h"
+#include "bridge/crypto.h"
 #include "util/coding.h"
 
 namespace bridge {
@@ -133,9 +129,7 @@ Outcome AsKeyedAnswer(Outcome o, bool replayed) {
 
 std::string RandomHex(size_t bytes) {
   std::string raw(bytes, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(&raw[0]), static_cast<int>(bytes)) != 1) {
-    throw std::runtime_error("no random bytes");
-  }
+  if (!crypto::RandomBytes(&raw[0], bytes)) throw std::runtime_error("no random bytes");
   return util::HexUpper(raw);
 }
 
@@ -144,23 +138,22 @@ std::string RandomHex(size_t bytes) {
 // ---- tokens and hashes -------------------------------------------------------
 
 std::string Sha256(const std::string& data) {
-  unsigned char out[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), out);
-  return std::string(reinterpret_cast<char*>(out), sizeof out);
+  std::string digest = crypto::Sha256(data);
+  // Never an empty digest: two failures would compare equal.
+  if (digest.empty()) throw std::runtime_error("no SHA-256");
+  return digest;
 }
 
 std::string HmacHex(const std::string& secret, const std::string& data) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
-       reinterpret_cast<const unsigned char*>(data.data()), data.size(), out, &n);
-  return util::HexUpper(std::string(reinterpret_cast<char*>(out), n));
+  const std::string mac = crypto::HmacSha256(secret, data);
+  if (mac.empty()) throw std::runtime_error("no HMAC-SHA-256");
+  return util::HexUpper(mac);
 }
 
 std::string NewToken() {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   unsigned char raw[43];
-  if (RAND_bytes(raw, sizeof raw) != 1) throw std::runtime_error("no random bytes");
+  if (!crypto::RandomBytes(raw, sizeof raw)) throw std::runtime_error("no random bytes");
   std::string t;
   for (unsigned char c : raw) t += kAlphabet[c % 64];
   return t;
@@ -563,7 +556,7 @@ Role Server::RoleOf(const std::string& header) {
   // Every token is compared, each in constant time: the answer's timing
   // tells nothing of how close a guess came.
   for (const Token& t : options_.tokens) {
-    if (CRYPTO_memcmp(digest.data(), t.digest.data(), digest.size()) == 0) role = t.role;
+    if (crypto::SameBytes(digest, t.digest)) role = t.role;
   }
   return role;
 }
