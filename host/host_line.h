@@ -1,8 +1,8 @@
-// The host's end of the register's line: a serial device (or pseudo-terminal)
-// held by one program at a time, raw at 115200 baud 8N1, or a serial device
-// server's TCP port (tcp://HOST:PORT), with frames written in one write and
-// replies read against a deadline. A connection that ends reads as silence
-// and fails the next send: the caller opens the line again.
+// The host's end of the register's line (see host/port.h for its kinds: a
+// serial device, a COM port or a serial device server's TCP port), with
+// frames written in one write and replies read against a deadline. A
+// connection that ends reads as silence and fails the next send: the caller
+// opens the line again.
 //
 // REQUIRES: External synchronization (one thread uses a line at a time).
 #ifndef FR_HOST_HOST_LINE_H_
@@ -10,9 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "host/frame.h"
+#include "host/port.h"
 #include "host/status.h"
 
 namespace host {
@@ -22,25 +24,25 @@ class HostLine {
   // A line that is not open yet.
   HostLine() = default;
   // Uses `fd` (a pseudo-terminal's master, say) as it is: not locked, not
-  // configured, not closed here.
-  explicit HostLine(int fd) : fd_(fd) {}
+  // configured, not closed here. POSIX only.
+  explicit HostLine(int fd);
+  explicit HostLine(std::unique_ptr<Port> line) : line_(std::move(line)) {}
   HostLine(const HostLine&) = delete;
   HostLine& operator=(const HostLine&) = delete;
-  HostLine(HostLine&& other) noexcept;
-  HostLine& operator=(HostLine&& other) noexcept;
-  ~HostLine();  // Close()
+  HostLine(HostLine&& other) noexcept = default;
+  HostLine& operator=(HostLine&& other) noexcept = default;
+  ~HostLine() = default;
 
-  // Opens `path` for this program alone: an advisory lock (flock, which holds
-  // against root too) and the terminal's exclusive mode (TIOCEXCL, which only
-  // stops other users' opens). A failure names the path and the reason,
-  // another program holding the line among them. tcp://HOST:PORT connects
-  // instead (within 3 s); the server keeps other clients out.
-  Status Open(const std::string& path);
-  // Gives the line up (exclusive mode off, lock released) when it was opened
-  // here; a line made from a descriptor is only forgotten.
-  void Close();
-  bool is_open() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  // Opens the line at `address` for this program alone (host/port.h). A
+  // failure names the address and the reason, another program holding the
+  // line among them.
+  Status Open(const std::string& address);
+  // Gives the line up when it was opened here; a line made from a
+  // descriptor is only forgotten.
+  void Close() { line_.reset(); }
+  bool is_open() const { return line_ != nullptr; }
+  // The POSIX descriptor under the line, or -1.
+  int fd() const { return line_ ? line_->fd() : -1; }
 
   // Writes `bytes` in one write; only a partial write is continued.
   bool Send(const std::string& bytes);
@@ -60,15 +62,13 @@ class HostLine {
   std::string WaitQuiet(int quiet_ms, int limit_ms);
 
  private:
-  int fd_ = -1;
-  bool owned_ = false;
-};
+  // What arrives of `n` bytes by `deadline`; nothing on a line not open.
+  void Read(size_t n, Port::Clock::time_point deadline, std::string* out) {
+    if (line_) line_->Read(n, deadline, out);
+  }
 
-// A serial line carried over TCP, at either end: each frame goes as it is
-// written (no delay), and a peer gone without a word (its power or its
-// network cut) is noticed by the keep-alive within half a minute, or by a
-// write left unacknowledged for 15 s. False with errno when refused.
-bool SetUpTcpLine(int fd);
+  std::unique_ptr<Port> line_;
+};
 
 }  // namespace host
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "host/host_line.h"
+#include "host/port_posix.h"
 #include "tools/common/loopback.h"
 
 namespace emu {
