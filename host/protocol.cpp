@@ -7,6 +7,7 @@
 #include "app/status_format.h"
 #include "documents/base_document.h"
 #include "documents/tlv_tags.h"
+#include "host/clock.h"
 #include "storage/identity_format.h"
 #include "storage/tax_rate.h"
 #include "util/coding.h"
@@ -420,7 +421,7 @@ bool ParseTime(const std::string& text, uint32_t* t) {
   tm.tm_hour = h;
   tm.tm_min = mi;
   tm.tm_sec = s;
-  const int64_t v = static_cast<int64_t>(timegm(&tm)) - offset;
+  const int64_t v = static_cast<int64_t>(TimeOfUtc(tm)) - offset;
   if (v < 0 || v > UINT32_MAX) return false;
   *t = static_cast<uint32_t>(v);
   return true;
@@ -428,8 +429,7 @@ bool ParseTime(const std::string& text, uint32_t* t) {
 
 std::string FormatTime(uint32_t t) {
   const time_t v = static_cast<time_t>(t);
-  std::tm tm = {};
-  gmtime_r(&v, &tm);
+  const std::tm tm = UtcOf(v);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return buf;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/port_posix.h"
 #include "tools/host/host_tool.h"
 #include "tools/common/pty_pair.h"
 #include "tools/sim/rig.h"
@@ -48,7 +49,7 @@ class HostToolTest : public testing::Test {
     for (std::string& a : args) argv.push_back(&a[0]);
     std::ostringstream out, err;
     const int status =
-        hosttool::RunHostToolOnFd(line_.master(), static_cast<int>(argv.size()), argv.data(), out, err);
+        hosttool::RunHostToolOn(host::DescriptorPort(line_.master()), static_cast<int>(argv.size()), argv.data(), out, err);
     return {status, out.str(), err.str()};
   }
 

@@ -16,6 +16,7 @@
 #include "app/codes.h"
 #include "documents/base_document.h"
 #include "host/client.h"
+#include "host/clock.h"
 #include "host/host_line.h"
 #include "host/model/document.h"
 #include "host/protocol.h"
@@ -100,9 +101,7 @@ std::vector<host::Line> LinesFromJson(const std::string& path) {
 }
 
 std::string Time(uint32_t t) {
-  const time_t when = t;
-  struct tm tm = {};
-  localtime_r(&when, &tm);
+  const std::tm tm = host::LocalOf(t);
   char text[32];
   strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
   return text;
@@ -447,7 +446,7 @@ cxxopts::Options Parser() {
 }
 
 // fd < 0: open the port named on the command line.
-int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
+int Run(std::unique_ptr<host::Port> port, int argc, char** argv, std::ostream& out, std::ostream& err) {
   cxxopts::Options parser = Parser();
   try {
     const cxxopts::ParseResult p = parser.parse(argc, argv);
@@ -464,8 +463,9 @@ int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
     o.retry = p.count("no-retry") == 0;
     const std::vector<std::string> args =
         p.count("args") ? p["args"].as<std::vector<std::string>>() : std::vector<std::string>();
-    host::HostLine line(fd);
-    if (fd < 0) {
+    const bool given = port != nullptr;
+    host::HostLine line(std::move(port));
+    if (!given) {
       const host::Status opened = line.Open(p["port"].as<std::string>());
       if (!opened.ok()) {
         err << "fr-host: " << opened.ToString() << "\n";
@@ -491,10 +491,12 @@ int Run(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunHostTool(int argc, char** argv, std::ostream& out, std::ostream& err) { return Run(-1, argc, argv, out, err); }
+int RunHostTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  return Run(nullptr, argc, argv, out, err);
+}
 
-int RunHostToolOnFd(int fd, int argc, char** argv, std::ostream& out, std::ostream& err) {
-  return Run(fd, argc, argv, out, err);
+int RunHostToolOn(std::unique_ptr<host::Port> port, int argc, char** argv, std::ostream& out, std::ostream& err) {
+  return Run(std::move(port), argc, argv, out, err);
 }
 
 }  // namespace hosttool

@@ -5,7 +5,10 @@
 #ifndef FR_TOOLS_HOST_HOST_TOOL_H_
 #define FR_TOOLS_HOST_HOST_TOOL_H_
 
+#include <memory>
 #include <ostream>
+
+#include "host/port.h"
 
 namespace hosttool {
 
@@ -14,8 +17,8 @@ namespace hosttool {
 // or port error included, reported on `err` with nothing sent).
 int RunHostTool(int argc, char** argv, std::ostream& out, std::ostream& err);
 
-// The same on a line already open (`fd` is not closed); --port is ignored.
-int RunHostToolOnFd(int fd, int argc, char** argv, std::ostream& out, std::ostream& err);
+// The same on a port already open; --port is ignored.
+int RunHostToolOn(std::unique_ptr<host::Port> port, int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace hosttool
 
