@@ -12,6 +12,7 @@
 
 #include "host/com_port.h"
 #include "host/port.h"
+#include "host/system_error.h"
 
 namespace host {
 namespace {
@@ -19,17 +20,6 @@ namespace {
 int64_t MillisLeft(Port::Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Port::Clock::now()).count();
   return left > 0 ? left : 0;
-}
-
-std::string SystemMessage(DWORD code) {
-  char* text = nullptr;
-  const DWORD n =
-      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string s = n > 0 ? std::string(text, n) : "error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
-  return s;
 }
 
 class ComPort : public Port {
