@@ -1,5 +1,6 @@
 #include "app/fr_status.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -229,11 +230,23 @@ void setBuildTime(int64_t t) {
   r.build_time = t;
 }
 
+// The compiler's __DATE__ " " __TIME__ ("Jun 24 2022 15:08:59", the day
+// padded with a space); read without strptime, which not every C library has.
 bool parseBuildTime(platform::Env* env, const std::string& text, int64_t* t) {
+  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
   struct tm tm;
   memset(&tm, 0, sizeof(tm));
-  const char* end = strptime(text.c_str(), "%b %d %Y %H:%M:%S", &tm);
-  if (end == nullptr) return false;
+  char month[4] = {};
+  if (sscanf(text.c_str(), "%3s %d %d %d:%d:%d", month, &tm.tm_mday, &tm.tm_year, &tm.tm_hour, &tm.tm_min,
+             &tm.tm_sec) != 6 ||
+      tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 ||
+      tm.tm_sec < 0 || tm.tm_sec > 60) {
+    return false;
+  }
+  const char* found = strlen(month) == 3 ? strstr(kMonths, month) : nullptr;
+  if (found == nullptr || (found - kMonths) % 3 != 0) return false;
+  tm.tm_mon = static_cast<int>(found - kMonths) / 3;
+  tm.tm_year -= 1900;
   tm.tm_isdst = -1;
   *t = env->MakeLocalTime(&tm);
   return *t != -1;

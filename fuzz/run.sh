@@ -18,12 +18,15 @@ FLAGS=(-std=c++17 -g -O1 "-fsanitize=fuzzer,address,undefined"
 SOURCES=(
   util/coding.cpp util/cp866.cpp util/crc.cpp
   platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
-  serial/serialport.cpp
+  serial/serialport.cpp serial/serialport_posix.cpp
   link/host_link.cpp
-  host/frame.cpp host/protocol.cpp host/names.cpp host/status.cpp host/client.cpp host/host_line.cpp host/session.cpp
+  host/frame.cpp host/protocol.cpp host/names.cpp host/status.cpp host/client.cpp host/host_line.cpp
+  host/port.cpp host/port_posix.cpp host/clock_posix.cpp
+  host/session.cpp
   host/model/document.cpp
   bridge/request.cpp bridge/uplink_message.cpp
-  tools/common/archive_check.cpp tools/common/print_decoder.cpp tools/archive/archive_tool.cpp
+  tools/common/archive_check.cpp tools/common/print_decoder.cpp tools/common/cp866_text_posix.cpp
+  tools/archive/archive_tool.cpp
   app/base_worker.cpp app/config_worker.cpp app/core_link_state.cpp app/core_worker.cpp
   app/codes.cpp app/eeprom_tool.cpp app/fr_status.cpp app/identity.cpp app/version.cpp
   documents/base_document.cpp documents/decimal.cpp documents/document_factory.cpp

@@ -1,7 +1,5 @@
 #include "tools/common/print_decoder.h"
 
-#include <iconv.h>
-
 namespace sim {
 
 const std::string kJobStart("\x1D\x64\x00\x1D\x50\x00\x00\x1B\x74\x07", 10);
@@ -79,27 +77,6 @@ void DecodeJob(const std::string& bytes, PrintJob* job) {
 }
 
 }  // namespace
-
-std::string Cp866ToUtf8(const std::string& cp866) {
-  iconv_t cd = iconv_open("UTF-8", "CP866");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return cp866;
-  std::string in = cp866;
-  std::string out(in.size() * 4 + 4, '\0');
-  char* src = &in[0];
-  char* dst = &out[0];
-  size_t in_left = in.size(), out_left = out.size();
-  while (in_left > 0) {
-    if (iconv(cd, &src, &in_left, &dst, &out_left) != static_cast<size_t>(-1)) break;
-    // A byte the converter refuses shows as '?'.
-    *dst++ = '?';
-    --out_left;
-    ++src;
-    --in_left;
-  }
-  iconv_close(cd);
-  out.resize(out.size() - out_left);
-  return out;
-}
 
 std::vector<PrintJob> DecodePrintStream(const std::string& bytes) {
   std::vector<PrintJob> jobs;

@@ -31,7 +31,8 @@ struct PrintJob {
 extern const std::string kJobStart;
 
 std::vector<PrintJob> DecodePrintStream(const std::string& bytes);
-// CP866 to UTF-8 with the C library's converter.
+// CP866 to UTF-8 with the system's converter (cp866_text_posix.cpp,
+// cp866_text_win.cpp).
 std::string Cp866ToUtf8(const std::string& cp866);
 // The lines of all jobs, as text only.
 std::vector<std::string> PrintedTexts(const std::vector<PrintJob>& jobs);
