@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # A register's day on a fresh virtual register: fr-emu in DIR, fr-host as
 # the point of sale. Prints the paper and where its pictures are.
+# FR_DEMO_HOST is another fr-host to run (a command line: the Windows one
+# under wine64, say); FR_DEMO_TCP_PORT has it reach the register through
+# fr-emu's TCP port instead of the serial line.
 set -euo pipefail
 dir=${1:-var/demo}
 bin=$(cd "$(dirname "$0")/../build/bin" && pwd)
+read -r -a fr_host <<< "${FR_DEMO_HOST:-$bin/fr-host}"
 rm -rf "$dir"
 mkdir -p "$dir"
-"$bin/fr-emu" "$dir" > "$dir.emu.log" 2>&1 &
+"$bin/fr-emu" "$dir" ${FR_DEMO_TCP_PORT:+--tcp "$FR_DEMO_TCP_PORT"} > "$dir.emu.log" 2>&1 &
 emu=$!
 trap 'kill -TERM $emu 2>/dev/null; wait $emu 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -e "$dir/host" ] && break; sleep 0.1; done
-export FR_HOST_PORT=$dir/host
+export FR_HOST_PORT=${FR_DEMO_TCP_PORT:+tcp://127.0.0.1:$FR_DEMO_TCP_PORT}
+export FR_HOST_PORT=${FR_HOST_PORT:-$dir/host}
 # fr-host waits by itself when a document comes in the same second as the
 # last one (the register takes one a second).
-host() { echo "\$ fr-host $*"; "$bin/fr-host" "$@"; }
-refused() { echo "\$ fr-host $*   (refused on purpose)"; if "$bin/fr-host" "$@"; then return 1; fi; }
+host() { echo "\$ fr-host $*"; "${fr_host[@]}" "$@"; }
+refused() { echo "\$ fr-host $*   (refused on purpose)"; if "${fr_host[@]}" "$@"; then return 1; fi; }
 
 host version
 host set-serial 4200012345

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "host/arguments.h"
 #include "host/protocol.h"
 #include "tools/archive/archive_tool.h"
 
@@ -91,7 +92,10 @@ bool ParseShiftRange(const std::string& range, uint16_t* first, uint16_t* last) 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int raw_argc, char** raw_argv) {
+  host::Arguments args(raw_argc, raw_argv);
+  const int argc = args.argc();
+  char** const argv = args.argv();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {

@@ -1,5 +1,9 @@
 #include <iostream>
 
+#include "host/arguments.h"
 #include "tools/host/host_tool.h"
 
-int main(int argc, char** argv) { return hosttool::RunHostTool(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) {
+  host::Arguments args(argc, argv);
+  return hosttool::RunHostTool(args.argc(), args.argv(), std::cout, std::cerr);
+}
