@@ -1,4 +1,4 @@
-#include "platform/posix_env.h"
+#include "platform/board_env.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,7 +63,7 @@ class StdioFile : public File {
 
 }  // namespace
 
-std::unique_ptr<File> PosixEnv::OpenFile(const std::string& path, const char* mode) {
+std::unique_ptr<File> BoardEnv::OpenFile(const std::string& path, const char* mode) {
   const std::string real = Resolve(path);
   struct stat st;
   const bool created = mode[0] != 'r' && stat(real.c_str(), &st) != 0;
@@ -74,50 +74,50 @@ std::unique_ptr<File> PosixEnv::OpenFile(const std::string& path, const char* mo
   return std::unique_ptr<File>(new StdioFile(f, created ? dir : ""));
 }
 
-bool PosixEnv::PathExists(const std::string& path) {
+bool BoardEnv::PathExists(const std::string& path) {
   struct stat st;
   return stat(Resolve(path).c_str(), &st) == 0;
 }
 
-bool PosixEnv::FileSize(const std::string& path, uint64_t* size) {
+bool BoardEnv::FileSize(const std::string& path, uint64_t* size) {
   struct stat st;
   if (stat(Resolve(path).c_str(), &st) != 0) return false;
   *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
-bool PosixEnv::DeviceId(const std::string& path, uint64_t* dev) {
+bool BoardEnv::DeviceId(const std::string& path, uint64_t* dev) {
   struct stat st;
   if (stat(Resolve(path).c_str(), &st) != 0) return false;
   *dev = static_cast<uint64_t>(st.st_dev);
   return true;
 }
 
-bool PosixEnv::CreateDirectory(const std::string& path) {
+bool BoardEnv::CreateDirectory(const std::string& path) {
   return mkdir(Resolve(path).c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-bool PosixEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
+bool BoardEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
   struct statvfs st;
   if (statvfs(Resolve(path).c_str(), &st) != 0) return false;
   *bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
   return true;
 }
 
-int PosixEnv::RunShell(const std::string& command) { return system(command.c_str()); }
+int BoardEnv::RunShell(const std::string& command) { return system(command.c_str()); }
 
-int64_t PosixEnv::Now() { return static_cast<int64_t>(time(nullptr)); }
+int64_t BoardEnv::Now() { return static_cast<int64_t>(time(nullptr)); }
 
-bool PosixEnv::LocalTime(int64_t t, struct tm* out) {
+bool BoardEnv::LocalTime(int64_t t, struct tm* out) {
   const time_t tt = static_cast<time_t>(t);
   return localtime_r(&tt, out) != nullptr;
 }
 
-int64_t PosixEnv::MakeLocalTime(struct tm* tm) {
+int64_t BoardEnv::MakeLocalTime(struct tm* tm) {
   return static_cast<int64_t>(mktime(tm));
 }
 
-void PosixEnv::SleepMillis(int ms) {
+void BoardEnv::SleepMillis(int ms) {
   struct timespec ts;
   ts.tv_sec = ms / 1000;
   ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
@@ -126,11 +126,11 @@ void PosixEnv::SleepMillis(int ms) {
   }
 }
 
-void PosixEnv::SeedRandom(unsigned seed) { srand(seed); }
+void BoardEnv::SeedRandom(unsigned seed) { srand(seed); }
 
-int PosixEnv::Random() { return rand(); }
+int BoardEnv::Random() { return rand(); }
 
-bool PosixEnv::RandomBytes(void* buf, size_t n) {
+bool BoardEnv::RandomBytes(void* buf, size_t n) {
   const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   auto* p = static_cast<uint8_t*>(buf);
@@ -145,11 +145,11 @@ bool PosixEnv::RandomBytes(void* buf, size_t n) {
   return done == n;
 }
 
-int PosixEnv::OpenSerial(const std::string& path, int flags) {
+int BoardEnv::OpenSerial(const std::string& path, int flags) {
   return open(Resolve(path).c_str(), flags);
 }
 
-bool PosixEnv::LockFile(const std::string& path, int64_t* holder, std::string* error) {
+bool BoardEnv::LockFile(const std::string& path, int64_t* holder, std::string* error) {
   *holder = 0;
   // Its folder, each level down from the root (a fresh /run holds none).
   for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
@@ -187,17 +187,17 @@ bool PosixEnv::LockFile(const std::string& path, int64_t* holder, std::string* e
   return false;
 }
 
-void PosixEnv::WriteLine(const std::string& line) {
+void BoardEnv::WriteLine(const std::string& line) {
   fwrite(line.data(), 1, line.size(), stdout);
   fputc('\n', stdout);
   fflush(stdout);
 }
 
-void PosixEnv::WriteText(const std::string& text) {
+void BoardEnv::WriteText(const std::string& text) {
   fwrite(text.data(), 1, text.size(), stdout);
   fflush(stdout);
 }
 
-std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new PosixEnv); }
+std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new BoardEnv); }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/posix_env.h"
+#include "platform/board_env.h"
 #include "platform/sandbox_env.h"
 
 #include <sys/stat.h>
@@ -29,7 +29,7 @@ namespace platform {
 namespace {
 
 // The board is 32-bit: these fail there when off_t or time_t is 32 bits wide.
-class PosixEnvTest : public testing::Test {
+class BoardEnvTest : public testing::Test {
  protected:
   void SetUp() override {
     const char* tmp = std::getenv("TMPDIR");
@@ -42,11 +42,11 @@ class PosixEnvTest : public testing::Test {
     std::filesystem::remove_all(dir_, ec);
   }
 
-  PosixEnv env_;
+  BoardEnv env_;
   std::string dir_;
 };
 
-TEST_F(PosixEnvTest, FileOffsetsPast4GiB) {
+TEST_F(BoardEnvTest, FileOffsetsPast4GiB) {
   const uint64_t offset = (uint64_t{5} << 30) + 3;  // sparse: no space is used
   const std::string path = dir_ + "/big";
   std::unique_ptr<File> f = env_.OpenFile(path, "w+");
@@ -66,7 +66,7 @@ TEST_F(PosixEnvTest, FileOffsetsPast4GiB) {
   EXPECT_EQ(std::string("\0xyz", 4), std::string(buf, 4));
 }
 
-TEST_F(PosixEnvTest, ClockPast2038) {
+TEST_F(BoardEnvTest, ClockPast2038) {
   const int64_t t = 2193134400;  // 2039-07-01 12:00:00 UTC: July in every time zone
   struct tm tm = {};
   ASSERT_TRUE(env_.LocalTime(t, &tm));
@@ -76,7 +76,7 @@ TEST_F(PosixEnvTest, ClockPast2038) {
   EXPECT_EQ(t, env_.MakeLocalTime(&tm));
 }
 
-TEST_F(PosixEnvTest, SyncReachesTheMediumAndANewFilesDirectory) {
+TEST_F(BoardEnvTest, SyncReachesTheMediumAndANewFilesDirectory) {
   SandboxEnv board(dir_);
   ASSERT_TRUE(board.CreateDirectory("/card"));
   struct Case {

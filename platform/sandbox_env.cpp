@@ -11,7 +11,7 @@
 namespace platform {
 namespace {
 
-bool ReadTextFile(PosixEnv* env, const std::string& path, std::string* out) {
+bool ReadTextFile(BoardEnv* env, const std::string& path, std::string* out) {
   auto f = env->OpenFile(path, "r");
   if (!f) return false;
   char buf[64];
@@ -59,7 +59,7 @@ bool SandboxEnv::Mounted(const std::string& path) {
 }
 
 bool SandboxEnv::DeviceId(const std::string& path, uint64_t* dev) {
-  if (!PosixEnv::DeviceId(path, dev)) return false;
+  if (!BoardEnv::DeviceId(path, dev)) return false;
   // A mounted card is another file system than the directory holding it.
   if (Mounted(path)) *dev = ~*dev;
   return true;
@@ -73,7 +73,7 @@ bool SandboxEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
     *bytes = static_cast<uint64_t>(told);
     return true;
   }
-  return PosixEnv::AvailableBytes(path, bytes);
+  return BoardEnv::AvailableBytes(path, bytes);
 }
 
 int64_t SandboxEnv::Now() {
@@ -84,7 +84,7 @@ int64_t SandboxEnv::Now() {
     if (ReadTextFile(this, kFixedClock, &text) && ParseInt64(text, &t)) fixed_time_ = t;
     return fixed_time_.load();
   }
-  return PosixEnv::Now() + clock_offset_.load();
+  return BoardEnv::Now() + clock_offset_.load();
 }
 
 void SandboxEnv::SleepMillis(int ms) {
@@ -92,7 +92,7 @@ void SandboxEnv::SleepMillis(int ms) {
     std::this_thread::yield();  // a loop that pauses still lets the others run
     return;
   }
-  PosixEnv::SleepMillis(ms);
+  BoardEnv::SleepMillis(ms);
 }
 
 void SandboxEnv::SetClock(int64_t t) {
@@ -106,7 +106,7 @@ void SandboxEnv::SetClock(int64_t t) {
     }
     return;
   }
-  const int64_t offset = t - PosixEnv::Now();
+  const int64_t offset = t - BoardEnv::Now();
   clock_offset_ = offset;
   CreateDirectory(kControlDir);
   auto f = OpenFile(kClockOffset, "w");
@@ -152,9 +152,18 @@ int SandboxEnv::SetDate(const std::string& command) {
   const size_t close = open == std::string::npos ? open : command.find('\'', open + 1);
   if (close == std::string::npos || PathExists(kClockFails)) return 1;
   const std::string text = command.substr(open + 1, close - open - 1);
+  // Read without strptime, which not every C library has.
   struct tm tm = {};
-  const char* end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-  if (end == nullptr || *end != '\0') return 1;
+  int used = 0;
+  if (sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+             &tm.tm_sec, &used) != 6 ||
+      static_cast<size_t>(used) != text.size() || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 ||
+      tm.tm_mday > 31 || tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 ||
+      tm.tm_sec > 60) {
+    return 1;
+  }
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
   tm.tm_isdst = -1;
   const int64_t t = MakeLocalTime(&tm);
   if (t == -1) return 1;

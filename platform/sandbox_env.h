@@ -26,11 +26,11 @@
 #include <set>
 #include <string>
 
-#include "platform/posix_env.h"
+#include "platform/board_env.h"
 
 namespace platform {
 
-class SandboxEnv : public PosixEnv {
+class SandboxEnv : public BoardEnv {
  public:
   // Control files under <root>/sandbox/.
   static constexpr const char* kControlDir = "/sandbox";

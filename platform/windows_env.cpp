@@ -1,4 +1,4 @@
-#include "platform/windows_env.h"
+#include "platform/board_env.h"
 
 #include <io.h>
 #include <windows.h>  // first: bcrypt.h uses its types
@@ -72,7 +72,7 @@ class StdioFile : public File {
 
 }  // namespace
 
-std::unique_ptr<File> WindowsEnv::OpenFile(const std::string& path, const char* mode) {
+std::unique_ptr<File> BoardEnv::OpenFile(const std::string& path, const char* mode) {
   // Binary always: text mode would turn "\n" into "\r\n" and stop at 0x1A.
   std::string m = mode;
   if (m.find('b') == std::string::npos) m += 'b';
@@ -81,12 +81,12 @@ std::unique_ptr<File> WindowsEnv::OpenFile(const std::string& path, const char* 
   return std::unique_ptr<File>(new StdioFile(f));
 }
 
-bool WindowsEnv::PathExists(const std::string& path) {
+bool BoardEnv::PathExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(Wide(Resolve(path)), ec);
 }
 
-bool WindowsEnv::FileSize(const std::string& path, uint64_t* size) {
+bool BoardEnv::FileSize(const std::string& path, uint64_t* size) {
   std::error_code ec;
   const uintmax_t n = fs::file_size(Wide(Resolve(path)), ec);
   if (ec) return false;
@@ -95,16 +95,16 @@ bool WindowsEnv::FileSize(const std::string& path, uint64_t* size) {
 }
 
 // Only the device asks (whether the SD card is mounted); the host tools never do.
-bool WindowsEnv::DeviceId(const std::string& path, uint64_t* dev) { return false; }
+bool BoardEnv::DeviceId(const std::string& path, uint64_t* dev) { return false; }
 
-bool WindowsEnv::CreateDirectory(const std::string& path) {
+bool BoardEnv::CreateDirectory(const std::string& path) {
   const fs::path p = Wide(Resolve(path));
   std::error_code ec;
   // As mkdir(2) with EEXIST: anything already there counts as made.
   return fs::create_directory(p, ec) || fs::exists(p, ec);
 }
 
-bool WindowsEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
+bool BoardEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
   std::error_code ec;
   const fs::space_info space = fs::space(Wide(Resolve(path)), ec);
   if (ec) return false;
@@ -112,24 +112,24 @@ bool WindowsEnv::AvailableBytes(const std::string& path, uint64_t* bytes) {
   return true;
 }
 
-int WindowsEnv::RunShell(const std::string& command) { return system(command.c_str()); }
+int BoardEnv::RunShell(const std::string& command) { return system(command.c_str()); }
 
-int64_t WindowsEnv::Now() { return static_cast<int64_t>(time(nullptr)); }
+int64_t BoardEnv::Now() { return static_cast<int64_t>(time(nullptr)); }
 
-bool WindowsEnv::LocalTime(int64_t t, struct tm* out) {
+bool BoardEnv::LocalTime(int64_t t, struct tm* out) {
   const time_t tt = static_cast<time_t>(t);
   return localtime_s(out, &tt) == 0;
 }
 
-int64_t WindowsEnv::MakeLocalTime(struct tm* tm) { return static_cast<int64_t>(mktime(tm)); }
+int64_t BoardEnv::MakeLocalTime(struct tm* tm) { return static_cast<int64_t>(mktime(tm)); }
 
-void WindowsEnv::SleepMillis(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void BoardEnv::SleepMillis(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void WindowsEnv::SeedRandom(unsigned seed) { srand(seed); }
+void BoardEnv::SeedRandom(unsigned seed) { srand(seed); }
 
-int WindowsEnv::Random() { return rand(); }
+int BoardEnv::Random() { return rand(); }
 
-bool WindowsEnv::RandomBytes(void* buf, size_t n) {
+bool BoardEnv::RandomBytes(void* buf, size_t n) {
   auto* p = static_cast<PUCHAR>(buf);
   // BCryptGenRandom takes a ULONG count: larger requests go in pieces.
   while (n > 0) {
@@ -143,9 +143,9 @@ bool WindowsEnv::RandomBytes(void* buf, size_t n) {
 
 // The host tools reach a register through the host library's own line,
 // never through the board's serial devices.
-int WindowsEnv::OpenSerial(const std::string& path, int flags) { return -1; }
+int BoardEnv::OpenSerial(const std::string& path, int flags) { return -1; }
 
-bool WindowsEnv::LockFile(const std::string& path, int64_t* holder, std::string* error) {
+bool BoardEnv::LockFile(const std::string& path, int64_t* holder, std::string* error) {
   *holder = 0;
   const std::string real = Resolve(path);
   const fs::path file = Wide(real);
@@ -186,17 +186,17 @@ bool WindowsEnv::LockFile(const std::string& path, int64_t* holder, std::string*
   return false;
 }
 
-void WindowsEnv::WriteLine(const std::string& line) {
+void BoardEnv::WriteLine(const std::string& line) {
   fwrite(line.data(), 1, line.size(), stdout);
   fputc('\n', stdout);
   fflush(stdout);
 }
 
-void WindowsEnv::WriteText(const std::string& text) {
+void BoardEnv::WriteText(const std::string& text) {
   fwrite(text.data(), 1, text.size(), stdout);
   fflush(stdout);
 }
 
-std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new WindowsEnv); }
+std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new BoardEnv); }
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // The serial device on Windows, where only the host tools are built: the
-// board layer opens no serial device there (WindowsEnv::OpenSerial fails),
+// board layer opens no serial device there (BoardEnv::OpenSerial fails),
 // so a port never opens and every call on it fails as on a closed port.
 #include "serial/serialport.h"
 

@@ -1,13 +1,16 @@
-// The real board, and the base of the sandbox board: POSIX calls on paths
-// that subclasses may map elsewhere.
-#ifndef FR_PLATFORM_POSIX_ENV_H_
-#define FR_PLATFORM_POSIX_ENV_H_
+// The real board, and the base of the sandbox board: the system's calls on
+// paths that subclasses may map elsewhere. POSIX on the board and Linux PCs
+// (posix_env.cpp); on Windows, where only the host tools are built, the C
+// and C++ standard libraries where they serve and Win32 where they do not
+// (windows_env.cpp), its serial devices and device numbers refused.
+#ifndef FR_PLATFORM_BOARD_ENV_H_
+#define FR_PLATFORM_BOARD_ENV_H_
 
 #include "platform/env.h"
 
 namespace platform {
 
-class PosixEnv : public Env {
+class BoardEnv : public Env {
  public:
   std::string Resolve(const std::string& path) const override { return path; }
 
@@ -33,4 +36,4 @@ class PosixEnv : public Env {
 
 }  // namespace platform
 
-#endif  // FR_PLATFORM_POSIX_ENV_H_
+#endif  // FR_PLATFORM_BOARD_ENV_H_
