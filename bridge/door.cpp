@@ -1,20 +1,14 @@
 #include "bridge/door.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <strings.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <openssl/ssl.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 
 #include "bridge/answer.h"
+#include "bridge/net.h"
 #include "bridge/request.h"
 
 namespace bridge {
@@ -33,48 +27,22 @@ int MsUntil(Clock::time_point deadline) {
   return ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, 1000000));
 }
 
-std::string IpOf(const sockaddr_storage& sa) {
-  char text[INET6_ADDRSTRLEN] = "";
-  if (sa.ss_family == AF_INET) {
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(sa).sin_addr, text, sizeof text);
-  } else if (sa.ss_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(sa).sin6_addr, text, sizeof text);
-  }
-  return text;
-}
-
-int PortOf(const sockaddr_storage& sa) {
-  if (sa.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(sa).sin_port);
-  if (sa.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(sa).sin6_port);
-  return 0;
-}
-
-// The connection's peer (or local) end.
-void EndOf(int fd, bool peer, std::string* ip, int* port) {
-  sockaddr_storage sa{};
-  socklen_t n = sizeof sa;
-  const int r = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &n)
-                     : getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &n);
-  if (r != 0) return;
-  *ip = IpOf(sa);
-  *port = PortOf(sa);
-}
-
-std::string PeerAddress(int fd) {
+std::string PeerAddress(socket_t fd) {
   std::string ip;
   int port = 0;
-  EndOf(fd, true, &ip, &port);
+  net::PeerEnd(fd, &ip, &port);
   return ip;
 }
 
 // Waits for `events` on fd; false on time-out or failure.
-bool WaitFor(int fd, short events, int timeout_ms) {
-  pollfd p{fd, events, 0};
-  for (;;) {
-    const int r = poll(&p, 1, timeout_ms);
-    if (r > 0) return true;
-    if (r == 0 || errno != EINTR) return false;
-  }
+bool WaitFor(socket_t fd, short events, int timeout_ms) {
+  net::PollEntry p{fd, events, 0};
+  return net::Poll(&p, 1, timeout_ms) > 0;
+}
+
+// What to wait for before a TLS step is tried again; 0 when it failed.
+short EventsFor(TlsStep step) {
+  return step == TlsStep::kWantRead ? net::kRead : step == TlsStep::kWantWrite ? net::kWrite : 0;
 }
 
 const char* ReasonOf(int status) {
@@ -129,8 +97,8 @@ const char* ProblemCodeOf(Breach b) {
 
 // ---- BoundedStream ---------------------------------------------------------
 
-BoundedStream::BoundedStream(int fd, SSL* ssl, const DoorLimits& limits, std::string ahead)
-    : fd_(fd), ssl_(ssl), limits_(limits), ahead_(std::move(ahead)) {
+BoundedStream::BoundedStream(socket_t fd, TlsSession* tls, const DoorLimits& limits, std::string ahead)
+    : fd_(fd), tls_(tls), limits_(limits), ahead_(std::move(ahead)) {
   NextRequest();
 }
 
@@ -150,49 +118,43 @@ std::string BoundedStream::TakeAhead() {
 }
 
 bool BoundedStream::WaitReadable(int timeout_ms) {
-  if (ahead_at_ < ahead_.size() || (ssl_ != nullptr && SSL_pending(ssl_) > 0)) return true;
-  return WaitFor(fd_, POLLIN, timeout_ms);
+  if (ahead_at_ < ahead_.size() || (tls_ != nullptr && tls_->HasPending())) return true;
+  return WaitFor(fd_, net::kRead, timeout_ms);
 }
 
 bool BoundedStream::is_readable() const {
-  return ahead_at_ < ahead_.size() || (ssl_ != nullptr && SSL_pending(ssl_) > 0) || WaitFor(fd_, POLLIN, 0);
+  return ahead_at_ < ahead_.size() || (tls_ != nullptr && tls_->HasPending()) || WaitFor(fd_, net::kRead, 0);
 }
 
 bool BoundedStream::is_writable() const {
-  if (broken_ || !WaitFor(fd_, POLLOUT, limits_.write_ms)) return false;
+  if (broken_ || !WaitFor(fd_, net::kWrite, limits_.write_ms)) return false;
   // A peer that closed its end reads as end of file: stop writing to it.
-  char c;
-  return recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) != 0;
+  return !net::PeerClosed(fd_);
 }
 
 bool BoundedStream::Fill(Clock::time_point deadline) {
   char buf[4096];
   for (;;) {
-    short wanted = POLLIN;
-    if (ssl_ != nullptr) {
-      const int r = SSL_read(ssl_, buf, sizeof buf);
-      if (r > 0) {
-        ahead_.append(buf, static_cast<size_t>(r));
+    short wanted = net::kRead;
+    if (tls_ != nullptr) {
+      size_t n = 0;
+      const TlsStep step = tls_->Read(buf, sizeof buf, &n);
+      if (step == TlsStep::kDone) {
+        ahead_.append(buf, n);
         return true;
       }
-      const int e = SSL_get_error(ssl_, r);
-      if (e == SSL_ERROR_WANT_WRITE) {
-        wanted = POLLOUT;
-      } else if (e != SSL_ERROR_WANT_READ) {
-        broken_ = true;
-        return false;
-      }
+      wanted = EventsFor(step);
     } else {
-      const ssize_t r = recv(fd_, buf, sizeof buf, 0);
+      const long r = net::Recv(fd_, buf, sizeof buf);
       if (r > 0) {
         ahead_.append(buf, static_cast<size_t>(r));
         return true;
       }
-      if (r < 0 && errno == EINTR) continue;
-      if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-        broken_ = true;
-        return false;
-      }
+      if (r != net::kWouldBlock) wanted = 0;
+    }
+    if (wanted == 0) {
+      broken_ = true;
+      return false;
     }
     const int ms = MsUntil(deadline);
     if (ms <= 0 || !WaitFor(fd_, wanted, ms)) {
@@ -245,27 +207,22 @@ ssize_t BoundedStream::read(char* ptr, size_t size) {
 
 ssize_t BoundedStream::write(const char* ptr, size_t size) {
   if (broken_) return -1;
-  const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
+  const size_t chunk = std::min<size_t>(size, 1 << 20);
   for (;;) {
-    short wanted = POLLOUT;
-    if (ssl_ != nullptr) {
-      const int r = SSL_write(ssl_, ptr, chunk);
-      if (r > 0) return r;
-      const int e = SSL_get_error(ssl_, r);
-      if (e == SSL_ERROR_WANT_READ) {
-        wanted = POLLIN;
-      } else if (e != SSL_ERROR_WANT_WRITE) {
-        broken_ = true;
-        return -1;
-      }
+    short wanted = net::kWrite;
+    if (tls_ != nullptr) {
+      size_t n = 0;
+      const TlsStep step = tls_->Write(ptr, chunk, &n);
+      if (step == TlsStep::kDone) return static_cast<ssize_t>(n);
+      wanted = EventsFor(step);
     } else {
-      const ssize_t r = send(fd_, ptr, static_cast<size_t>(chunk), MSG_NOSIGNAL);
+      const long r = net::Send(fd_, ptr, chunk);
       if (r > 0) return r;
-      if (r < 0 && errno == EINTR) continue;
-      if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-        broken_ = true;
-        return -1;
-      }
+      if (r != net::kWouldBlock) wanted = 0;
+    }
+    if (wanted == 0) {
+      broken_ = true;
+      return -1;
     }
     if (!WaitFor(fd_, wanted, limits_.write_ms)) {
       broken_ = true;  // a client that does not read holds no thread for long
@@ -274,21 +231,20 @@ ssize_t BoundedStream::write(const char* ptr, size_t size) {
   }
 }
 
-void BoundedStream::get_remote_ip_and_port(std::string& ip, int& port) const { EndOf(fd_, true, &ip, &port); }
+void BoundedStream::get_remote_ip_and_port(std::string& ip, int& port) const { net::PeerEnd(fd_, &ip, &port); }
 
-void BoundedStream::get_local_ip_and_port(std::string& ip, int& port) const { EndOf(fd_, false, &ip, &port); }
+void BoundedStream::get_local_ip_and_port(std::string& ip, int& port) const { net::LocalEnd(fd_, &ip, &port); }
 
 // ---- Door ------------------------------------------------------------------
 
 Door::Door(DoorLimits limits, Trusted trusted, Refused refused)
     : limits_(limits), trusted_(std::move(trusted)), refused_(std::move(refused)) {
-  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the door");
+  if (!net::OpenWakePair(wake_)) throw std::runtime_error("no pipe for the door");
 }
 
 Door::~Door() {
   Stop();
-  close(wake_[0]);
-  close(wake_[1]);
+  net::CloseWakePair(wake_);
 }
 
 void Door::Start() {
@@ -326,14 +282,10 @@ size_t Door::open() {
   return open_;
 }
 
-void Door::Wake() {
-  const char b = 0;
-  (void)!::write(wake_[1], &b, 1);
-}
+void Door::Wake() { net::Wake(wake_); }
 
-void Door::Admit(int fd) {
-  const int flags = fcntl(fd, F_GETFL, 0);
-  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+void Door::Admit(socket_t fd) {
+  net::SetNonBlocking(fd);
   Conn c;
   c.fd = fd;
   c.address = PeerAddress(fd);
@@ -342,7 +294,7 @@ void Door::Admit(int fd) {
   {
     std::lock_guard<std::mutex> l(mu_);
     if (stopping_) {
-      close(fd);
+      net::Close(fd);
       return;
     }
     size_t& mine = per_address_[c.address];
@@ -365,9 +317,9 @@ void Door::Admit(int fd) {
           "Retry-After: 1\r\nConnection: close\r\nCache-Control: no-store\r\n"
           "Content-Length: " +
           std::to_string(body.size()) + "\r\n\r\n" + body;
-      (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      net::Send(fd, text.data(), text.size());
     }
-    close(fd);
+    net::Close(fd);
     return;
   }
   if (tls_ != nullptr) {
@@ -390,12 +342,12 @@ void Door::Refuse(Conn* c, int status, const std::string& code, const std::strin
                      "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
   if (status == 503) text += "Retry-After: 1\r\n";
   text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  (void)!send(c->fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  net::Send(c->fd, text.data(), text.size());
   Linger(c);
 }
 
 void Door::Linger(Conn* c) {
-  shutdown(c->fd, SHUT_WR);
+  net::ShutdownWrite(c->fd);
   c->draining = true;
   c->drained = 0;
   c->ahead.clear();
@@ -403,9 +355,9 @@ void Door::Linger(Conn* c) {
 }
 
 void Door::Close(Conn* c) {
-  if (c->fd < 0) return;
-  close(c->fd);
-  c->fd = -1;
+  if (c->fd == INVALID_SOCKET) return;
+  net::Close(c->fd);
+  c->fd = INVALID_SOCKET;
   std::lock_guard<std::mutex> l(mu_);
   --open_;
   auto it = per_address_.find(c->address);
@@ -429,9 +381,8 @@ bool Door::ReadHead(Conn* c) {
       Refuse(c, 431, "request.head-too-large", "the request's head is too large");
       return false;
     }
-    const ssize_t r = recv(c->fd, buf, sizeof buf, 0);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    const long r = net::Recv(c->fd, buf, sizeof buf);
+    if (r == net::kWouldBlock) return true;
     if (r <= 0) {
       Close(c);
       return false;
@@ -446,9 +397,8 @@ bool Door::Step(Conn* c, bool readable, Clock::time_point now) {
   if (c->draining) {
     char buf[4096];
     while (readable) {
-      const ssize_t r = recv(c->fd, buf, sizeof buf, 0);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      const long r = net::Recv(c->fd, buf, sizeof buf);
+      if (r == net::kWouldBlock) break;
       c->drained += r > 0 ? static_cast<size_t>(r) : 0;
       if (r <= 0 || c->drained > kLingerBytes) {
         Close(c);
@@ -456,11 +406,11 @@ bool Door::Step(Conn* c, bool readable, Clock::time_point now) {
       }
     }
     if (now >= c->deadline) Close(c);
-    return c->fd >= 0;
+    return c->fd != INVALID_SOCKET;
   }
   const bool head = c->ahead.find("\n\r\n") != std::string::npos;
-  if ((readable || head) && !ReadHead(c)) return c->fd >= 0;  // draining after a refusal
-  if (c->ahead.find("\n\r\n") != std::string::npos) return !Queue(c) && c->fd >= 0;
+  if ((readable || head) && !ReadHead(c)) return c->fd != INVALID_SOCKET;  // draining after a refusal
+  if (c->ahead.find("\n\r\n") != std::string::npos) return !Queue(c) && c->fd != INVALID_SOCKET;
   if (now < c->deadline) return true;
   // Silence between requests simply ends the connection.
   if (c->ahead.empty()) {
@@ -468,11 +418,11 @@ bool Door::Step(Conn* c, bool readable, Clock::time_point now) {
     return false;
   }
   Refuse(c, 408, "request.too-slow", "the request's head did not come in time");
-  return c->fd >= 0;
+  return c->fd != INVALID_SOCKET;
 }
 
 void Door::Poll() {
-  std::vector<pollfd> fds;
+  std::vector<net::PollEntry> fds;
   for (;;) {
     {
       std::lock_guard<std::mutex> l(mu_);
@@ -480,22 +430,21 @@ void Door::Poll() {
       for (Conn& c : incoming_) waiting_.push_back(std::move(c));
       incoming_.clear();
     }
-    fds.assign(1, pollfd{wake_[0], POLLIN, 0});
+    fds.assign(1, net::PollEntry{wake_[0], net::kRead, 0});
     auto soonest = Clock::now() + std::chrono::seconds(1);
     for (const Conn& c : waiting_) {
-      fds.push_back(pollfd{c.fd, POLLIN, 0});
+      fds.push_back(net::PollEntry{c.fd, net::kRead, 0});
       // A returned connection may hold a whole pipelined head already.
       if (!c.draining && c.ahead.find("\n\r\n") != std::string::npos) soonest = Clock::now();
       soonest = std::min(soonest, c.deadline);
     }
-    if (poll(fds.data(), fds.size(), MsUntil(soonest)) < 0 && errno != EINTR) break;
-    char drain[64];
-    while (::read(wake_[0], drain, sizeof drain) > 0) {}
+    if (net::Poll(fds.data(), fds.size(), MsUntil(soonest)) < 0) break;
+    net::DrainWake(wake_);
     const auto now = Clock::now();
     std::vector<Conn> still;
     for (size_t i = 0; i < waiting_.size(); ++i) {
       Conn& c = waiting_[i];
-      if (Step(&c, (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0, now)) still.push_back(std::move(c));
+      if (Step(&c, (fds[i + 1].ready & net::kRead) != 0, now)) still.push_back(std::move(c));
     }
     waiting_.swap(still);
   }
@@ -508,7 +457,7 @@ bool Door::Queue(Conn* c) {
     std::lock_guard<std::mutex> l(mu_);
     if (!stopping_ && trusted_queue_.size() + anonymous_queue_.size() < limits_.queue) {
       (c->trusted ? trusted_queue_ : anonymous_queue_).push_back(std::move(*c));
-      c->fd = -1;
+      c->fd = INVALID_SOCKET;
       cv_.notify_one();
       return true;
     }
@@ -572,33 +521,29 @@ void Door::Return(Conn c) {
     std::lock_guard<std::mutex> l(mu_);
     if (!stopping_) {
       incoming_.push_back(std::move(c));
-      c.fd = -1;
+      c.fd = INVALID_SOCKET;
     }
   }
-  if (c.fd >= 0) return Close(&c);
+  if (c.fd != INVALID_SOCKET) return Close(&c);
   Wake();
 }
 
 void Door::ServeTls(Conn c) {
-  SSL* ssl = SSL_new(tls_);
-  if (ssl == nullptr || SSL_set_fd(ssl, c.fd) != 1) {
-    SSL_free(ssl);
-    return Close(&c);
-  }
+  auto tls = std::make_unique<TlsSession>(*tls_, c.fd);
+  if (!tls->ok()) return Close(&c);
   const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.head_ms);
   bool ok = false;
   for (;;) {
-    const int r = SSL_accept(ssl);
-    if (r == 1) {
+    const TlsStep step = tls->Accept();
+    if (step == TlsStep::kDone) {
       ok = true;
       break;
     }
-    const int e = SSL_get_error(ssl, r);
-    const short wanted = e == SSL_ERROR_WANT_READ ? POLLIN : e == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+    const short wanted = EventsFor(step);
     if (wanted == 0 || !WaitFor(c.fd, wanted, MsUntil(deadline))) break;
   }
   if (ok) {
-    BoundedStream s(c.fd, ssl, limits_, "");
+    BoundedStream s(c.fd, tls.get(), limits_, "");
     for (bool first = true;; first = false) {
       {
         std::lock_guard<std::mutex> l(mu_);
@@ -608,9 +553,9 @@ void Door::ServeTls(Conn c) {
       s.NextRequest();
       if (!serve_(s) || s.broken() || s.breach() != Breach::kNone) break;
     }
-    SSL_shutdown(ssl);
+    tls->Shutdown();
   }
-  SSL_free(ssl);
+  tls.reset();
   Close(&c);
 }
 

@@ -14,8 +14,6 @@
 #ifndef FR_BRIDGE_DOOR_H_
 #define FR_BRIDGE_DOOR_H_
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -29,8 +27,7 @@
 
 #include <httplib.h>
 
-typedef struct ssl_st SSL;
-typedef struct ssl_ctx_st SSL_CTX;
+#include "bridge/tls.h"
 
 namespace bridge {
 
@@ -60,7 +57,8 @@ const char* ProblemCodeOf(Breach b);  // "request.head-too-large", ...
 // consumes. A read past a limit fails and names the breach.
 class BoundedStream : public httplib::Stream {
  public:
-  BoundedStream(int fd, SSL* ssl, const DoorLimits& limits, std::string ahead);
+  // `tls` is the connection's session, nullptr for plain HTTP.
+  BoundedStream(socket_t fd, TlsSession* tls, const DoorLimits& limits, std::string ahead);
 
   // A new request starts: its head's clock and counts begin now.
   void NextRequest();
@@ -78,15 +76,15 @@ class BoundedStream : public httplib::Stream {
   ssize_t write(const char* ptr, size_t size) override;
   void get_remote_ip_and_port(std::string& ip, int& port) const override;
   void get_local_ip_and_port(std::string& ip, int& port) const override;
-  int socket() const override { return fd_; }
+  socket_t socket() const override { return fd_; }
 
  private:
   using Clock = std::chrono::steady_clock;
   bool Fill(Clock::time_point deadline);
   bool Account(const char* p, size_t n);
 
-  const int fd_;
-  SSL* const ssl_;
+  const socket_t fd_;
+  TlsSession* const tls_;
   const DoorLimits limits_;
   std::string ahead_;
   size_t ahead_at_ = 0;
@@ -115,14 +113,14 @@ class Door {
 
   // REQUIRES: before Start.
   void set_serve(Serve serve) { serve_ = std::move(serve); }
-  void set_tls(SSL_CTX* ctx) { tls_ = ctx; }
+  void set_tls(const TlsContext* ctx) { tls_ = ctx; }
   void Start();
   // Closes every waiting connection and joins the threads once the
   // requests being served end.
   void Stop();
 
   // A connection just accepted; the door owns it from now on.
-  void Admit(int fd);
+  void Admit(socket_t fd);
 
   const DoorLimits& limits() const { return limits_; }
   // Open connections, for tests and metrics.
@@ -130,7 +128,7 @@ class Door {
 
  private:
   struct Conn {
-    int fd = -1;
+    socket_t fd = INVALID_SOCKET;
     std::string address;
     std::string ahead;      // bytes read, the head's start
     bool trusted = false;   // its head carries a valid token
@@ -162,7 +160,7 @@ class Door {
   const Trusted trusted_;
   const Refused refused_;
   Serve serve_;
-  SSL_CTX* tls_ = nullptr;
+  const TlsContext* tls_ = nullptr;
 
   std::mutex mu_;
   std::condition_variable cv_;
@@ -172,7 +170,7 @@ class Door {
   size_t open_ = 0;
   size_t busy_anonymous_ = 0;
   bool stopping_ = false;
-  int wake_[2] = {-1, -1};
+  socket_t wake_[2] = {INVALID_SOCKET, INVALID_SOCKET};  // net::OpenWakePair's
   std::thread poller_;
   std::vector<std::thread> workers_;
   std::vector<Conn> waiting_;  // the poller's own

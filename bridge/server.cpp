@@ -1,7 +1,6 @@
 #include "bridge/server.h"
 
 #include <strings.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <functional>
@@ -12,6 +11,7 @@
 
 #include "bridge/console.h"
 #include "bridge/crypto.h"
+#include "bridge/net.h"
 #include "util/coding.h"
 
 namespace bridge {
@@ -45,24 +45,23 @@ class InlineQueue : public httplib::TaskQueue {
   void shutdown() override {}
 };
 
-template <class Base>
-class Guarded : public Base {
+// TLS too is the door's: httplib sees plain streams only.
+class Guarded : public httplib::Server {
  public:
-  template <class... Args>
-  explicit Guarded(Door* door, Args&&... args) : Base(std::forward<Args>(args)...), door_(door) {
-    this->new_task_queue = [] { return new InlineQueue; };
+  explicit Guarded(Door* door) : door_(door) {
+    new_task_queue = [] { return new InlineQueue; };
   }
   // httplib listens with a backlog of 5: a burst of tills connecting at
   // once overflows it and some of them lose their request.
-  void Widen(int backlog) { ::listen(this->svr_sock_, backlog); }
+  void Widen(int backlog) { net::Listen(svr_sock_, backlog); }
   // True when the connection may carry another request.
   bool Serve(httplib::Stream& s) {
     bool closed = false;
-    return this->process_request(s, false, closed, nullptr) && !closed;
+    return process_request(s, false, closed, nullptr) && !closed;
   }
 
  private:
-  bool process_and_close_socket(int sock) override {
+  bool process_and_close_socket(socket_t sock) override {
     door_->Admit(sock);
     return true;
   }
@@ -284,24 +283,14 @@ Server::Server(ServerOptions options, Journal* journal, Events* events, Metrics*
         metrics_->Request("door", status);
         log_->Write({{"route", "door"}, {"status", status}, {"code", code}, {"address", address}});
       });
-  std::function<bool(httplib::Stream&)> serve;
-  if (options_.tls_cert.empty()) {
-    auto h = std::make_unique<Guarded<httplib::Server>>(door_.get());
-    serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
-    widen_ = [p = h.get()](int backlog) { p->Widen(backlog); };
-    http_ = std::move(h);
-  } else {
-    auto h =
-        std::make_unique<Guarded<httplib::SSLServer>>(door_.get(), options_.tls_cert.c_str(), options_.tls_key.c_str());
-    if (h->is_valid()) {
-      door_->set_tls(h->ssl_context());
-    } else {
-      tls_error_ = "cannot load the TLS certificate " + options_.tls_cert + " or key " + options_.tls_key;
-    }
-    serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
-    widen_ = [p = h.get()](int backlog) { p->Widen(backlog); };
-    http_ = std::move(h);
+  if (!options_.tls_cert.empty()) {
+    tls_ = TlsContext::Load(options_.tls_cert, options_.tls_key, &tls_error_);
+    door_->set_tls(tls_.get());
   }
+  auto h = std::make_unique<Guarded>(door_.get());
+  std::function<bool(httplib::Stream&)> serve = [p = h.get()](httplib::Stream& s) { return p->Serve(s); };
+  widen_ = [p = h.get()](int backlog) { p->Widen(backlog); };
+  http_ = std::move(h);
   door_->set_serve([serve](BoundedStream& s) {
     // Whatever the request turns out to be, it is logged as itself.
     t_route = "invalid";

@@ -143,7 +143,8 @@ class Server {
   Events* const events_;
   Metrics* const metrics_;
   Log* const log_;
-  std::vector<std::string> hosts_;  // what a request's Host may be
+  std::vector<std::string> hosts_;   // what a request's Host may be
+  std::unique_ptr<TlsContext> tls_;  // outlives the door that uses it
   std::unique_ptr<Door> door_;
   std::unique_ptr<httplib::Server> http_;
   std::function<void(int)> widen_;  // the listening socket's backlog
