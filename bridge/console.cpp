@@ -1,16 +1,12 @@
 #include "bridge/console.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "bridge/files.h"
 #include "bridge/request.h"
 #include "host/emu_layout.h"
 
@@ -27,31 +23,6 @@ const char kDocumentLabel[] = "\xD0\xA4\xD0\x94 ";  // "ФД ", printed before t
 bool IsSheetStem(const std::string& stem) {
   return stem.size() >= static_cast<size_t>(emu::kSheetDigits) && stem.size() <= 9 &&
          stem.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// A sheet's file as fr-emu writes it: a regular file of at most `limit`
-// bytes. A link is never followed (it could lead anywhere on the machine),
-// and whatever is checked is what is read: one descriptor for both. The
-// buffer is the file's size, so parallel requests cost what they read.
-bool ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) {
-  // O_NONBLOCK: a FIFO in the folder must not hold the request up.
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
-  size_t n = 0;
-  if (ok) {
-    bytes->resize(static_cast<size_t>(st.st_size));
-    while (n < bytes->size()) {
-      const ssize_t got = read(fd, &(*bytes)[n], bytes->size() - n);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // shorter than it was: what is there
-      n += static_cast<size_t>(got);
-    }
-    bytes->resize(n);
-  }
-  close(fd);
-  return ok;
 }
 
 // A regular file, not a link to one.
@@ -113,12 +84,10 @@ nlohmann::json PaperSheets(const std::string& emu_dir, size_t limit) {
   nlohmann::json sheets = nlohmann::json::array();
   for (const std::string& stem : stems) {
     nlohmann::json sheet = {{"sheet", stem}, {"document", nullptr}};
-    struct stat st;
-    if (lstat((dir + "/" + stem + ".png").c_str(), &st) == 0) {
-      sheet["time"] = FormatTime(static_cast<uint32_t>(st.st_mtime));
-    }
+    int64_t modified = 0;
+    if (ModifiedTime(dir + "/" + stem + ".png", &modified)) sheet["time"] = FormatTime(static_cast<uint32_t>(modified));
     std::string text;
-    if (ReadSmallFile(dir + "/" + stem + ".txt", kMaxSheetBytes, &text)) {
+    if (ReadRegularFile(dir + "/" + stem + ".txt", kMaxSheetBytes, &text)) {
       const uint32_t number = DocumentOn(text);
       if (number != 0) sheet["document"] = number;
     }
@@ -132,7 +101,7 @@ bool ReadPaper(const std::string& emu_dir, const std::string& file, std::string*
   if (dot == std::string::npos || !IsSheetStem(file.substr(0, dot))) return false;
   const std::string extension = file.substr(dot);
   if (extension != ".png" && extension != ".html" && extension != ".txt") return false;
-  return ReadSmallFile(emu_dir + emu::kPaperDirectory + "/" + file, kMaxSheetBytes, bytes);
+  return ReadRegularFile(emu_dir + emu::kPaperDirectory + "/" + file, kMaxSheetBytes, bytes);
 }
 
 }  // namespace bridge

@@ -1,17 +1,20 @@
 #include "bridge/journal.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 #include <sqlite3.h>
 
+#include "bridge/files.h"
+#include "host/clock.h"
+
 namespace bridge {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -67,13 +70,13 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
   // The journal existed once: gone or emptied, it is not a new journal, and
   // keys it held must not run again unnoticed.
   const std::string marker = path + ".created";
-  struct stat st;
-  if (file && access(marker.c_str(), F_OK) == 0) {
-    if (stat(path.c_str(), &st) != 0) {
+  std::error_code ec;
+  if (file && fs::exists(marker, ec)) {
+    if (!fs::exists(path, ec)) {
       lost_ = "the journal " + path + " is missing";
       return host::Status::OK();
     }
-    if (st.st_size == 0) {
+    if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) == 0) {
       lost_ = "the journal " + path + " is empty";
       return host::Status::OK();
     }
@@ -115,15 +118,9 @@ host::Status Journal::Open(const std::string& path, const char* vfs) {
     lost_ = "the journal " + path + " is corrupt (" + lost_ + ")";
     return host::Status::OK();
   }
-  if (file && access(marker.c_str(), F_OK) != 0) {
-    FILE* f = std::fopen(marker.c_str(), "w");
-    const bool made = f != nullptr &&
-                      std::fputs("the journal was made here; a missing journal is a lost one\n", f) >= 0 &&
-                      fsync(fileno(f)) == 0;
-    if (f != nullptr) std::fclose(f);
-    if (!made) {
-      return host::Status::IoError("cannot write " + marker);
-    }
+  if (file && !fs::exists(marker, ec) &&
+      !WriteSynced(marker, "the journal was made here; a missing journal is a lost one\n")) {
+    return host::Status::IoError("cannot write " + marker);
   }
   return host::Status::OK();
 }
@@ -157,9 +154,9 @@ host::Status Journal::Reset(const std::string& path, std::string* report) {
   std::string what;
   {
     Journal old;
-    struct stat st;
     host::Status opened;
-    if (stat(path.c_str(), &st) != 0) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
       what = "no journal was there";
     } else if (!(opened = old.Open(path)).ok()) {
       what = "it could not be read: " + opened.ToString();
@@ -178,20 +175,20 @@ host::Status Journal::Reset(const std::string& path, std::string* report) {
     }
   }
   char stamp[32];
-  const time_t now = time(nullptr);
-  struct tm tm;
-  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", gmtime_r(&now, &tm));
+  const std::tm tm = host::UtcOf(time(nullptr));
+  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &tm);
   const size_t slash = path.rfind('/');
   const std::string aside = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
                             "journal-discarded-" + stamp + ".sqlite";
   // The file with its write-ahead log, so that the copy set aside stays whole.
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const std::string from = path + suffix;
-    if (access(from.c_str(), F_OK) == 0 && rename(from.c_str(), (aside + suffix).c_str()) != 0) {
+    std::error_code ec;
+    if (fs::exists(from, ec) && std::rename(from.c_str(), (aside + suffix).c_str()) != 0) {
       return host::Status::IoError("cannot move " + from + " aside");
     }
   }
-  unlink((path + ".created").c_str());
+  std::remove((path + ".created").c_str());
   Journal fresh;
   const host::Status made = fresh.Open(path);
   if (!made.ok()) return made;

@@ -1,21 +1,21 @@
 #include "bridge/log.h"
 
 #include "bridge/answer.h"
+#include "host/clock.h"
 
-#include <sys/time.h>
-
+#include <chrono>
 #include <ctime>
 
 namespace bridge {
 
 void Log::Write(nlohmann::json line) {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  std::tm tm = {};
-  gmtime_r(&tv.tv_sec, &tm);
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  const std::tm tm = host::UtcOf(static_cast<std::time_t>(ms / 1000));
   char buf[40];
   const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-  std::snprintf(buf + n, sizeof buf - n, ".%03dZ", static_cast<int>(tv.tv_usec / 1000));
+  std::snprintf(buf + n, sizeof buf - n, ".%03dZ", static_cast<int>(ms % 1000));
   line["time"] = buf;
   const std::string text = Dump(line) + "\n";
   std::lock_guard<std::mutex> l(mu_);
