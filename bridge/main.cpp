@@ -1,11 +1,6 @@
 // fr-bridge: registers behind an HTTP/JSON interface (docs/bridge.md).
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -15,7 +10,11 @@
 #include <cxxopts.hpp>
 #include <nlohmann/json.hpp>
 
+#include "bridge/files.h"
+#include "bridge/net.h"
 #include "bridge/server.h"
+#include "bridge/stop.h"
+#include "bridge/tls.h"
 #include "bridge/uplink.h"
 #include "host/emu_layout.h"
 #include "util/coding.h"
@@ -31,19 +30,6 @@ bool ReadFile(const std::string& path, std::string* out) {
   s << in.rdbuf();
   *out = s.str();
   return true;
-}
-
-// A file only its owner may read, written whole before it is visible.
-bool WritePrivate(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".new";
-  const mode_t old = umask(077);
-  FILE* f = std::fopen(tmp.c_str(), "w");
-  umask(old);
-  if (f == nullptr) return false;
-  const bool ok =
-      std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
-  std::fclose(f);
-  return ok && chmod(tmp.c_str(), 0600) == 0 && rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 bool ParseRegister(const std::string& arg, bridge::RegisterConfig* r) {
@@ -109,26 +95,24 @@ int Fail(const std::string& message) {
 }
 
 // The state directory is one bridge's at a time: a second one, or a journal
-// reset, while a bridge runs would split its journal. Held until exit.
-host::Status LockState(const std::string& state) {
+// reset, while a bridge runs would split its journal. Held by `lock`.
+host::Status LockState(const std::string& state, bridge::FileLock* lock) {
   const std::string path = state + "/lock";
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return host::Status::IoError("cannot open " + path);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return host::Status::IoError("another fr-bridge is using " + state);
+  switch (lock->Take(path)) {
+    case bridge::FileLock::kHeld: return host::Status::OK();
+    case bridge::FileLock::kCannotOpen: return host::Status::IoError("cannot open " + path);
+    case bridge::FileLock::kTaken: break;
   }
-  return host::Status::OK();
+  return host::Status::IoError("another fr-bridge is using " + state);
 }
 
 // The state holds the journal, the secret and perhaps the tokens: only this
-// user's, whatever modes an earlier version or a person left.
-void MakePrivate(const std::string& path, mode_t mode) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || (st.st_mode & 077) == 0) return;
-  if (chmod(path.c_str(), mode) == 0) {
-    std::fprintf(stderr, "fr-bridge: %s was open to other users (mode %03o); it is %03o now\n", path.c_str(),
-                 static_cast<unsigned>(st.st_mode & 0777), static_cast<unsigned>(mode));
+// user's, whatever an earlier version or a person left.
+void MakePrivate(const std::string& path, bool directory) {
+  std::string was, now;
+  if (bridge::MakePrivate(path, directory, &was, &now)) {
+    std::fprintf(stderr, "fr-bridge: %s was open to other users (%s); it is %s now\n", path.c_str(), was.c_str(),
+                 now.c_str());
   }
 }
 
@@ -142,11 +126,12 @@ int JournalCommand(int argc, char** argv) {
     std::fprintf(stderr, "usage: fr-bridge journal reset --state DIR\n");
     return 2;
   }
-  umask(077);
+  bridge::PrivateFromNowOn();
   std::string report;
-  struct stat st;
-  if (stat(state.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail("no state directory " + state);
-  const host::Status locked = LockState(state);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(state, ec)) return Fail("no state directory " + state);
+  bridge::FileLock lock;
+  const host::Status locked = LockState(state, &lock);
   if (!locked.ok()) return Fail(locked.ToString() + ": stop it first");
   const host::Status reset = bridge::Journal::Reset(state + "/journal.sqlite", &report);
   if (!reset.ok()) return Fail(reset.ToString());
@@ -172,6 +157,7 @@ struct Settings {
   bridge::ServerOptions so;
   std::string state;
   std::string tokens_path;
+  bridge::FileLock lock;  // the state's, until the end
   FILE* log_file = stderr;
   bool uplink = false;
   bridge::UplinkOptions uplink_options;
@@ -270,6 +256,13 @@ int ReadServing(const Source& setting, Settings* s) {
   so.tls_cert = setting("tls-cert", "tls_cert");
   so.tls_key = setting("tls-key", "tls_key");
   if (so.tls_cert.empty() != so.tls_key.empty()) return Fail("--tls-cert and --tls-key go together");
+  // Tokens and receipts never cross a network in the clear.
+  if (!bridge::TlsAvailable() && !so.tls_cert.empty()) {
+    return Fail(std::string(bridge::kNoTls) + " (asked for a TLS certificate)");
+  }
+  if (!bridge::TlsAvailable() && !IsLoopback(so.host)) {
+    return Fail(std::string(bridge::kNoTls) + " (asked to listen on " + listen + ")");
+  }
   if (config.contains("limits")) {
     std::string why;
     if (!ReadLimits(config["limits"], &so, &why)) return Fail("limits: " + why);
@@ -282,13 +275,13 @@ int PrepareState(const Source& setting, Settings* s) {
   std::string& state = s->state;
   state = setting("state", "state");
   if (state.empty()) return Fail("--state DIR is required (the journal lives there)");
-  umask(077);  // everything the bridge makes is this user's alone
-  if (mkdir(state.c_str(), 0700) != 0 && errno != EEXIST) return Fail("cannot make " + state);
-  MakePrivate(state, 0700);
+  bridge::PrivateFromNowOn();  // everything the bridge makes is this user's alone
+  if (!bridge::MakePrivateDirectory(state)) return Fail("cannot make " + state);
+  MakePrivate(state, true);
   for (const char* f : {"/journal.sqlite", "/journal.sqlite-wal", "/journal.sqlite-shm", "/secret", "/tokens"}) {
-    MakePrivate(state + f, 0600);
+    MakePrivate(state + f, false);
   }
-  const host::Status locked = LockState(state);
+  const host::Status locked = LockState(state, &s->lock);
   if (!locked.ok()) return Fail(locked.ToString());
   return 0;
 }
@@ -302,9 +295,10 @@ int LoadSecrets(const Source& setting, Settings* s) {
   std::string text;
   if (tokens_path.empty()) {
     tokens_path = state + "/tokens";
-    if (access(tokens_path.c_str(), F_OK) != 0) {
-      if (!WritePrivate(tokens_path,
-                        "# ROLE TOKEN NAME (roles: admin, pos)\nadmin " + bridge::NewToken() + " admin\n")) {
+    std::error_code ec;
+    if (!std::filesystem::exists(tokens_path, ec)) {
+      if (!bridge::WritePrivate(tokens_path,
+                                "# ROLE TOKEN NAME (roles: admin, pos)\nadmin " + bridge::NewToken() + " admin\n")) {
         return Fail("cannot write " + tokens_path);
       }
       std::fprintf(stderr, "fr-bridge: made %s with a new admin token (readable by this user only)\n",
@@ -312,12 +306,11 @@ int LoadSecrets(const Source& setting, Settings* s) {
     }
   }
   if (!ReadFile(tokens_path, &text)) return Fail("cannot read " + tokens_path);
-  struct stat tokens_stat;
-  if (stat(tokens_path.c_str(), &tokens_stat) == 0 && (tokens_stat.st_mode & 077) != 0) {
+  std::string how, fix;
+  if (bridge::OpenToOthers(tokens_path, &how, &fix)) {
     std::fprintf(stderr,
-                 "fr-bridge: WARNING: %s is open to other users (mode %03o): anyone who reads it holds its tokens; "
-                 "chmod 600 it\n",
-                 tokens_path.c_str(), static_cast<unsigned>(tokens_stat.st_mode & 0777));
+                 "fr-bridge: WARNING: %s is open to other users (%s): anyone who reads it holds its tokens; %s\n",
+                 tokens_path.c_str(), how.c_str(), fix.c_str());
   }
   const host::Status parsed = bridge::ParseTokens(text, &so.tokens);
   if (!parsed.ok()) return Fail(tokens_path + ": " + parsed.ToString());
@@ -327,7 +320,7 @@ int LoadSecrets(const Source& setting, Settings* s) {
   const std::string secret_path = state + "/secret";
   if (!ReadFile(secret_path, &so.secret) || so.secret.size() < 32) {
     so.secret = bridge::NewToken();
-    if (!WritePrivate(secret_path, so.secret)) return Fail("cannot write " + secret_path);
+    if (!bridge::WritePrivate(secret_path, so.secret)) return Fail("cannot write " + secret_path);
   }
   return 0;
 }
@@ -345,17 +338,17 @@ int ReadUplink(const Source& setting, Settings* s) {
   u.site = setting("site", "site");
   if (!bridge::ValidSite(u.site)) return Fail("--site NAME: 1 to 64 of a-z 0-9 _ -, not '" + u.site + "'");
   u.broker.ca_file = setting("uplink-ca", "uplink_ca");
-  if (!u.broker.ca_file.empty() && access(u.broker.ca_file.c_str(), R_OK) != 0) {
+  if (!u.broker.ca_file.empty() && !std::ifstream(u.broker.ca_file)) {
     return Fail("cannot read " + u.broker.ca_file);
   }
   const std::string credentials = setting("uplink-credentials", "uplink_credentials");
   if (!credentials.empty()) {
     std::string text;
     if (!ReadFile(credentials, &text)) return Fail("cannot read " + credentials);
-    struct stat st;
-    if (stat(credentials.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
-      std::fprintf(stderr, "fr-bridge: WARNING: %s is open to other users (mode %03o); chmod 600 it\n",
-                   credentials.c_str(), static_cast<unsigned>(st.st_mode & 0777));
+    std::string how, fix;
+    if (bridge::OpenToOthers(credentials, &how, &fix)) {
+      std::fprintf(stderr, "fr-bridge: WARNING: %s is open to other users (%s); %s\n", credentials.c_str(), how.c_str(),
+                   fix.c_str());
     }
     const host::Status read = host::ParseBrokerCredentials(text, &u.broker);
     if (!read.ok()) return Fail(credentials + ": " + read.ToString());
@@ -379,12 +372,8 @@ int Serve(Settings* s) {
   const bridge::ServerOptions& so = s->so;
   const std::string& state = s->state;
   const std::string& tokens_path = s->tokens_path;
-  signal(SIGPIPE, SIG_IGN);
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // every thread after this one too
+  if (!bridge::net::Start()) return Fail("no sockets on this system");
+  bridge::PrepareStop();  // before any thread starts
 
   bridge::Log log(s->log_file);
   bridge::Journal journal;
@@ -402,7 +391,7 @@ int Serve(Settings* s) {
   std::vector<std::unique_ptr<bridge::Worker>> workers;
   // The receipt preview's tables, the bridge's own copy of what it read.
   const std::string preview_dir = state + "/preview";
-  if (mkdir(preview_dir.c_str(), 0700) != 0 && errno != EEXIST) return Fail("cannot make " + preview_dir);
+  if (!bridge::MakePrivateDirectory(preview_dir)) return Fail("cannot make " + preview_dir);
   for (auto& r : registers) {
     r.max_queue = register_queue;
     r.preview_dir = preview_dir;
@@ -435,12 +424,11 @@ int Serve(Settings* s) {
   }
 
   std::thread stopper([&] {
-    int sig = 0;
-    sigwait(&stop_signals, &sig);
+    bridge::WaitForStop();
     server.Stop();
   });
   server.Run();
-  pthread_kill(stopper.native_handle(), SIGTERM);
+  bridge::RequestStop();  // when the server ended by itself
   stopper.join();
   for (auto& u : uplinks) u->Stop();
   for (auto& w : workers) w->Stop();
