@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bridge/files.h"
+#include "bridge/files_win.h"
 
 namespace bridge {
 
@@ -60,13 +61,14 @@ const Owners& TheOwners() {
   return owners;
 }
 
-// Full control for the owners and nobody else; what is made inside a
-// directory inherits it. nullptr when it cannot be made; LocalFree it.
-PACL PrivateAcl(bool directory) {
+// Full control for the owners and nobody else (for `account` instead of
+// this process's when given); what is made inside a directory inherits it.
+// nullptr when it cannot be made; LocalFree it.
+PACL PrivateAcl(bool directory, PSID account = nullptr) {
   const Owners& o = TheOwners();
   if (!o.ok()) return nullptr;
   EXPLICIT_ACCESSA entries[3] = {};
-  const PSID sids[3] = {o.user(), o.admins(), o.system()};
+  const PSID sids[3] = {account != nullptr ? account : o.user(), o.admins(), o.system()};
   for (int i = 0; i < 3; ++i) {
     entries[i].grfAccessPermissions = FILE_ALL_ACCESS;
     entries[i].grfAccessMode = SET_ACCESS;
@@ -83,7 +85,7 @@ PACL PrivateAcl(bool directory) {
 // for a file or directory made now.
 class PrivateAttributes {
  public:
-  explicit PrivateAttributes(bool directory) : acl_(PrivateAcl(directory)) {
+  explicit PrivateAttributes(bool directory, PSID account = nullptr) : acl_(PrivateAcl(directory, account)) {
     ok_ = acl_ != nullptr && InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) &&
           SetSecurityDescriptorDacl(&sd_, TRUE, acl_, FALSE) &&
           SetSecurityDescriptorControl(&sd_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
@@ -256,6 +258,22 @@ bool ModifiedTime(const std::string& path, int64_t* seconds) {
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
   *seconds = UnixSeconds(data.ftLastWriteTime);
   return true;
+}
+
+bool MakeDirectoryPrivateTo(const std::string& dir, const std::string& account) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  char domain[256];
+  DWORD n = sizeof sid, d = sizeof domain;
+  SID_NAME_USE use;
+  if (!LookupAccountNameA(nullptr, account.c_str(), sid, &n, domain, &d, &use)) return false;
+  PrivateAttributes attributes(true, sid);
+  if (!attributes.ok()) return false;
+  if (!CreateDirectoryA(dir.c_str(), attributes.get()) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  // One there before gets the list too, and passes it down to what it holds.
+  const DWORD rc = SetNamedSecurityInfoA(const_cast<char*>(dir.c_str()), SE_FILE_OBJECT, kPrivateDacl, nullptr, nullptr,
+                                         attributes.acl(), nullptr);
+  SetLastError(rc);
+  return rc == ERROR_SUCCESS;
 }
 
 FileLock::~FileLock() {
