@@ -13,9 +13,11 @@
 #include "bridge/files.h"
 #include "bridge/net.h"
 #include "bridge/server.h"
+#include "bridge/service.h"
 #include "bridge/stop.h"
 #include "bridge/tls.h"
 #include "bridge/uplink.h"
+#include "host/arguments.h"
 #include "host/emu_layout.h"
 #include "util/coding.h"
 
@@ -158,7 +160,7 @@ struct Settings {
   std::string state;
   std::string tokens_path;
   bridge::FileLock lock;  // the state's, until the end
-  FILE* log_file = stderr;
+  std::string log_path;   // standard error when empty
   bool uplink = false;
   bridge::UplinkOptions uplink_options;
 };
@@ -359,11 +361,7 @@ int ReadUplink(const Source& setting, Settings* s) {
 }
 
 int OpenLog(const Source& setting, Settings* s) {
-  FILE*& log_file = s->log_file;
-  if (!setting("log", "log").empty()) {
-    log_file = std::fopen(setting("log", "log").c_str(), "a");
-    if (log_file == nullptr) return Fail("cannot open " + setting("log", "log"));
-  }
+  s->log_path = setting("log", "log");
   return 0;
 }
 
@@ -375,7 +373,8 @@ int Serve(Settings* s) {
   if (!bridge::net::Start()) return Fail("no sockets on this system");
   bridge::PrepareStop();  // before any thread starts
 
-  bridge::Log log(s->log_file);
+  bridge::Log log(stderr);
+  if (!s->log_path.empty() && !log.Open(s->log_path)) return Fail("cannot open " + s->log_path);
   bridge::Journal journal;
   const host::Status opened = journal.Open(state + "/journal.sqlite");
   if (!opened.ok()) return Fail(opened.ToString());
@@ -435,10 +434,8 @@ int Serve(Settings* s) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "journal") return JournalCommand(argc, argv);
+// The bridge itself, with main's arguments; the Windows service runs it too.
+int RunBridge(int argc, char** argv) {
   cxxopts::Options options("fr-bridge", "Registers behind an HTTP/JSON interface.");
   options.add_options()("register", "a register and its line, NAME=DEVICE (repeatable)",
                         cxxopts::value<std::vector<std::string>>())(
@@ -483,4 +480,15 @@ int main(int argc, char** argv) {
     if (int rc = step(setting, &s)) return rc;
   }
   return Serve(&s);
+}
+
+}  // namespace
+
+int main(int raw_argc, char** raw_argv) {
+  host::Arguments args(raw_argc, raw_argv);
+  const int argc = args.argc();
+  char** const argv = args.argv();
+  if (argc > 1 && std::string(argv[1]) == "journal") return JournalCommand(argc, argv);
+  if (argc > 1 && std::string(argv[1]) == "service") return bridge::RunServiceCommand(argc - 1, argv + 1, RunBridge);
+  return RunBridge(argc, argv);
 }
