@@ -2,6 +2,9 @@
 // bridge's own main.
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -42,10 +45,17 @@ int Fail(const std::string& what, DWORD code) {
   return 1;
 }
 
+// The known folder, not the environment's %ProgramData%: a service's
+// environment is not always the installer's.
 std::string StateFolder() {
-  char base[MAX_PATH] = {};
-  const DWORD n = GetEnvironmentVariableA("ProgramData", base, sizeof base);
-  return (n > 0 && n < sizeof base ? std::string(base) : std::string("C:\\ProgramData")) + "\\fr-bridge";
+  std::string base = "C:\\ProgramData";
+  wchar_t* path = nullptr;
+  if (SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path) == S_OK) {
+    char narrow[MAX_PATH] = {};
+    if (WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof narrow, nullptr, nullptr) > 0) base = narrow;
+  }
+  CoTaskMemFree(path);
+  return base + "\\fr-bridge";
 }
 
 std::string ProgramPath() {

@@ -11,7 +11,8 @@ Uplink::Uplink(const UplinkOptions& options, Server* server, Worker* worker, Jou
 Uplink::~Uplink() = default;
 
 host::Status Uplink::Start() {
-  return host::Status::Invalid("--uplink: this build of fr-bridge has no MQTT client; run the uplink from a Linux bridge");
+  return host::Status::Invalid(
+      "--uplink: this build of fr-bridge has no MQTT client; run the uplink from a Linux bridge");
 }
 
 void Uplink::Stop() {}

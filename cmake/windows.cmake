@@ -30,4 +30,4 @@ add_library(SQLite::SQLite3 ALIAS fr_sqlite3)
 
 # What the per-system files call: CNG, security (ACLs), the service manager.
 add_library(fr_windows_system INTERFACE)
-target_link_libraries(fr_windows_system INTERFACE bcrypt advapi32 ws2_32)
+target_link_libraries(fr_windows_system INTERFACE bcrypt advapi32 ws2_32 shell32 ole32)
