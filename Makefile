@@ -7,12 +7,13 @@ PACKAGES = cmake make g++ pkg-config libgtest-dev libgmock-dev libcairo2-dev nlo
            libcxxopts-dev fonts-dejavu-core libcpp-httplib-dev libsqlite3-dev libssl-dev \
            libmosquitto-dev mosquitto libpq-dev postgresql
 
-.PHONY: all build deps configure test check format-check openapi console board-check install tarball sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
+.PHONY: all build deps configure test check windows msi windows-check format-check openapi console board-check install tarball sanitize fuzz fuzz-long coverage mutants demo run bench cost cross clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs those of the Debian packages $(1) that are missing.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -20,6 +21,10 @@ deps:
 	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
 	  $$SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
 
 configure:
 	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD)
@@ -40,6 +45,7 @@ test: check
 	$(MAKE) fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 	$(MAKE) cross
 	$(MAKE) board-check
+	$(MAKE) windows-check
 
 # The suite alone: what to run while working. The bridge's tests keep every
 # answer they get in $(BUILD)/bridge-answers.jsonl for `make openapi`.
@@ -195,14 +201,7 @@ CROSS_UNIT_SKIP = Cp866Test.EveryByteMatchesTheCLibraryAndRoundTrips:ReportsWork
 CROSS_E2E ?= Modes/HostLineTest.*:IdentityLineTest.*:ArchiveLineTest.*:EepromModeTest.*:$\
   CommandCoreLineTest.*:ConfigLineTest.*:RegisterDayTest.*:ProtocolDocTest.EveryExampleIsWhatTheRegisterAnswers
 cross: deps
-	@missing=""; for p in $(CROSS_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
-	  $$SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q $$missing; \
-	fi
+	$(call install_missing,$(CROSS_PACKAGES))
 	@[ -f $(CROSS)/CMakeCache.txt ] || \
 	  cmake -S . -B $(CROSS) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
 	cmake --build $(CROSS) -j $(JOBS) --target fr-core unit_tests
@@ -213,6 +212,27 @@ cross: deps
 	chmod +x $(CROSS)/bin/fr-core-qemu
 	FR_CORE=$(abspath $(CROSS))/bin/fr-core-qemu $(BUILD)/bin/e2e_tests --gtest_brief=1 \
 	  --gtest_filter='$(CROSS_E2E)'
+
+# The till's Windows programs (x86-64, static): fr-bridge.exe, fr-host.exe
+# and fr-archive.exe in $(WIN)/bin, cross-built with Debian's mingw-w64; the
+# libraries they compile in are fetched first (cmake/windows-deps.sh), the
+# build downloads nothing. make msi packs the bridge's installer with wixl;
+# make windows-check runs them under wine64 (tests/windows/).
+WIN ?= $(BUILD)-win
+WIN_PACKAGES = g++-mingw-w64-x86-64-posix wine64 msitools wixl dpkg-dev nodejs npm curl python3
+WIN_PROGRAMS = fr-bridge fr-host fr-archive
+windows: deps
+	$(call install_missing,$(WIN_PACKAGES))
+	bash cmake/windows-deps.sh $(WIN)/deps
+	@[ -f $(WIN)/CMakeCache.txt ] || cmake -S . -B $(WIN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake
+	cmake --build $(WIN) -j $(JOBS) --target $(WIN_PROGRAMS)
+msi: windows
+	bash bridge/windows/msi.sh $(WIN)
+windows-check: msi
+	$(MAKE) configure
+	cmake --build $(BUILD) -j $(JOBS) --target e2e_tests fr-emu fr-host fr-archive
+	bash tests/windows/run.sh $(BUILD) $(WIN)
 
 clean:
 	rm -rf $(BUILD)

@@ -2,7 +2,10 @@
 // the rig, the test tokens, and the register's preparation for a day.
 //
 // FR_BRIDGE_RECORD names a file where every answer is kept (one JSON line
-// each) for the interface document's check.
+// each) for the interface document's check. FR_BRIDGE_WINDOWS names a
+// Windows build's fr-bridge.exe: the rig runs it under wine64 in the Linux
+// bridge's place, reaching main's register through fr-emu's TCP port, or
+// with FR_BRIDGE_COM=N through COMN, which wine maps to main's line.
 #ifndef FR_TESTS_BRIDGE_RIG_H_
 #define FR_TESTS_BRIDGE_RIG_H_
 
@@ -34,6 +37,7 @@ inline const std::string kBin = fs::path(FR_CORE_PATH).parent_path().string();
 constexpr const char* kAdmin = "admin-token-0123456789abcdef";
 constexpr const char* kPos = "pos-token-0123456789abcdef";
 constexpr int kSecretPassword = 731953;  // must never show in a log or the journal
+constexpr const char* kWine = "/usr/lib/wine/wine64";  // Debian's wine64
 
 inline int EnvInt(const char* name, int fallback) {
   const char* v = std::getenv(name);
@@ -65,6 +69,17 @@ class BridgeRig {
     for (int i = 1; i < registers; ++i) {
       others_.push_back({"main" + std::to_string(i + 1), board_ + std::to_string(i + 1),
                          std::make_unique<sim::DeviceProcess>()});
+    }
+    const char* com = std::getenv("FR_BRIDGE_COM");
+    if (!windows_bridge_.empty() && com != nullptr && *com != '\0') {
+      const char* prefix = std::getenv("WINEPREFIX");
+      const fs::path link = fs::path(prefix != nullptr ? prefix : "") / "dosdevices" / ("com" + std::string(com));
+      fs::remove(link);
+      fs::create_symlink(board_ + "/host", link);
+      AddBridgeArgs({"--register", "main=COM" + std::string(com)});
+    } else if (!windows_bridge_.empty()) {
+      const int emu_port = sim::FreeLoopbackPort();
+      UseTcpLine(emu_port, emu_port);
     }
   }
 
@@ -104,7 +119,12 @@ class BridgeRig {
                                      "--log", log_, "--wait", "20"};
     for (const Other& o : others_) args.insert(args.end(), {"--emu", o.name + "=" + o.board});
     args.insert(args.end(), extra_args_.begin(), extra_args_.end());
-    ASSERT_TRUE(bridge_.Start(kBin + "/fr-bridge", args, board_, tmp_.dir() + "/bridge-log" + std::to_string(starts_++)));
+    std::string program = kBin + "/fr-bridge";
+    if (!windows_bridge_.empty()) {
+      args.insert(args.begin(), windows_bridge_);
+      program = kWine;
+    }
+    ASSERT_TRUE(bridge_.Start(program, args, board_, tmp_.dir() + "/bridge-log" + std::to_string(starts_++)));
     ASSERT_TRUE(Eventually(
         [&] {
           const Got h = Call("GET", "/healthz");
@@ -204,6 +224,7 @@ class BridgeRig {
   const std::string state_ = tmp_.dir() + "/state";
   const std::string log_ = tmp_.dir() + "/bridge.log";
   const int port_ = sim::FreeLoopbackPort();
+  const std::string windows_bridge_ = std::getenv("FR_BRIDGE_WINDOWS") ? std::getenv("FR_BRIDGE_WINDOWS") : "";
   int starts_ = 0;
   std::vector<std::string> extra_args_;
   std::vector<std::string> emu_args_;

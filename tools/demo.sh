@@ -3,7 +3,8 @@
 # the point of sale. Prints the paper and where its pictures are.
 # FR_DEMO_HOST is another fr-host to run (a command line: the Windows one
 # under wine64, say); FR_DEMO_TCP_PORT has it reach the register through
-# fr-emu's TCP port instead of the serial line.
+# fr-emu's TCP port instead of the serial line; FR_DEMO_PORT is another name
+# of the line for it (a COM port wine maps to DIR/host, say).
 set -euo pipefail
 dir=${1:-var/demo}
 bin=$(cd "$(dirname "$0")/../build/bin" && pwd)
@@ -15,7 +16,7 @@ emu=$!
 trap 'kill -TERM $emu 2>/dev/null; wait $emu 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -e "$dir/host" ] && break; sleep 0.1; done
 export FR_HOST_PORT=${FR_DEMO_TCP_PORT:+tcp://127.0.0.1:$FR_DEMO_TCP_PORT}
-export FR_HOST_PORT=${FR_HOST_PORT:-$dir/host}
+export FR_HOST_PORT=${FR_HOST_PORT:-${FR_DEMO_PORT:-$dir/host}}
 # fr-host waits by itself when a document comes in the same second as the
 # last one (the register takes one a second).
 host() { echo "\$ fr-host $*"; "${fr_host[@]}" "$@"; }
