@@ -17,7 +17,7 @@ FLAGS=(-std=c++17 -g -O1 "-fsanitize=fuzzer,address,undefined"
 # drift apart between targets.
 SOURCES=(
   util/coding.cpp util/cp866.cpp util/crc.cpp
-  platform/env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
+  platform/env.cpp platform/board_env.cpp platform/posix_env.cpp platform/sandbox_env.cpp platform/fake_env.cpp
   serial/serialport.cpp serial/serialport_posix.cpp
   link/host_link.cpp
   host/frame.cpp host/protocol.cpp host/names.cpp host/status.cpp host/client.cpp host/host_line.cpp

@@ -1,5 +1,7 @@
 #include "host/port.h"
 
+#include <climits>
+
 namespace host {
 namespace {
 constexpr char kTcpScheme[] = "tcp://";
@@ -16,6 +18,11 @@ bool ParseTcpAddress(const std::string& address, std::string* host, std::string*
   if (host->size() > 2 && host->front() == '[' && host->back() == ']') *host = host->substr(1, host->size() - 2);
   *port = rest.substr(colon + 1);
   return port->find_first_not_of("0123456789") == std::string::npos;
+}
+
+int MillisLeft(Port::Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Port::Clock::now()).count();
+  return left <= 0 ? 0 : left >= INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
 }  // namespace host

@@ -37,6 +37,8 @@ class Port {
 // A serial device server's address split into its parts; false when
 // `address` is not tcp://HOST:PORT (HOST may be [IPv6]).
 bool ParseTcpAddress(const std::string& address, std::string* host, std::string* port);
+// What is left of the time until `deadline`, in milliseconds; 0 once past.
+int MillisLeft(Port::Clock::time_point deadline);
 bool IsTcpAddress(const std::string& address);
 
 // Per system. The serial device is held for this program alone (another

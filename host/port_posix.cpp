@@ -21,11 +21,6 @@
 namespace host {
 namespace {
 
-int MillisLeft(Port::Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Port::Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 class FdPort : public Port {
  public:
   FdPort(int fd, bool owned) : fd_(fd), owned_(owned) {}

@@ -17,11 +17,6 @@
 namespace host {
 namespace {
 
-int64_t MillisLeft(Port::Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Port::Clock::now()).count();
-  return left > 0 ? left : 0;
-}
-
 class ComPort : public Port {
  public:
   explicit ComPort(HANDLE h) : h_(h) {}

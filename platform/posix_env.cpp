@@ -187,17 +187,4 @@ bool BoardEnv::LockFile(const std::string& path, int64_t* holder, std::string* e
   return false;
 }
 
-void BoardEnv::WriteLine(const std::string& line) {
-  fwrite(line.data(), 1, line.size(), stdout);
-  fputc('\n', stdout);
-  fflush(stdout);
-}
-
-void BoardEnv::WriteText(const std::string& text) {
-  fwrite(text.data(), 1, text.size(), stdout);
-  fflush(stdout);
-}
-
-std::unique_ptr<Env> NewBoardEnv() { return std::unique_ptr<Env>(new BoardEnv); }
-
 }  // namespace platform
