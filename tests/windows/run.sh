@@ -46,6 +46,9 @@ echo "== a wine prefix"
 # a session of its own (the tests' kills reach their own processes only).
 setsid "$wineserver" -p > "$tmp/wineserver.log" 2>&1 &
 for _ in $(seq 50); do "$wineserver" -k0 2>/dev/null && break; sleep 0.1; done
+# The service manager starts with the first program: its services' events
+# (ReportEvent) are traced to events.log.
+WINEDEBUG=-all,+eventlog "$wine" cmd /c exit 2> "$tmp/events.log"
 
 echo "== fr-host.exe: the demo's day, over tcp:// and over COM5"
 bash "$src/tools/demo.sh" "$tmp/linux-day" > "$tmp/linux-day.out"
@@ -114,6 +117,9 @@ eventually eval '! healthy' || fail "sc stop did not stop it"
 healthy || fail "service start: no answer"
 "${bridge[@]}" service stop || fail "service stop"
 ! healthy || fail "service stop: still answering"
+for event in 'fr-bridge started' 'fr-bridge stopped'; do
+  grep -q "$event" "$tmp/events.log" || fail "no \"$event\" in the event log"
+done
 "${bridge[@]}" service uninstall > /dev/null || fail "service uninstall"
 if "$wine" sc query fr-bridge > /dev/null 2>&1; then fail "still installed"; fi
 [ -s "$state/journal.sqlite" ] || fail "the journal went with the service"
