@@ -3,6 +3,7 @@
 #   tests/windows/run.sh BUILD WIN
 # BUILD is the Linux build (fr-emu, fr-host, fr-archive, e2e_tests), WIN the
 # Windows one (bin/*.exe, fr-bridge.msi).
+#   - each .exe needs no library but Windows' own;
 #   - fr-host.exe runs the demo's day over tcp:// and over a COM port wine
 #     maps to the register's line; the paper is fr-host's, time and signs
 #     aside;
@@ -38,6 +39,13 @@ steady() {
   tr -d '\r' | sed -E -e 's/[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}(:[0-9]{2})?/DATE/g' \
     -e 's/(ФП|fiscal_sign:) *[0-9]+/\1 N/' -e 's/(time: ).*/\1T/' -e "s|$tmp/[a-z-]*|DIR|g"
 }
+
+echo "== each program needs Windows' own libraries alone"
+for exe in "$win"/bin/*.exe; do
+  extra=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $3}' |
+          grep -viE '^(kernel32|advapi32|shell32|ole32|ws2_32|bcrypt|msvcrt)\.dll$' || true)
+  [ -z "$extra" ] || fail "$exe needs $extra beside it"
+done
 
 echo "== a wine prefix"
 "$wine" wineboot -i >/dev/null 2>&1 || true
