@@ -42,6 +42,7 @@ SOURCES=(
 HTTP_SOURCES=(
   bridge/server.cpp bridge/door.cpp bridge/events.cpp bridge/journal.cpp bridge/metrics.cpp
   bridge/log.cpp bridge/worker.cpp bridge/answer.cpp bridge/console.cpp
+  bridge/net_posix.cpp bridge/tls_openssl.cpp bridge/files_posix.cpp bridge/crypto_openssl.cpp
   host/preview/preview.cpp
 )
 read -r -a HTTP_LIBS <<< "$(pkg-config --libs cpp-httplib) -lsqlite3 -lssl -lcrypto"
