@@ -219,10 +219,11 @@ cross: deps
 # build downloads nothing. make msi packs the bridge's installer with wixl;
 # make windows-check runs them under wine64 (tests/windows/).
 WIN ?= $(BUILD)-win
-WIN_PACKAGES = g++-mingw-w64-x86-64-posix wine64 msitools wixl dpkg-dev nodejs npm curl python3
+WIN_PACKAGES = g++-mingw-w64-x86-64-posix wine64 msitools wixl dpkg-dev curl python3
 WIN_PROGRAMS = fr-bridge fr-host fr-archive
 windows: deps
 	$(call install_missing,$(WIN_PACKAGES))
+	@command -v npm >/dev/null || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q nodejs npm; }
 	bash cmake/windows-deps.sh $(WIN)/deps
 	@[ -f $(WIN)/CMakeCache.txt ] || cmake -S . -B $(WIN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake
