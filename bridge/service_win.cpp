@@ -16,7 +16,7 @@
 #include "bridge/files_win.h"
 #include "bridge/service.h"
 #include "bridge/stop.h"
-#include "host/system_error.h"
+#include "util/system_error.h"
 
 namespace bridge {
 namespace {
@@ -41,7 +41,7 @@ int Usage() {
 }
 
 int Fail(const std::string& what, DWORD code) {
-  std::fprintf(stderr, "fr-bridge service: %s: %s\n", what.c_str(), host::SystemMessage(code).c_str());
+  std::fprintf(stderr, "fr-bridge service: %s: %s\n", what.c_str(), util::SystemMessage(code).c_str());
   return 1;
 }
 
@@ -110,7 +110,7 @@ int Configure(SC_HANDLE service, const std::string& account) {
   if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &on_exit)) {
     // Windows has it since Vista; Wine has not: there a crash still counts.
     std::fprintf(stderr, "fr-bridge service: WARNING: restarted after a crash only, not after a failed exit: %s\n",
-                 host::SystemMessage(GetLastError()).c_str());
+                 util::SystemMessage(GetLastError()).c_str());
   }
   HKEY key = nullptr;
   LSTATUS rc =

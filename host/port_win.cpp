@@ -12,7 +12,7 @@
 
 #include "host/com_port.h"
 #include "host/port.h"
-#include "host/system_error.h"
+#include "util/system_error.h"
 
 namespace host {
 namespace {
@@ -137,7 +137,7 @@ Status OpenSerialPort(const std::string& name, std::unique_ptr<Port>* out) {
                              " is in use by another program; only one program may hold "
                              "the register's line at a time");
     }
-    return Status::IoError("cannot open " + name + ": " + SystemMessage(e));
+    return Status::IoError("cannot open " + name + ": " + util::SystemMessage(e));
   }
   const ComSettings want;
   DCB dcb = {};
@@ -166,7 +166,7 @@ Status OpenSerialPort(const std::string& name, std::unique_ptr<Port>* out) {
   if (!ok) {
     const DWORD e = GetLastError();
     CloseHandle(h);
-    return Status::IoError("cannot set up " + name + " as a serial line: " + SystemMessage(e));
+    return Status::IoError("cannot set up " + name + " as a serial line: " + util::SystemMessage(e));
   }
   *out = std::make_unique<ComPort>(h);
   return Status::OK();
@@ -180,7 +180,7 @@ Status OpenTcpPort(const std::string& address, std::unique_ptr<Port>* out) {
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-  if (rc != 0) return Status::IoError(address + ": " + SystemMessage(static_cast<DWORD>(rc)));
+  if (rc != 0) return Status::IoError(address + ": " + util::SystemMessage(static_cast<DWORD>(rc)));
   std::string error = "no address";
   SOCKET s = INVALID_SOCKET;
   for (addrinfo* a = found; a != nullptr && s == INVALID_SOCKET; a = a->ai_next) {
@@ -200,7 +200,7 @@ Status OpenTcpPort(const std::string& address, std::unique_ptr<Port>* out) {
     non_blocking = 0;
     if (err == 0 && ioctlsocket(s, FIONBIO, &non_blocking) != 0) err = WSAGetLastError();
     if (err != 0) {
-      error = SystemMessage(static_cast<DWORD>(err));
+      error = util::SystemMessage(static_cast<DWORD>(err));
       closesocket(s);
       s = INVALID_SOCKET;
     }
@@ -208,7 +208,7 @@ Status OpenTcpPort(const std::string& address, std::unique_ptr<Port>* out) {
   freeaddrinfo(found);
   if (s == INVALID_SOCKET) return Status::IoError("cannot connect to " + address + ": " + error);
   if (!SetUpTcpPort(s)) {
-    const std::string why = SystemMessage(static_cast<DWORD>(WSAGetLastError()));
+    const std::string why = util::SystemMessage(static_cast<DWORD>(WSAGetLastError()));
     closesocket(s);
     return Status::IoError("cannot set up the connection to " + address + ": " + why);
   }

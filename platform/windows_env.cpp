@@ -18,6 +18,8 @@
 #include <system_error>
 #include <thread>
 
+#include "util/system_error.h"
+
 namespace platform {
 namespace {
 
@@ -32,15 +34,6 @@ std::wstring Wide(const std::string& text) {
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
   return out;
-}
-
-// The system's text for a Win32 error code, without its line end.
-std::string SystemMessage(DWORD code) {
-  char buf[256];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                           sizeof buf, nullptr);
-  while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ')) --n;
-  return n > 0 ? std::string(buf, n) : "error " + std::to_string(code);
 }
 
 class StdioFile : public File {
@@ -157,7 +150,7 @@ bool BoardEnv::LockFile(const std::string& path, int64_t* holder, std::string* e
   const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    *error = "cannot open the lock file " + real + ": " + SystemMessage(GetLastError());
+    *error = "cannot open the lock file " + real + ": " + util::SystemMessage(GetLastError());
     return false;
   }
   // Windows locks are mandatory: the byte locked lies far past the end, so
@@ -182,7 +175,7 @@ bool BoardEnv::LockFile(const std::string& path, int64_t* holder, std::string* e
   }
   CloseHandle(h);
   *error = *holder > 0 ? "process " + std::to_string(*holder) + " holds the lock " + real
-                       : "cannot lock " + real + ": " + SystemMessage(taken);
+                       : "cannot lock " + real + ": " + util::SystemMessage(taken);
   return false;
 }
 

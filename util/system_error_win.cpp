@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "host/system_error.h"
+#include "util/system_error.h"
 
-namespace host {
+namespace util {
 
 std::string SystemMessage(unsigned long code) {
   char* text = nullptr;
@@ -15,4 +15,4 @@ std::string SystemMessage(unsigned long code) {
   return s;
 }
 
-}  // namespace host
+}  // namespace util
