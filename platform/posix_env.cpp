@@ -12,15 +12,17 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
+
+#include "platform/stdio_file.h"
 
 namespace platform {
 namespace {
 
-class StdioFile : public File {
+class PosixFile : public StdioFile {
  public:
   // `created_in`: the directory of a file this open created, else empty.
-  StdioFile(FILE* f, std::string created_in) : f_(f), created_in_(std::move(created_in)) {}
-  ~StdioFile() override { Close(); }
+  PosixFile(FILE* f, std::string created_in) : StdioFile(f), created_in_(std::move(created_in)) {}
 
   bool Seek(uint64_t offset) override {
     if (f_ == nullptr || offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
@@ -28,13 +30,6 @@ class StdioFile : public File {
     }
     return fseeko(f_, static_cast<off_t>(offset), SEEK_SET) == 0;
   }
-  size_t Read(void* buf, size_t n) override {
-    return f_ == nullptr ? 0 : fread(buf, 1, n, f_);
-  }
-  size_t Write(const void* buf, size_t n) override {
-    return f_ == nullptr ? 0 : fwrite(buf, 1, n, f_);
-  }
-  bool Flush() override { return f_ != nullptr && fflush(f_) == 0; }
   bool Sync() override {
     if (!Flush() || fsync(fileno(f_)) != 0) return false;
     // A new file's name lives in its directory: until that is on the
@@ -49,15 +44,8 @@ class StdioFile : public File {
     }
     return true;
   }
-  bool Close() override {
-    if (f_ == nullptr) return false;
-    const bool ok = fclose(f_) == 0;
-    f_ = nullptr;
-    return ok;
-  }
 
  private:
-  FILE* f_;
   std::string created_in_;
 };
 
@@ -71,7 +59,7 @@ std::unique_ptr<File> BoardEnv::OpenFile(const std::string& path, const char* mo
   if (f == nullptr) return nullptr;
   const size_t slash = real.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
-  return std::unique_ptr<File>(new StdioFile(f, created ? dir : ""));
+  return std::unique_ptr<File>(new PosixFile(f, created ? dir : ""));
 }
 
 bool BoardEnv::PathExists(const std::string& path) {

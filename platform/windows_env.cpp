@@ -18,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/stdio_file.h"
 #include "util/system_error.h"
 
 namespace platform {
@@ -36,31 +37,18 @@ std::wstring Wide(const std::string& text) {
   return out;
 }
 
-class StdioFile : public File {
+class WindowsFile : public StdioFile {
  public:
-  explicit StdioFile(FILE* f) : f_(f) {}
-  ~StdioFile() override { Close(); }
+  explicit WindowsFile(FILE* f) : StdioFile(f) {}
 
   bool Seek(uint64_t offset) override {
     if (f_ == nullptr || offset > static_cast<uint64_t>(std::numeric_limits<long long>::max())) return false;
     // fseek's long has 32 bits here.
     return _fseeki64(f_, static_cast<long long>(offset), SEEK_SET) == 0;
   }
-  size_t Read(void* buf, size_t n) override { return f_ == nullptr ? 0 : fread(buf, 1, n, f_); }
-  size_t Write(const void* buf, size_t n) override { return f_ == nullptr ? 0 : fwrite(buf, 1, n, f_); }
-  bool Flush() override { return f_ != nullptr && fflush(f_) == 0; }
   // A new file's name is not flushed with its directory as on the board:
   // Windows gives programs no such call (NTFS journals the name itself).
   bool Sync() override { return Flush() && _commit(_fileno(f_)) == 0; }
-  bool Close() override {
-    if (f_ == nullptr) return false;
-    const bool ok = fclose(f_) == 0;
-    f_ = nullptr;
-    return ok;
-  }
-
- private:
-  FILE* f_;
 };
 
 }  // namespace
@@ -71,7 +59,7 @@ std::unique_ptr<File> BoardEnv::OpenFile(const std::string& path, const char* mo
   if (m.find('b') == std::string::npos) m += 'b';
   FILE* f = _wfopen(Wide(Resolve(path)).c_str(), Wide(m).c_str());
   if (f == nullptr) return nullptr;
-  return std::unique_ptr<File>(new StdioFile(f));
+  return std::unique_ptr<File>(new WindowsFile(f));
 }
 
 bool BoardEnv::PathExists(const std::string& path) {
